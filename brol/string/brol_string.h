@@ -1,0 +1,133 @@
+// brol_string: the library's owning, growable, NUL-terminated byte string.
+//
+// A plain record: `init` before use, `destroy` after. There is no length field; the length is the
+// position of the first NUL (0 without a buffer). Capacity grows in 64-byte blocks and never shrinks.
+// A failed allocation sets `error` to 1 (it is never reset by the string) and shows in the result:
+// false for the operations that return a bool, an unchanged text for those that return the string.
+// A null text argument counts as the empty text. Pointers into the buffer may be stale after any
+// operation that can grow it (reserve, assign, append, insert, format).
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "brol/format/brol_format.h"
+
+struct brol_string {
+  std::int16_t error;      // 1 once any allocation failed
+  std::int64_t capacity;   // size of the buffer in bytes, 0 without one
+  char* text;              // owned buffer, or null
+
+  // The smallest multiple of 64 strictly greater than n (0 gives 64, 63 gives 64, 64 gives 128).
+  // A negative n, or one whose rounding would overflow, gives 0, which every caller treats as an
+  // allocation failure.
+  static std::int64_t block_size(std::int64_t n) noexcept;
+
+  // --- Construction and release ---------------------------------------------------------------
+  // error 0, capacity 0, text null.
+  void init() noexcept;
+  // init, then assign(s).
+  brol_string& init_from(const char* s) noexcept;
+  // init, then assign_copy(other).
+  brol_string& init_copy(const brol_string& other) noexcept;
+  // Takes over other's error, capacity and text; other is left without a buffer, capacity 0.
+  void init_move(brol_string& other) noexcept;
+  // Frees the own buffer, then as init_move. Moving a string into itself changes nothing.
+  void move_from(brol_string& other) noexcept;
+  // Frees the buffer and leaves the string as init does, so releasing twice is harmless.
+  void destroy() noexcept;
+
+  // --- Memory ---------------------------------------------------------------------------------
+  // Room for n characters, the NUL and a spare byte, keeping the text. On failure the text and
+  // capacity stay, error becomes 1, false. A negative n fails.
+  bool reserve(std::int64_t n) noexcept;
+  // Like reserve, but the text may be lost; after a failure the string has no buffer.
+  bool reserve_discard(std::int64_t n) noexcept;
+  // At least size bytes, contents undefined when a new buffer was needed (the old one is freed
+  // first). On failure: no buffer, capacity 0, error 1, false.
+  bool allocate(std::int64_t size) noexcept;
+
+  // --- Access ---------------------------------------------------------------------------------
+  // A writable pointer to the text of s. A null s, or one without a buffer, gives the shared
+  // read-only empty text, which must not be written. With n > 0 it first reserves room for n
+  // characters and returns null when that fails, so a non-null result has room for n characters and
+  // a NUL. A negative n gives null.
+  static char* buffer(brol_string* s, std::int64_t n) noexcept;
+  // reserve(n + 1), then the pointer n bytes into the text; null when n < 0 or the reservation
+  // fails.
+  char* buffer_at(std::int64_t n) noexcept;
+  // The text, read-only; the shared empty text for a null s or a string without a buffer.
+  static const char* c_str(const brol_string* s) noexcept;
+  const char* c_str() const noexcept;
+  std::int64_t length() const noexcept;
+  bool is_empty() const noexcept;
+
+  // --- Assigning (s may point into the string's own text) ---------------------------------------
+  brol_string& assign(const char* s) noexcept;
+  // Takes other's text into a buffer of exactly other's capacity.
+  brol_string& assign_copy(const brol_string& other) noexcept;
+  // The text becomes ch alone (ch = 0: empty).
+  brol_string& assign_char(char ch) noexcept;
+  // The n bytes at s + offset, stopping at a NUL of s (the rest filled with NULs), then a NUL.
+  // A null s is the empty text; an offset beyond the NUL of s gives the empty text without reading
+  // past it. False for a negative offset or n, or when the allocation fails.
+  bool assign_sub(const char* s, std::int64_t offset, std::int64_t n) noexcept;
+
+  // --- Appending (on failure the text is unchanged) ---------------------------------------------
+  brol_string& append(const char* s) noexcept;
+  brol_string& append_string(const brol_string& other) noexcept;
+  // ch = 0 appends nothing.
+  brol_string& append_char(char ch) noexcept;
+  // Appends the bytes of s before its first NUL, at most n of them. True when nothing was to be
+  // appended (null or empty s, n <= 0); false only when the allocation fails.
+  bool append_bytes(const char* s, std::int64_t n) noexcept;
+
+  // --- Inserting and erasing ------------------------------------------------------------------
+  // Inserts s at pos (0..length). False for a null or empty s, a pos outside 0..length, or a failed
+  // allocation. s may point into the string's own text: what it pointed to before the call is
+  // inserted.
+  bool insert(std::int64_t pos, const char* s) noexcept;
+  // Inserts the bytes of s before its first NUL, at most n; a pos beyond the length counts as the
+  // length. False for a null or empty s, a negative pos or n, or a failed allocation.
+  bool insert_bytes(std::int64_t pos, const char* s, std::int64_t n) noexcept;
+  // Removes n bytes at pos (n < 0: up to the end; past the end: cut at pos). False when the string
+  // is empty, pos is negative or pos >= length.
+  bool erase(std::int64_t pos, std::int64_t n) noexcept;
+  // Drops leading and trailing blanks, tabs, LFs and CRs; keeps the buffer. False when the string
+  // was empty already.
+  bool trim() noexcept;
+
+  // --- Comparison (a missing text equals only an empty one) -------------------------------------
+  bool equals(const brol_string& other) const noexcept;
+  bool equals(const char* s) const noexcept;
+  bool equals_n(const char* s, std::int64_t n) const noexcept;
+  // Ignoring the case of the letters A to Z.
+  bool equals_nocase(const char* s) const noexcept;
+  bool equals_n_nocase(const char* s, std::int64_t n) const noexcept;
+  // How many bytes of the text equal ch.
+  std::int64_t count_char(char ch) const noexcept;
+
+  // Assigns field n of s, fields separated by delim; n >= 0 counts from the start (0 = before the
+  // first delimiter), n < 0 from the end (-1 = the last field). False, with the string unchanged,
+  // for a null or empty s or a field that does not exist; false after a failed allocation.
+  bool field(const char* s, std::int16_t n, char delim) noexcept;
+
+  // --- Formatted text -------------------------------------------------------------------------
+  // Appends the engine's text of the item list (first, items..., 0). False when an allocation fails
+  // (the text is then unchanged).
+  template <class First, class... Items>
+  bool append_format(First first, Items... items) noexcept {
+    const brol_item list[] = {brol::detail::to_item(items)..., brol_fmt_end};
+    return append_vformat(brol::detail::to_item(first), brol_fmt_cursor{list, list + sizeof...(Items) + 1});
+  }
+  bool append_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
+  // Appends printf-formatted text. False for a null format, when the C library reports an encoding
+  // error, or when an allocation fails (error is then 1).
+  bool append_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
+  bool append_vprintf(const char* format, std::va_list arguments) noexcept
+      __attribute__((format(gnu_printf, 2, 0)));
+  // The text becomes the pointer's value in decimal.
+  brol_string& assign_pointer(const void* p) noexcept;
+  // Appends the pointer's value in decimal.
+  brol_string& append_pointer(const void* p) noexcept;
+};

@@ -1,0 +1,52 @@
+# Shared by scripts/run and scripts/test: packages, builds and the Wine prefix. Source it, do not run it.
+
+BROL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BROL_JOBS=${BROL_JOBS:-2}
+
+# Every Debian package the two commands need; missing ones are installed once with apt-get.
+BROL_PACKAGES=(
+  cmake ninja-build g++ make python3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine wine64 xvfb xauth x11-utils imagemagick
+)
+
+brol_log() { printf '[brol] %s\n' "$*" >&2; }
+
+brol_install_packages() {
+  local missing=() p
+  for p in "${BROL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  brol_log "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    brol_log "these packages are missing and installing them needs root"; return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# brol_build PRESET: configure (first time) and build one preset.
+brol_build() {
+  local preset=$1
+  (cd "$BROL_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$BROL_JOBS")
+}
+
+# The Wine prefix of the Windows build: created quietly once, its server kept up for a run and
+# stopped afterwards (only this prefix's).
+export WINEDEBUG=-all
+brol_wine_start() {
+  export WINEPREFIX="$BROL_ROOT/build/windows/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    brol_log "creating the Wine prefix (once)"
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  fi
+  wineserver -p >/dev/null 2>&1 </dev/null &
+  trap brol_wine_stop EXIT
+}
+brol_wine_stop() {
+  WINEPREFIX="$BROL_ROOT/build/windows/wineprefix" wineserver -k >/dev/null 2>&1 || true
+}
