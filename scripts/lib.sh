@@ -40,11 +40,11 @@ export WINEDEBUG=-all
 brol_wine_start() {
   export WINEPREFIX="$BROL_ROOT/build/windows/wineprefix"
   mkdir -p "$WINEPREFIX"
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    brol_log "creating the Wine prefix (once)"
-    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-  fi
-  wineserver -p >/dev/null 2>&1 </dev/null &
+  [ -f "$WINEPREFIX/system.reg" ] || brol_log "creating the Wine prefix (once)"
+  wineserver -p >/dev/null 2>&1 </dev/null
+  # The first Wine command starts the prefix's background services, which inherit its output: start
+  # them here with output to /dev/null, or a pipe reading a test's output would never see its end.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
   trap brol_wine_stop EXIT
 }
 brol_wine_stop() {
