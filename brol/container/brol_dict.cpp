@@ -3,15 +3,18 @@
 
 #include <cstring>
 
+// Each byte c does h = (h' + c*K) * K - C, where h' is h or h ^ M as three bits of h decide. That is
+// h' * K + (c*K*K - C), whose second term does not wait for h.
 std::uint32_t brol_hash(const char* text) noexcept {
+  constexpr std::uint32_t k = 0x811C9DC5u;
   std::uint32_t h = 0xF00DFEEDu;
   if (text != nullptr) {
     for (const char* p = text; *p != '\0'; ++p) {
+      const std::uint32_t term = static_cast<unsigned char>(*p) * (k * k) - 0x7CAA26AAu;
       if ((((h >> 13) ^ (h >> 3) ^ (h >> 7)) & 1u) != 0) {
         h ^= 0x1374F2EEu;
       }
-      const std::uint32_t c = static_cast<unsigned char>(*p);
-      h = (h + c * 0x811C9DC5u) * 0x811C9DC5u - 0x7CAA26AAu;
+      h = h * k + term;
     }
   }
   // Folds every nibble of h into the low ones: h ^ h>>4 ^ h>>8 ^ ... ^ h>>28, in three steps.
@@ -26,12 +29,15 @@ brol_dict_node* chain_of(const brol_dict_table* t, std::uint32_t s) noexcept {
   return static_cast<brol_dict_node*>(t->slot[s]);
 }
 
-// The table and slot whose chain a hash belongs to.
+// The table and slot whose chain a hash belongs to. The shift is counted along rather than read
+// from each table's level (they agree), so the next slot index is known before the table arrives.
 brol_dict_table* descend(brol_dict_table* t, std::uint32_t hash, std::uint32_t* slot) noexcept {
-  std::uint32_t s = t->slot_of(hash);
+  std::uint32_t shift = 4 * static_cast<std::uint32_t>(t->level);
+  std::uint32_t s = (hash >> shift) & 15u;
   while (t->is_split(s)) {
     t = static_cast<brol_dict_table*>(t->slot[s]);
-    s = t->slot_of(hash);
+    shift += 4;
+    s = (hash >> shift) & 15u;
   }
   *slot = s;
   return t;
@@ -152,10 +158,19 @@ brol_dict_node* brol_dict_core::find_node(const char* key) noexcept {
   if (key == nullptr) {
     key = "";
   }
+  return find_hashed(key, brol_hash(key));
+}
+
+brol_dict_node* brol_dict_core::find_hashed(const char* key, std::uint32_t hash) noexcept {
+  if (key == nullptr) {
+    key = "";
+  }
   std::uint32_t s = 0;
-  const brol_dict_table* t = descend(&root, brol_hash(key), &s);
+  const brol_dict_table* t = descend(&root, hash, &s);
+  // The stored hash always belongs to the stored key, so comparing it first changes no result; it
+  // spares reading the key text of every entry that is not the one sought.
   for (brol_dict_node* e = chain_of(t, s); e != nullptr; e = e->chain_next) {
-    if (key_equals(e, key)) {
+    if (e->hash == hash && key_equals(e, key)) {
       last_id = e->id;
       return e;
     }

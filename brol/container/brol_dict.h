@@ -76,6 +76,8 @@ struct brol_dict_core {
 
   // The entry with this key, or null. Sets last_id when found.
   brol_dict_node* find_node(const char* key) noexcept;
+  // find_node for a caller that holds brol_hash(key) already; another hash finds nothing.
+  brol_dict_node* find_hashed(const char* key, std::uint32_t hash) noexcept;
   // See brol_dict::insert.
   int insert_node(const char* key, brol_dict_node** out_entry, brol_dict_node* moved,
                   const brol_dict_kind& kind) noexcept;

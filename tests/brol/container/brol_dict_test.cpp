@@ -162,6 +162,8 @@ TEST(BrolDict, FindOrAddTwiceIsOneEntry) {
   EXPECT_EQ(d->last_id, 1);
   EXPECT_EQ(d->order.next_id, 2);
   EXPECT_STREQ(d->find("key")->c_str(), "v");
+  EXPECT_EQ(d->find_hashed("key", brol_hash("key")), &string_dict::entry_of(d->order.last)->node);
+  EXPECT_EQ(d->find_hashed("key", brol_hash("key") ^ 0x100u), nullptr);
   EXPECT_TRUE(dict_sound(d.dict));
 }
 
