@@ -17,6 +17,7 @@
 namespace {
 
 using container_check::dict_sound;
+using container_check::must;
 using container_check::table_count;
 using string_dict = brol_dict<brol_string>;
 using entry = string_dict::entry;
@@ -86,7 +87,8 @@ std::vector<std::string> colliding_keys(int stages) {
 std::vector<std::string> keys_sharing(std::uint32_t mask, std::uint32_t bits, std::size_t count) {
   std::vector<std::string> keys;
   for (int n = 0; keys.size() < count; ++n) {
-    std::string key = "k" + std::to_string(n);
+    std::string key = "k";
+    key += std::to_string(n);
     if ((brol_hash(key.c_str()) & mask) == bits) {
       keys.push_back(key);
     }
@@ -169,13 +171,13 @@ TEST(BrolDict, FindOrAddTwiceIsOneEntry) {
 
 TEST(BrolDict, KeysAreCaseSensitiveAndNullIsEmpty) {
   scoped_dict<int> d;
-  *d->find_or_add("Port") = 1;
-  *d->find_or_add("port") = 2;
-  *d->find_or_add("") = 3;
-  EXPECT_EQ(*d->find("Port"), 1);
-  EXPECT_EQ(*d->find("port"), 2);
+  must(d->find_or_add("Port")) = 1;
+  must(d->find_or_add("port")) = 2;
+  must(d->find_or_add("")) = 3;
+  EXPECT_EQ(must(d->find("Port")), 1);
+  EXPECT_EQ(must(d->find("port")), 2);
   EXPECT_EQ(d->find("PORT"), nullptr);
-  EXPECT_EQ(*d->find(nullptr), 3);
+  EXPECT_EQ(must(d->find(nullptr)), 3);
   EXPECT_EQ(d->find_or_add(nullptr), d->find(""));
   EXPECT_EQ(d->order.next_id, 3);
 }
@@ -204,10 +206,10 @@ TEST(BrolDict, NinthKeyOnOneSlotSplitsIt) {
   scoped_dict<int> d;
   const auto keys = keys_sharing(15u, 6u, 9);
   for (std::size_t i = 0; i < 8; ++i) {
-    *d->find_or_add(keys[i].c_str()) = static_cast<int>(i);
+    must(d->find_or_add(keys[i].c_str())) = static_cast<int>(i);
   }
   EXPECT_EQ(d->root.split, 0);
-  *d->find_or_add(keys[8].c_str()) = 8;
+  must(d->find_or_add(keys[8].c_str())) = 8;
   EXPECT_EQ(d->root.split, 1u << 6);
   const auto* sub = static_cast<const brol_dict_table*>(d->root.slot[6]);
   EXPECT_EQ(sub->level, 1);
@@ -222,7 +224,7 @@ TEST(BrolDict, NinthKeyOnOneSlotSplitsIt) {
   EXPECT_EQ(in_sub, 9);
   for (std::size_t i = 0; i < 9; ++i) {
     ASSERT_NE(d->find(keys[i].c_str()), nullptr);
-    EXPECT_EQ(*d->find(keys[i].c_str()), static_cast<int>(i));
+    EXPECT_EQ(must(d->find(keys[i].c_str())), static_cast<int>(i));
   }
   EXPECT_TRUE(dict_sound(d.dict));
 }
@@ -309,7 +311,7 @@ TEST(BrolDict, ThousandsOfKeysWithOneHash) {
   }
   scoped_dict<int> d;
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    *d->find_or_add(keys[i].c_str()) = static_cast<int>(i);
+    must(d->find_or_add(keys[i].c_str())) = static_cast<int>(i);
   }
   EXPECT_EQ(table_count(&d->root), 7);
   const brol_dict_table* t = &d->root;
@@ -324,7 +326,7 @@ TEST(BrolDict, ThousandsOfKeysWithOneHash) {
   EXPECT_EQ(chain, keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     ASSERT_NE(d->find(keys[i].c_str()), nullptr) << keys[i];
-    ASSERT_EQ(*d->find(keys[i].c_str()), static_cast<int>(i));
+    ASSERT_EQ(must(d->find(keys[i].c_str())), static_cast<int>(i));
   }
   EXPECT_TRUE(dict_sound(d.dict));
 }

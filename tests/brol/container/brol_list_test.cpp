@@ -18,6 +18,7 @@ namespace {
 
 using container_check::chain_sound;
 using container_check::ids_of;
+using container_check::must;
 using string_list = brol_list<brol_string>;
 using ids = std::vector<std::int32_t>;
 
@@ -249,7 +250,7 @@ TEST(BrolList, PointerValuesAreNotOwned) {
     auto* element = l->add_value(&a);
     ASSERT_NE(element, nullptr);
     EXPECT_EQ(element->value, &a);
-    EXPECT_EQ(*l->add(nullptr), nullptr);
+    EXPECT_EQ(must(l->add(nullptr)), nullptr);
     l->remove(element->id);
   }
   EXPECT_STREQ(a.c_str(), "kept");
@@ -343,7 +344,8 @@ TEST(BrolList, RandomSequenceMatchesStdList) {
     return it;
   };
   for (int step = 0; step < 20000; ++step) {
-    const std::string text = "v" + std::to_string(step);
+    std::string text = "v";
+    text += std::to_string(step);
     const std::uint32_t op = draw() % 100;
     std::int32_t id = -1;
     if (op < 35) {

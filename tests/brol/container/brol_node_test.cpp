@@ -5,9 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <stdexcept>
 #include <vector>
 
+#include "container_check.h"
+
 namespace {
+
+using container_check::must;
 
 struct item {
   item* prev;
@@ -29,7 +34,7 @@ struct chain {
         return &it;
       }
     }
-    return nullptr;
+    throw std::invalid_argument("no such item");
   }
 };
 
@@ -88,8 +93,8 @@ TEST(BrolNode, CountsAndWalks) {
     EXPECT_EQ(brol_node_count(x), 4) << r.node;
     EXPECT_EQ(brol_node_position(x), r.position) << r.node;
     EXPECT_EQ(brol_node_remaining(x), r.remaining) << r.node;
-    EXPECT_EQ(brol_node_first(x)->name, r.first);
-    EXPECT_EQ(brol_node_last(x)->name, r.last);
+    EXPECT_EQ(must(brol_node_first(x)).name, r.first);
+    EXPECT_EQ(must(brol_node_last(x)).name, r.last);
   }
   item lone{nullptr, nullptr, 'x'};
   EXPECT_EQ(brol_node_count(&lone), 1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,15 @@
 #include "brol/container/brol_list.h"
 
 namespace container_check {
+
+// The pointee of a result the test knows to be there; a null one fails the test with an exception.
+template <class T>
+T& must(T* p) {
+  if (p == nullptr) {
+    throw std::runtime_error("unexpected null result");
+  }
+  return *p;
+}
 
 // Links symmetric, first/last/anchor right, ids unique (and increasing when asked).
 template <class Node>
