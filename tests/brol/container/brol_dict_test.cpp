@@ -1,5 +1,5 @@
-// brol_dict: the hash values, lookup and creation, insertion order, re-filing, splits down to level
-// 7, clearing, allocation failures, and a long random sequence against std::unordered_map.
+// brol_dict: the hash values, lookup and insertion order, re-filing, splits down to level 7, clearing,
+// allocation failures, and a long random sequence against std::unordered_map.
 #include "brol/container/brol_dict.h"
 
 #include <gtest/gtest.h>
@@ -21,477 +21,298 @@ using container_check::must;
 using container_check::table_count;
 using string_dict = brol_dict<brol_string>;
 using entry = string_dict::entry;
+using keys = std::vector<std::string>;
 
 template <class T>
-struct scoped_dict {
-  brol_dict<T> dict;
-  scoped_dict() { dict.init(); }
-  ~scoped_dict() { dict.destroy(); }
-  brol_dict<T>* operator->() { return &dict; }
+struct scoped_dict : brol_dict<T> {
+  scoped_dict() { this->init(); }
+  ~scoped_dict() { this->destroy(); }
 };
 
-// The hash state after one more byte, and the final folding, written out as eight terms.
+// The hash state after one more byte, as the algorithm states it.
 std::uint32_t hash_step(std::uint32_t h, unsigned char c) {
   if ((((h >> 13) ^ (h >> 3) ^ (h >> 7)) & 1u) != 0) {
     h ^= 0x1374F2EEu;
   }
   return (h + c * 0x811C9DC5u) * 0x811C9DC5u - 0x7CAA26AAu;
 }
-std::uint32_t hash_fold(std::uint32_t h) {
-  std::uint32_t r = h;
-  for (int shift = 4; shift < 32; shift += 4) {
-    r ^= h >> shift;
-  }
-  return r;
-}
-std::uint32_t hash_of(const std::string& s) {
+
+std::uint32_t reference_hash(const std::string& s) {
   std::uint32_t h = 0xF00DFEEDu;
   for (char c : s) {
     h = hash_step(h, static_cast<unsigned char>(c));
   }
-  return hash_fold(h);
+  std::uint32_t folded = h;
+  for (int shift = 4; shift < 32; shift += 4) {
+    folded ^= h >> shift;
+  }
+  return folded;
 }
 
-// 2^stages different keys with one hash: per stage two four-letter blocks that lead the hash state
+// 2^stages different keys with one hash: per stage two five-letter blocks that take the hash state
 // to the same value (found by the birthday paradox), so every choice of blocks collides.
-std::vector<std::string> colliding_keys(int stages) {
-  std::vector<std::string> keys = {""};
+keys colliding_keys(int stages) {
+  keys found = {""};
   std::uint32_t state = 0xF00DFEEDu;
-  for (int stage = 0; stage < stages; ++stage) {
+  for (std::uint32_t stage = 0; stage < static_cast<std::uint32_t>(stages); ++stage) {
     std::unordered_map<std::uint32_t, std::string> seen;
-    for (std::uint32_t n = 0;; ++n) {
+    for (std::uint32_t n = stage * 7919u;; ++n) {
       std::string block;
       std::uint32_t h = state;
-      for (std::uint32_t m = n + 7919u * static_cast<std::uint32_t>(stage), i = 0; i < 4; ++i, m /= 52) {
-        const char c = static_cast<char>(m % 52 < 26 ? 'a' + m % 52 : 'A' + m % 52 - 26);
-        block += c;
-        h = hash_step(h, static_cast<unsigned char>(c));
+      for (std::uint32_t m = n, i = 0; i < 5; ++i, m /= 26) {
+        block += static_cast<char>('a' + m % 26);
+        h = hash_step(h, static_cast<unsigned char>(block.back()));
       }
-      auto [it, fresh] = seen.emplace(h, block);
-      if (!fresh && it->second != block) {
-        std::vector<std::string> longer;
-        for (const std::string& k : keys) {
-          longer.push_back(k + it->second);
-          longer.push_back(k + block);
+      if (auto [it, fresh] = seen.emplace(h, block); !fresh) {
+        keys longer;
+        for (const std::string& k : found) {
+          longer.insert(longer.end(), {k + it->second, k + block});
         }
-        keys.swap(longer);
+        found.swap(longer);
         state = h;
         break;
       }
     }
   }
-  return keys;
+  return found;
 }
 
-// Keys whose hashes agree in the bits of mask, as many as asked.
-std::vector<std::string> keys_sharing(std::uint32_t mask, std::uint32_t bits, std::size_t count) {
-  std::vector<std::string> keys;
-  for (int n = 0; keys.size() < count; ++n) {
+// count keys whose hashes have the low nibble given.
+keys keys_in_root_slot(std::uint32_t slot, std::size_t count) {
+  keys found;
+  for (int n = 0; found.size() < count; ++n) {
     std::string key = "k";
     key += std::to_string(n);
-    if ((brol_hash(key.c_str()) & mask) == bits) {
-      keys.push_back(key);
+    if ((brol_hash(key.c_str()) & 15u) == slot) {
+      found.push_back(key);
     }
   }
-  return keys;
+  return found;
 }
 
-std::vector<std::string> keys_in_order(string_dict& d) {
-  std::vector<std::string> keys;
+keys keys_in_order(string_dict& d) {
+  keys found;
   brol_dict_iter<brol_string> it;
   for (it.begin(d); it.value() != nullptr; it.advance()) {
-    keys.push_back(it.key());
+    found.push_back(it.key());
   }
-  return keys;
+  return found;
 }
 
-TEST(BrolHash, FixedValues) {
-  struct row {
-    const char* text;
-    std::uint32_t hash;
-    std::uint32_t root_slot;
-  };
-  const std::vector<row> rows = {{"", 0xFFF2D3D0u, 0}, {"abc", 0xFFF96054u, 4}, {nullptr, 0xFFF2D3D0u, 0}};
-  for (const row& r : rows) {
-    EXPECT_EQ(brol_hash(r.text), r.hash) << (r.text ? r.text : "null");
-    EXPECT_EQ(brol_hash(r.text) & 15u, r.root_slot);
-  }
-  EXPECT_EQ(hash_fold(0xF00DFEEDu), 0xFFF2D3D0u);
-  EXPECT_EQ(hash_fold(0xF006F651u), 0xFFF96054u);
-}
-
-TEST(BrolHash, MatchesTheAlgorithmForEveryByte) {
+TEST(BrolHash, FixedValuesAndTheAlgorithm) {
+  EXPECT_EQ(brol_hash(""), 0xFFF2D3D0u);
+  EXPECT_EQ(brol_hash(nullptr), 0xFFF2D3D0u);
+  EXPECT_EQ(brol_hash("abc"), 0xFFF96054u);  // root slot 4; "" is in slot 0
   std::mt19937 rng(7);
   for (int i = 0; i < 2000; ++i) {
-    std::string s;
-    for (std::size_t n = static_cast<std::size_t>(rng() % 40); n > 0; --n) {
-      s += static_cast<char>(1 + rng() % 255);
-    }
-    ASSERT_EQ(brol_hash(s.c_str()), hash_of(s)) << i;
+    std::string s(rng() % 40, ' ');
+    std::generate(s.begin(), s.end(), [&rng] { return static_cast<char>(1 + rng() % 255); });
+    ASSERT_EQ(brol_hash(s.c_str()), reference_hash(s)) << i;
   }
 }
 
-TEST(BrolDict, ConstructionValues) {
-  scoped_dict<int> d;
-  EXPECT_EQ(d->order.first, nullptr);
-  EXPECT_EQ(d->order.anchor, nullptr);
-  EXPECT_EQ(d->order.cleared, 1);
-  EXPECT_EQ(d->order.next_id, 0);
-  EXPECT_EQ(d->order.max_id, 2147483647);
-  EXPECT_EQ(d->root.level, 0);
-  EXPECT_EQ(d->root.split, 0);
-  for (void* slot : d->root.slot) {
-    EXPECT_EQ(slot, nullptr);
-  }
-  EXPECT_EQ(d->find("anything"), nullptr);
-}
-
-TEST(BrolDict, FindOrAddTwiceIsOneEntry) {
+TEST(BrolDict, FindOrAddFindAndOrder) {
   scoped_dict<brol_string> d;
-  d->find_or_add("other");
-  brol_string* value = d->find_or_add("key");
-  ASSERT_NE(value, nullptr);
-  EXPECT_TRUE(value->is_empty());
-  value->assign("v");
-  EXPECT_EQ(d->last_id, 1);
-  d->last_id = 99;
-  EXPECT_EQ(d->find_or_add("key"), value);
-  EXPECT_EQ(d->last_id, 1);
-  d->last_id = 99;
-  EXPECT_EQ(d->find("key"), value);
-  EXPECT_EQ(d->last_id, 1);
-  EXPECT_EQ(d->find("missing"), nullptr);
-  EXPECT_EQ(d->last_id, 1);
-  EXPECT_EQ(d->order.next_id, 2);
-  EXPECT_STREQ(d->find("key")->c_str(), "v");
-  EXPECT_EQ(d->find_hashed("key", brol_hash("key")), &string_dict::entry_of(d->order.last)->node);
-  EXPECT_EQ(d->find_hashed("key", brol_hash("key") ^ 0x100u), nullptr);
-  EXPECT_TRUE(dict_sound(d.dict));
-}
-
-TEST(BrolDict, KeysAreCaseSensitiveAndNullIsEmpty) {
-  scoped_dict<int> d;
-  must(d->find_or_add("Port")) = 1;
-  must(d->find_or_add("port")) = 2;
-  must(d->find_or_add("")) = 3;
-  EXPECT_EQ(must(d->find("Port")), 1);
-  EXPECT_EQ(must(d->find("port")), 2);
-  EXPECT_EQ(d->find("PORT"), nullptr);
-  EXPECT_EQ(must(d->find(nullptr)), 3);
-  EXPECT_EQ(d->find_or_add(nullptr), d->find(""));
-  EXPECT_EQ(d->order.next_id, 3);
-}
-
-TEST(BrolDict, IterationFollowsFirstAddition) {
-  scoped_dict<brol_string> d;
-  string_dict empty;
-  empty.init();
   brol_dict_iter<brol_string> it;
-  EXPECT_EQ(it.value(), nullptr);
-  EXPECT_STREQ(it.key(), "");
-  it.begin(empty);
-  EXPECT_EQ(it.value(), nullptr);
-  EXPECT_STREQ(it.key(), "");
-  empty.destroy();
-  const std::vector<std::string> keys = {"zeta", "alpha", "", "mid", "beta"};
-  for (const std::string& k : keys) {
-    d->find_or_add(k.c_str());
+  it.begin(d);
+  EXPECT_TRUE(it.value() == nullptr && *it.key() == '\0');
+  EXPECT_EQ(d.root.level, 0);
+  EXPECT_EQ(d.find("x"), nullptr);
+  const keys added = {"zeta", "Key", "", "key", "beta"};  // case matters; "" is a key like any
+  for (const std::string& k : added) {
+    must(d.find_or_add(k.c_str())).assign(std::string("v").append(k).c_str());
   }
-  d->find_or_add("alpha");
-  d->find("zeta");
-  EXPECT_EQ(keys_in_order(d.dict), keys);
+  d.last_id = 99;
+  brol_string* value = d.find_or_add("key");
+  EXPECT_EQ(d.last_id, 3);
+  d.last_id = 99;
+  EXPECT_EQ(d.find("key"), value);
+  EXPECT_EQ(d.last_id, 3);
+  EXPECT_EQ(d.find("KEY"), nullptr);
+  EXPECT_EQ(d.last_id, 3);
+  EXPECT_STREQ(must(d.find(nullptr)).c_str(), "v");
+  EXPECT_EQ(d.find_hashed("key", brol_hash("key") ^ 0x100u), nullptr);
+  EXPECT_EQ(d.order.next_id, 5);
+  EXPECT_EQ(keys_in_order(d), added);
+  EXPECT_TRUE(dict_sound(d));
 }
 
-TEST(BrolDict, NinthKeyOnOneSlotSplitsIt) {
-  scoped_dict<int> d;
-  const auto keys = keys_sharing(15u, 6u, 9);
-  for (std::size_t i = 0; i < 8; ++i) {
-    must(d->find_or_add(keys[i].c_str())) = static_cast<int>(i);
+TEST(BrolDict, NinthKeyOfASlotSplitsItAndClearUndoesIt) {
+  scoped_dict<brol_string> d;
+  const keys nine = keys_in_root_slot(6, 9);
+  for (const std::string& k : nine) {
+    EXPECT_EQ(d.root.split, 0);
+    must(d.find_or_add(k.c_str())).assign(k.c_str());
   }
-  EXPECT_EQ(d->root.split, 0);
-  must(d->find_or_add(keys[8].c_str())) = 8;
-  EXPECT_EQ(d->root.split, 1u << 6);
-  const auto* sub = static_cast<const brol_dict_table*>(d->root.slot[6]);
-  EXPECT_EQ(sub->level, 1);
-  EXPECT_EQ(sub->split, 0);
-  std::int64_t in_sub = 0;
-  for (void* slot : sub->slot) {
-    for (auto* e = static_cast<brol_dict_node*>(slot); e != nullptr; e = e->chain_next) {
-      EXPECT_EQ(e->table, sub);
-      ++in_sub;
+  EXPECT_EQ(d.root.split, 1u << 6);
+  const brol_dict_table& sub = *static_cast<const brol_dict_table*>(d.root.slot[6]);
+  EXPECT_EQ(sub.level, 1);
+  std::size_t in_sub = 0;
+  for (void* slot : sub.slot) {
+    for (auto* e = static_cast<brol_dict_node*>(slot); e != nullptr; e = e->chain_next, ++in_sub) {
     }
   }
-  EXPECT_EQ(in_sub, 9);
-  for (std::size_t i = 0; i < 9; ++i) {
-    ASSERT_NE(d->find(keys[i].c_str()), nullptr);
-    EXPECT_EQ(must(d->find(keys[i].c_str())), static_cast<int>(i));
+  EXPECT_EQ(in_sub, 9u);
+  for (const std::string& k : nine) {
+    EXPECT_STREQ(must(d.find(k.c_str())).c_str(), k.c_str());
   }
-  EXPECT_TRUE(dict_sound(d.dict));
-}
-
-TEST(BrolDict, ClearEmptiesTheTrieAndRestartsTheIds) {
-  scoped_dict<brol_string> d;
-  const auto keys = keys_sharing(0xFFu, 0x21u, 30);
-  for (const auto& k : keys) {
-    d->find_or_add(k.c_str())->assign(k.c_str());
-  }
-  EXPECT_GE(table_count(&d->root), 2);
-  d->order.base_id = 5;
-  d->clear();
-  EXPECT_EQ(d->root.split, 0);
-  EXPECT_EQ(table_count(&d->root), 0);
-  EXPECT_EQ(d->order.first, nullptr);
-  for (const auto& k : keys) {
-    EXPECT_EQ(d->find(k.c_str()), nullptr);
-  }
-  d->find_or_add("again");
-  EXPECT_EQ(d->last_id, 5);
-  EXPECT_TRUE(dict_sound(d.dict));
+  EXPECT_TRUE(dict_sound(d));
+  d.order.base_id = 5;
+  d.clear();
+  EXPECT_EQ(d.root.split, 0);
+  EXPECT_EQ(d.find(nine[0].c_str()), nullptr);
+  d.find_or_add("again");
+  EXPECT_EQ(d.last_id, 5);
+  EXPECT_TRUE(dict_sound(d));
 }
 
 TEST(BrolDict, InsertCreatesReportsAndRefiles) {
   scoped_dict<brol_string> d;
   entry* a = nullptr;
-  EXPECT_EQ(d->insert("a", &a, nullptr), 1);
-  ASSERT_NE(a, nullptr);
-  a->value.assign("value of a");
-  EXPECT_EQ(d->find("a"), &a->value);  // a new entry is owned and listed like find_or_add's
   entry* b = nullptr;
-  d->insert("b", &b, nullptr);
-  entry* found = nullptr;
-  EXPECT_EQ(d->insert("a", &found, b), 0);  // present: reported, b stays
-  EXPECT_EQ(found, a);
-  EXPECT_STREQ(b->node.key.c_str(), "b");
-  EXPECT_EQ(d->insert("renamed", &found, a), 1);  // a re-filed: same id, value and place
-  EXPECT_EQ(found, a);
-  EXPECT_EQ(a->node.id, 0);
-  EXPECT_EQ(d->find("a"), nullptr);
-  EXPECT_EQ(d->find("renamed"), &a->value);
-  EXPECT_STREQ(a->value.c_str(), "value of a");
-  EXPECT_EQ(keys_in_order(d.dict), (std::vector<std::string>{"renamed", "b"}));
-  EXPECT_EQ(d->insert("renamed", nullptr, nullptr), 0);
-  EXPECT_EQ(d->order.next_id, 2);
-  EXPECT_TRUE(dict_sound(d.dict));
-}
-
-TEST(BrolDict, IdLimitRefusesNewEntries) {
-  scoped_dict<int> d;
-  d->find_or_add("one");
-  d->order.max_id = d->order.next_id;
-  d->last_id = 42;
-  EXPECT_EQ(d->find_or_add("two"), nullptr);
-  EXPECT_EQ(d->last_id, 42);
-  brol_dict_entry<int>* out = reinterpret_cast<brol_dict_entry<int>*>(std::uintptr_t{0x5000});
-  EXPECT_EQ(d->insert("two", &out, nullptr), 0);
+  entry* out = nullptr;
+  EXPECT_EQ(d.insert("a", &a, nullptr), 1);
+  must(a).value.assign("value of a");
+  EXPECT_EQ(d.find("a"), &a->value);  // a new entry is listed and owned like find_or_add's
+  d.insert("b", &b, nullptr);
+  EXPECT_EQ(d.insert("a", &out, b), 0);  // present: reported, b stays
+  EXPECT_EQ(out, a);
+  EXPECT_EQ(d.insert("renamed", &out, a), 1);  // same id, value and place
+  EXPECT_EQ(out, a);
+  EXPECT_EQ(d.find("a"), nullptr);
+  EXPECT_EQ(d.find("renamed"), &a->value);
+  EXPECT_EQ(d.last_id, 0);
+  EXPECT_EQ(keys_in_order(d), (keys{"renamed", "b"}));
+  d.order.max_id = d.order.next_id;  // the id limit refuses new entries only
+  EXPECT_EQ(d.find_or_add("c"), nullptr);
+  EXPECT_EQ(d.insert("c", &out, nullptr), 0);
   EXPECT_EQ(out, nullptr);
-  EXPECT_NE(d->find_or_add("one"), nullptr);  // present keys are still found
-  EXPECT_TRUE(dict_sound(d.dict));
+  EXPECT_EQ(d.insert("c", &out, b), 1);
+  EXPECT_TRUE(dict_sound(d));
 }
 
 TEST(BrolDict, SectionsOfLinesAreReleased) {
   scoped_dict<brol_list<brol_string>> d;
   for (const char* name : {"global", "net", "paths"}) {
-    brol_list<brol_string>* section = d->find_or_add(name);
-    ASSERT_NE(section, nullptr);
-    EXPECT_EQ(section->first, nullptr);
-    EXPECT_EQ(section->max_id, 2147483647);
-    section->add(nullptr)->assign("key=value");
+    brol_list<brol_string>& section = must(d.find_or_add(name));
+    EXPECT_EQ(section.max_id, 2147483647);
+    must(section.add(nullptr)).assign("key=value");  // the leak checker sees a forgotten section
   }
-  // The leak checker sees it when clear forgets a section's lines.
 }
 
-// Keys with one and the same 32-bit hash end in one level-7 chain below exactly seven sub-tables, and
+// Thousands of keys of one 32-bit hash end in one level-7 chain below exactly seven sub-tables, and
 // every one is still found.
 TEST(BrolDict, ThousandsOfKeysWithOneHash) {
-  const auto keys = colliding_keys(12);
-  ASSERT_EQ(keys.size(), 4096u);
-  const std::uint32_t hash = brol_hash(keys[0].c_str());
-  for (const auto& k : keys) {
-    ASSERT_EQ(brol_hash(k.c_str()), hash) << k;
-  }
+  const keys same = colliding_keys(12);
   scoped_dict<int> d;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    must(d->find_or_add(keys[i].c_str())) = static_cast<int>(i);
+  for (std::size_t i = 0; i < same.size(); ++i) {
+    ASSERT_EQ(brol_hash(same[i].c_str()), brol_hash(same[0].c_str())) << same[i];
+    must(d.find_or_add(same[i].c_str())) = static_cast<int>(i);
   }
-  EXPECT_EQ(table_count(&d->root), 7);
-  const brol_dict_table* t = &d->root;
-  while (t->is_split(t->slot_of(hash))) {
-    t = static_cast<const brol_dict_table*>(t->slot[t->slot_of(hash)]);
+  EXPECT_EQ(table_count(&d.root), 7);
+  EXPECT_EQ(d.order.last->table->level, 7);
+  for (std::size_t i = 0; i < same.size(); ++i) {
+    ASSERT_EQ(must(d.find(same[i].c_str())), static_cast<int>(i));
   }
-  EXPECT_EQ(t->level, 7);
-  std::size_t chain = 0;
-  for (auto* e = static_cast<brol_dict_node*>(t->slot[t->slot_of(hash)]); e != nullptr; e = e->chain_next) {
-    ++chain;
-  }
-  EXPECT_EQ(chain, keys.size());
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    ASSERT_NE(d->find(keys[i].c_str()), nullptr) << keys[i];
-    ASSERT_EQ(must(d->find(keys[i].c_str())), static_cast<int>(i));
-  }
-  EXPECT_TRUE(dict_sound(d.dict));
+  EXPECT_TRUE(dict_sound(d));
 }
 
-struct snapshot {
-  std::vector<std::string> keys;
-  std::vector<std::string> values;
-  std::int32_t next_id;
-  std::int64_t tables;
-  bool operator==(const snapshot&) const = default;
-};
-
-snapshot take(string_dict& d) {
-  snapshot s{keys_in_order(d), {}, d.order.next_id, table_count(&d.root)};
-  for (auto* e = d.order.first; e != nullptr; e = e->next) {
-    s.values.push_back(string_dict::entry_of(e)->value.c_str());
-  }
-  return s;
-}
-
-// Every failing allocation of find_or_add, insert of a new entry and re-filing leaves the
-// dictionary unchanged and sound.
-TEST(BrolDict, AllocationFailuresChangeNothing) {
-  struct operation {
-    const char* name;
-    std::function<bool(string_dict&)> run;  // true when an entry was filed
+// Every failing allocation of find_or_add, insert and re-filing leaves the dictionary as it was.
+// A failing split (the third allocation of the ninth key in a slot) files the key into the unsplit
+// chain, and the next key there splits it.
+TEST(BrolDict, AllocationFailures) {
+  const keys slot9 = keys_in_root_slot(9, 10);
+  const std::vector<std::pair<std::int64_t, std::function<bool(string_dict&)>>> operations = {
+      {2, [](string_dict& d) { return d.find_or_add("new") != nullptr; }},
+      {2, [](string_dict& d) { return d.insert("new", nullptr, nullptr) == 1; }},
+      {1, [](string_dict& d) { return d.insert("new", nullptr, string_dict::entry_of(d.order.first)) == 1; }},
+      {3, [&slot9](string_dict& d) { return d.find_or_add(slot9[8].c_str()) != nullptr; }},
   };
-  const std::vector<operation> operations = {
-      {"find_or_add", [](string_dict& d) { return d.find_or_add("new key") != nullptr; }},
-      {"insert", [](string_dict& d) { return d.insert("new key", nullptr, nullptr) == 1; }},
-      {"insert moved",
-       [](string_dict& d) { return d.insert("new key", nullptr, string_dict::entry_of(d.order.first)) == 1; }},
-  };
-  for (const operation& op : operations) {
-    string_dict d;
-    d.init();
-    snapshot before;
+  for (const auto& [allocations, run] : operations) {
+    scoped_dict<brol_string> d;
     bool filed = false;
     const auto tried = brol_test::for_each_allocation_failure(
         [&] {
-          d.destroy();
-          d.init();
-          for (const char* k : {"one", "two", "three"}) {
-            d.find_or_add(k)->assign(k);
+          d.clear();
+          for (std::size_t i = 0; i < 8; ++i) {
+            must(d.find_or_add(slot9[i].c_str())).assign("v");
           }
-          before = take(d);
         },
-        [&] { filed = op.run(d); },
+        [&] { filed = run(d); },
         [&](std::int64_t n) {
-          EXPECT_FALSE(filed) << op.name << " failing allocation " << n;
-          EXPECT_TRUE(take(d) == before) << op.name << " failing allocation " << n;
-          EXPECT_TRUE(dict_sound(d)) << op.name;
-          EXPECT_EQ(d.find("new key"), nullptr);
-          EXPECT_STREQ(d.find("one")->c_str(), "one");
+          EXPECT_TRUE(dict_sound(d));
+          EXPECT_EQ(d.root.split, 0);
+          EXPECT_EQ(filed, n == 3) << n;
+          EXPECT_EQ(d.order.next_id, filed ? 9 : 8);
+          EXPECT_EQ(keys_in_order(d), keys(slot9.begin(), slot9.begin() + (filed ? 9 : 8)));
+          if (filed) {
+            d.find_or_add(slot9[9].c_str());
+            EXPECT_EQ(d.root.split, 1u << 9);
+          }
         });
-    EXPECT_GE(tried, 1) << op.name;
-    d.destroy();
+    EXPECT_EQ(tried, allocations);
   }
 }
 
-// When the sub-table of a split cannot be allocated the entry is filed into the unsplit chain; the
-// next insertion into that chain splits it.
-TEST(BrolDict, FailedSplitKeepsTheChainWhole) {
-  const auto keys = keys_sharing(15u, 9u, 10);
-  string_dict d;
-  d.init();
-  const auto tried = brol_test::for_each_allocation_failure(
-      [&] {
-        d.destroy();
-        d.init();
-        for (std::size_t i = 0; i < 8; ++i) {
-          d.find_or_add(keys[i].c_str());
-        }
-      },
-      [&] { d.find_or_add(keys[8].c_str()); },
-      [&](std::int64_t n) {
-        EXPECT_TRUE(dict_sound(d));
-        EXPECT_EQ(d.root.split, 0) << n;
-        if (n < 3) {  // the entry or its key
-          EXPECT_EQ(d.find(keys[8].c_str()), nullptr);
-          return;
-        }
-        EXPECT_NE(d.find(keys[8].c_str()), nullptr);
-        d.find_or_add(keys[9].c_str());
-        EXPECT_EQ(d.root.split, 1u << 9);
-        EXPECT_TRUE(dict_sound(d));
-      });
-  EXPECT_EQ(tried, 3);
-  d.destroy();
-}
-
-// A long random sequence of dictionary operations against std::unordered_map and an insertion-order
-// vector, with the structure checked after every step. The key pool mixes short keys (deep splits
-// through sheer number) with a family of keys of one hash (level-7 chains).
+// A long random sequence against std::unordered_map and an insertion-order vector, with the
+// structure checked after every step. The pool mixes short keys (splits through sheer number) with
+// keys of one hash (level-7 chains).
 TEST(BrolDict, RandomSequenceMatchesUnorderedMap) {
   std::mt19937 rng(99);
   auto draw = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-  std::vector<std::string> pool = colliding_keys(5);
+  keys pool = colliding_keys(5);
   for (int i = 0; i < 600; ++i) {
     pool.push_back(std::to_string(i * 7919 % 100000));
   }
-  pool.push_back("");
   scoped_dict<brol_string> d;
-  std::unordered_map<std::string, std::int32_t> ids;    // key -> id
-  ids.reserve(pool.size());
-  std::unordered_map<std::int32_t, std::string> value;  // id -> value text
+  std::unordered_map<std::string, std::int32_t> id_of;
+  std::unordered_map<std::int32_t, std::string> value_of;
   std::vector<std::int32_t> order;
-  std::int32_t next_id = 0;
   std::int64_t most_tables = 0;
   for (int step = 0; step < 5000; ++step) {
     const std::string& key = pool[draw(pool.size())];
+    const auto known = id_of.find(key);
     const std::size_t op = draw(1000);
-    const auto known = ids.find(key);
     if (op < 450) {
-      brol_string* v = d->find_or_add(key.c_str());
-      ASSERT_NE(v, nullptr);
-      if (known == ids.end()) {
-        v->assign(("value " + std::to_string(step)).c_str());
-        ids[key] = next_id;
-        value[next_id] = v->c_str();
-        order.push_back(next_id++);
+      brol_string& v = must(d.find_or_add(key.c_str()));
+      if (known == id_of.end()) {
+        v.assign(std::to_string(step).c_str());
+        const auto id = static_cast<std::int32_t>(value_of.size());
+        id_of[key] = id;
+        value_of[id] = v.c_str();
+        order.push_back(id);
       }
-      ASSERT_EQ(d->last_id, ids.at(key));
-      ASSERT_EQ(value.at(ids.at(key)), v->c_str());
+      ASSERT_EQ(d.last_id, id_of.at(key));
     } else if (op < 800) {
-      brol_string* v = d->find(key.c_str());
-      ASSERT_EQ(v != nullptr, known != ids.end()) << key;
-      if (v != nullptr) {
-        ASSERT_EQ(d->last_id, known->second);
-      }
+      ASSERT_EQ(d.find(key.c_str()) != nullptr, known != id_of.end()) << key;
     } else if (op < 999 && !order.empty()) {
-      // Re-file a random entry under key.
-      entry* moved = string_dict::entry_of(d->order.first);
+      entry* moved = string_dict::entry_of(d.order.first);
       for (std::size_t skip = draw(order.size()); skip > 0; --skip) {
         moved = string_dict::entry_of(moved->node.next);
       }
       const std::string old_key = moved->node.key.c_str();
       entry* out = nullptr;
-      const int filed = d->insert(key.c_str(), &out, moved);
-      ASSERT_EQ(filed, known == ids.end() ? 1 : 0);
-      ASSERT_NE(out, nullptr);
-      ASSERT_STREQ(out->node.key.c_str(), key.c_str());
-      if (filed) {
-        ASSERT_EQ(out, moved);
-        ids[key] = ids[old_key];
-        ids.erase(old_key);
+      ASSERT_EQ(d.insert(key.c_str(), &out, moved), known == id_of.end() ? 1 : 0);
+      ASSERT_STREQ(must(out).node.key.c_str(), key.c_str());
+      if (known == id_of.end()) {
+        id_of[key] = id_of.at(old_key);
+        id_of.erase(old_key);
       }
     } else {
-      d->clear();
-      ids.clear();
-      value.clear();
+      d.clear();
+      id_of.clear();
+      value_of.clear();
       order.clear();
-      next_id = 0;
     }
-    ASSERT_TRUE(dict_sound(d.dict)) << "step " << step;
-    ASSERT_EQ(d->order.next_id, next_id);
+    ASSERT_TRUE(dict_sound(d)) << "step " << step;
+    ASSERT_EQ(d.order.next_id, static_cast<std::int32_t>(value_of.size()));
     std::size_t i = 0;
-    for (auto* e = d->order.first; e != nullptr; e = e->next, ++i) {
-      ASSERT_LT(i, order.size());
-      ASSERT_EQ(e->id, order[i]);
-      ASSERT_EQ(ids.at(e->key.c_str()), e->id);
-      ASSERT_EQ(value.at(e->id), string_dict::entry_of(e)->value.c_str());
+    for (auto* e = d.order.first; e != nullptr; e = e->next, ++i) {
+      ASSERT_TRUE(i < order.size() && e->id == order[i] && id_of.at(e->key.c_str()) == e->id);
+      ASSERT_EQ(value_of.at(e->id), string_dict::entry_of(e)->value.c_str());
     }
     ASSERT_EQ(i, order.size());
-    most_tables = std::max(most_tables, table_count(&d->root));
+    most_tables = std::max(most_tables, table_count(&d.root));
   }
   EXPECT_GE(most_tables, 20);  // the sequence did reach deep splits
 }
