@@ -146,6 +146,12 @@ int format_now(char* out, std::size_t room, int kind) {
 constexpr std::int64_t k_largest_room = std::int64_t{INT_MAX} + 1;
 constexpr std::int64_t k_first_guess = 256;
 
+void release_block(char** buffer, std::int64_t* size) {
+  brol_free(*buffer);
+  *buffer = nullptr;
+  *size = 0;
+}
+
 // Frees the block and allocates new_size bytes; on failure the pair becomes (null, 0).
 bool replace_block(char** buffer, std::int64_t* size, std::int64_t new_size) {
   brol_free(*buffer);
@@ -186,9 +192,7 @@ int format_growing(char** buffer, std::int64_t* size, const char* format, std::v
     // A negative result is an encoding error (no room helps) or a length beyond what vsnprintf can
     // report; some runtimes also give it for a short buffer, hence the doubling up to the limit.
     if (n < 0 && (errno == EILSEQ || *size >= k_largest_room)) {
-      if (*size > 0) {
-        (*buffer)[0] = '\0';
-      }
+      release_block(buffer, size);
       return 0;
     }
     *size = n >= 0 ? std::int64_t{n} + 1 : (*size * 2 > k_first_guess ? *size * 2 : k_first_guess);

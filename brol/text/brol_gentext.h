@@ -55,9 +55,9 @@ void brol_encode_numbers(char* buffer, std::int16_t count, Values... values) noe
 // brol_alloc) and *size (its size in bytes) are reused while the text fits and replaced by a larger
 // block otherwise; the caller releases the block with brol_free. A format without '%' is copied as it
 // is; a null format counts as the empty text. Returns 1 with the NUL-terminated text in *buffer.
-// Returns 0 when an allocation fails (*buffer null, *size 0, the old block released), when the C
-// library reports an encoding error, or when the text is longer than the C library can report (the
-// block is then kept with the empty text); a null buffer or size address gives 0 as well.
+// Returns 0 when an allocation fails, when the C library reports an encoding error, or when the text
+// is longer than the C library can report; the old block is then released and the pair is (null, 0),
+// from which a later call starts afresh. A null buffer or size address gives 0 and changes nothing.
 int brol_printf_alloc(char** buffer, std::int64_t* size, const char* format, ...) noexcept
     __attribute__((format(gnu_printf, 3, 4)));
 int brol_vprintf_alloc(char** buffer, std::int64_t* size, const char* format, std::va_list arguments) noexcept
