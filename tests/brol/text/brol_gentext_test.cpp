@@ -313,7 +313,7 @@ TEST(GenText, DateRefusals) {
     }
   }
   // A moment the runtime cannot break down.
-  fixed_clock far(INT64_MAX / 2);
+  fixed_clock distant(INT64_MAX / 2);
   EXPECT_EQ(brol_date_text(buffer, sizeof buffer, 1), -1);
 }
 
