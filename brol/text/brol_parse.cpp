@@ -33,12 +33,45 @@ bool base_ok(int base) { return base >= 2 && base <= 36; }
 constexpr std::uint64_t k_int_max = 0x7fffffffffffffffULL;
 constexpr std::uint64_t k_int_min_magnitude = 0x8000000000000000ULL;
 
-// Reads at most n digits of base from p while value * base + digit stays <= limit. Returns the
-// position of the first byte not consumed; *value receives the value of the consumed digits.
-const char* scan_digits(const char* p, std::int64_t n, unsigned base, std::uint64_t limit,
-                        std::uint64_t* value) {
+// How many digits of base can never exceed limit: the largest k with base^k - 1 <= limit.
+constexpr std::uint8_t safe_digit_count(unsigned base, std::uint64_t limit) {
+  std::uint8_t k = 0;
+  for (std::uint64_t largest = 0; largest <= (limit - (base - 1)) / base; ++k) {
+    largest = largest * base + (base - 1);
+  }
+  return k;
+}
+
+constexpr std::array<std::uint8_t, 37> make_safe_table(std::uint64_t limit) {
+  std::array<std::uint8_t, 37> table{};
+  for (unsigned base = 2; base <= 36; ++base) {
+    table[base] = safe_digit_count(base, limit);
+  }
+  return table;
+}
+constexpr std::array<std::uint8_t, 37> k_safe_unsigned = make_safe_table(~std::uint64_t{0});
+constexpr std::array<std::uint8_t, 37> k_safe_signed = make_safe_table(k_int_max);
+
+// Reads at most n digits of base from p while value * base + digit stays <= limit (at least
+// k_int_max). Returns the position of the first byte not consumed; *value receives the value of
+// the consumed digits. The first digits cannot overflow and go without the check.
+inline __attribute__((always_inline)) const char* scan_digits_in(const char* p, std::int64_t n, unsigned base,
+                                                                 std::uint64_t limit, std::uint64_t* value) {
   std::uint64_t v = 0;
-  for (; n > 0; --n, ++p) {
+  if (n <= 0) {
+    *value = 0;
+    return p;
+  }
+  const std::int64_t safe = (limit == ~std::uint64_t{0} ? k_safe_unsigned : k_safe_signed)[base];
+  for (const char* quick_end = p + (n < safe ? n : safe); p < quick_end; ++p) {
+    const unsigned d = digit_of(*p);
+    if (d >= base) {
+      *value = v;
+      return p;
+    }
+    v = v * base + d;
+  }
+  for (n -= safe; n > 0; --n, ++p) {
     const unsigned d = digit_of(*p);
     std::uint64_t next;
     if (d >= base || __builtin_mul_overflow(v, base, &next) || __builtin_add_overflow(next, d, &next) ||
@@ -49,6 +82,16 @@ const char* scan_digits(const char* p, std::int64_t n, unsigned base, std::uint6
   }
   *value = v;
   return p;
+}
+
+// The common bases get copies with the base a constant, which turns the multiplication into
+// shifts and adds.
+const char* scan_digits(const char* p, std::int64_t n, unsigned base, std::uint64_t limit, std::uint64_t* value) {
+  switch (base) {
+    case 10: return scan_digits_in(p, n, 10, limit, value);
+    case 16: return scan_digits_in(p, n, 16, limit, value);
+    default: return scan_digits_in(p, n, base, limit, value);
+  }
 }
 
 void set_end(const char** end, const char* position) {
