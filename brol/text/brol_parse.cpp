@@ -145,7 +145,6 @@ char named_escape(char c) {
 char decode_escape(const char* text, std::int64_t* used) {
   const char c = text[1];
   unsigned value = 0;
-  std::int64_t digits = 0;
   if (c == '\0') {
     *used = 1;  // keeps a caller's loop from stepping over the terminating NUL
     return '\\';
@@ -155,7 +154,7 @@ char decode_escape(const char* text, std::int64_t* used) {
     return static_cast<char>(value);
   }
   if (c == 'x' || c == 'i') {
-    digits = escape_digits(text + 2, c == 'x' ? 2 : 8, c == 'x' ? 16 : 2, &value);
+    const std::int64_t digits = escape_digits(text + 2, c == 'x' ? 2 : 8, c == 'x' ? 16 : 2, &value);
     *used = 2 + digits;
     return digits == 0 ? c : static_cast<char>(value);
   }
