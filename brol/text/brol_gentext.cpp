@@ -99,9 +99,9 @@ bool utc_offset_minutes(std::int64_t now, const std::tm& local, std::int64_t* mi
 int format_zoned_date(char* out, std::size_t room, const std::tm& t, std::int64_t offset) {
   const char sign = offset < 0 ? '-' : '+';
   const long long magnitude = offset < 0 ? -offset : offset;
-  return std::snprintf(out, room, "%s, %02d %s %04lld %02d:%02d:%02d %c%02lld%02lld", k_day_names[t.tm_wday],
-                       t.tm_mday, k_month_names[t.tm_mon], t.tm_year + 1900LL, t.tm_hour, t.tm_min, t.tm_sec,
-                       sign, magnitude / 60, magnitude % 60);
+  return std::snprintf(out, room, "%s, %02d %s %04lld %02d:%02d:%02d %c%02lld%02lld", k_day_names[t.tm_wday], t.tm_mday,
+                       k_month_names[t.tm_mon], t.tm_year + 1900LL, t.tm_hour, t.tm_min, t.tm_sec, sign, magnitude / 60,
+                       magnitude % 60);
 }
 
 // Writes form kind (1, 3, 4 or 5) of t; the result of snprintf.
@@ -110,16 +110,16 @@ int format_plain_date(char* out, std::size_t room, int kind, const std::tm& t) {
   const int month = t.tm_mon + 1;
   switch (kind) {
     case 1:
-      return std::snprintf(out, room, "%04lld-%02d-%02d %02d:%02d:%02d", year, month, t.tm_mday, t.tm_hour,
-                           t.tm_min, t.tm_sec);
+      return std::snprintf(out, room, "%04lld-%02d-%02d %02d:%02d:%02d", year, month, t.tm_mday, t.tm_hour, t.tm_min,
+                           t.tm_sec);
     case 3:
-      return std::snprintf(out, room, "%04lld-%02d-%02d-%02d%02d%02d", year, month, t.tm_mday, t.tm_hour,
-                           t.tm_min, t.tm_sec);
+      return std::snprintf(out, room, "%04lld-%02d-%02d-%02d%02d%02d", year, month, t.tm_mday, t.tm_hour, t.tm_min,
+                           t.tm_sec);
     case 4:
       return std::snprintf(out, room, "%04lld-%02d-%02d", year, month, t.tm_mday);
     default:
-      return std::snprintf(out, room, "-%04lld-%02d-%02d-%02d%02d%02d.log", year, month, t.tm_mday, t.tm_hour,
-                           t.tm_min, t.tm_sec);
+      return std::snprintf(out, room, "-%04lld-%02d-%02d-%02d%02d%02d.log", year, month, t.tm_mday, t.tm_hour, t.tm_min,
+                           t.tm_sec);
   }
 }
 

@@ -74,8 +74,7 @@ inline __attribute__((always_inline)) const char* scan_digits_in(const char* p, 
   for (n -= safe; n > 0; --n, ++p) {
     const unsigned d = digit_of(*p);
     std::uint64_t next;
-    if (d >= base || __builtin_mul_overflow(v, base, &next) || __builtin_add_overflow(next, d, &next) ||
-        next > limit) {
+    if (d >= base || __builtin_mul_overflow(v, base, &next) || __builtin_add_overflow(next, d, &next) || next > limit) {
       break;
     }
     v = next;
@@ -88,9 +87,12 @@ inline __attribute__((always_inline)) const char* scan_digits_in(const char* p, 
 // shifts and adds.
 const char* scan_digits(const char* p, std::int64_t n, unsigned base, std::uint64_t limit, std::uint64_t* value) {
   switch (base) {
-    case 10: return scan_digits_in(p, n, 10, limit, value);
-    case 16: return scan_digits_in(p, n, 16, limit, value);
-    default: return scan_digits_in(p, n, base, limit, value);
+    case 10:
+      return scan_digits_in(p, n, 10, limit, value);
+    case 16:
+      return scan_digits_in(p, n, 16, limit, value);
+    default:
+      return scan_digits_in(p, n, base, limit, value);
   }
 }
 
@@ -103,8 +105,7 @@ void set_end(const char** end, const char* position) {
 // The common tail of the signed parsers: p is just after white space and the optional sign.
 std::int64_t signed_digits(const char* p, const char** end, std::int64_t n, int base, bool negative) {
   std::uint64_t magnitude = 0;
-  set_end(end, scan_digits(p, n, static_cast<unsigned>(base), negative ? k_int_min_magnitude : k_int_max,
-                           &magnitude));
+  set_end(end, scan_digits(p, n, static_cast<unsigned>(base), negative ? k_int_min_magnitude : k_int_max, &magnitude));
   // Two's complement wrap: the magnitude 2^63 after '-' becomes the smallest value.
   return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
@@ -129,15 +130,24 @@ std::int64_t escape_digits(const char* p, std::int64_t max, unsigned base, unsig
 // The byte of a one-letter escape, or the letter itself when it names none.
 char named_escape(char c) {
   switch (c) {
-    case 'a': return '\a';
-    case 'b': return '\b';
-    case 'e': return '\x1b';
-    case 'f': return '\f';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    case 'v': return '\v';
-    default: return c;
+    case 'a':
+      return '\a';
+    case 'b':
+      return '\b';
+    case 'e':
+      return '\x1b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    case 'v':
+      return '\v';
+    default:
+      return c;
   }
 }
 

@@ -199,8 +199,8 @@ TEST(GenText, DateOffsetAndForms) {
     const char* zone;
     std::int64_t time;
     const char* offset;
-  } cases[] = {{"UTC0", january, "+0000"},    {"CET-1CEST", january, "+0100"},  {"CET-1CEST", july, "+0200"},
-               {"EST5EDT", july, "-0400"},    {"IST-5:30", july, "+0530"},      {"NST3:30NDT", january, "-0330"}};
+  } cases[] = {{"UTC0", january, "+0000"}, {"CET-1CEST", january, "+0100"}, {"CET-1CEST", july, "+0200"},
+               {"EST5EDT", july, "-0400"}, {"IST-5:30", july, "+0530"},     {"NST3:30NDT", january, "-0330"}};
   for (const auto& c : cases) {
     fixed_time fixed(c.time, c.zone);
     EXPECT_EQ(date_text(2).substr(26), c.offset) << c.zone;
@@ -237,8 +237,8 @@ TEST(GenText, FillPattern) {
     std::uint64_t n;
     const char* pattern;
     const char* written;
-  } cases[] = {{5, "ab", "ababa"}, {0, "ab", ""}, {3, "", ""}, {3, nullptr, ""}, {2, "xyz", "xy"},
-               {3, "xyz", "xyz"},  {7, "abc", "abcabca"},      {13, "abcd", "abcdabcdabcda"}};
+  } cases[] = {{5, "ab", "ababa"}, {0, "ab", ""},     {3, "", ""},           {3, nullptr, ""},
+               {2, "xyz", "xy"},   {3, "xyz", "xyz"}, {7, "abc", "abcabca"}, {13, "abcd", "abcdabcdabcda"}};
   for (const auto& c : cases) {
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
