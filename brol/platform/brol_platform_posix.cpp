@@ -2,33 +2,29 @@
 #include "brol/platform/brol_platform.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace {
 
-std::int64_t posix_time_now() {
-  return static_cast<std::int64_t>(::time(nullptr));
-}
+std::int64_t posix_time_now() { return static_cast<std::int64_t>(::time(nullptr)); }
 
-std::uint32_t posix_process_id() {
-  return static_cast<std::uint32_t>(::getpid());
-}
+std::uint32_t posix_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
 int fd_of(brol_file_handle file) { return static_cast<int>(file); }
 int fd_of_socket(brol_socket_handle socket) { return static_cast<int>(socket); }
 
-// Leaves the library's number for the current errno in errno and returns
-// failure.
-template <class T> T fail_with_errno(T failure) {
+// Leaves the library's number for the current errno in errno and returns failure.
+template <class T>
+T fail_with_errno(T failure) {
   errno = brol_platform_error_number(static_cast<std::uint32_t>(errno));
   return failure;
 }
 
-brol_file_handle posix_file_open(const char *path, std::uint32_t access,
-                                 std::uint32_t disposition) {
+brol_file_handle posix_file_open(const char* path, std::uint32_t access, std::uint32_t disposition) {
   int flags = O_CLOEXEC;
   if ((access & brol_access_read) != 0 && (access & brol_access_write) != 0) {
     flags |= O_RDWR;
@@ -57,51 +53,39 @@ brol_file_handle posix_file_open(const char *path, std::uint32_t access,
   return static_cast<brol_file_handle>(fd);
 }
 
-std::int32_t posix_file_read(brol_file_handle file, void *data,
-                             std::int32_t size) {
+std::int32_t posix_file_read(brol_file_handle file, void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::read(fd_of(file), data, static_cast<std::size_t>(size));
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1})
-               : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
-std::int32_t posix_file_write(brol_file_handle file, const void *data,
-                              std::int32_t size) {
+std::int32_t posix_file_write(brol_file_handle file, const void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::write(fd_of(file), data, static_cast<std::size_t>(size));
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1})
-               : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
-std::int64_t posix_file_seek(brol_file_handle file, std::int64_t offset,
-                             int whence) {
+std::int64_t posix_file_seek(brol_file_handle file, std::int64_t offset, int whence) {
   static const int origins[] = {SEEK_SET, SEEK_CUR, SEEK_END};
   if (whence < 0 || whence > 2) {
     errno = EINVAL;
     return -1;
   }
-  const off_t at =
-      ::lseek(fd_of(file), static_cast<off_t>(offset), origins[whence]);
-  return at < 0 ? fail_with_errno(std::int64_t{-1})
-                : static_cast<std::int64_t>(at);
+  const off_t at = ::lseek(fd_of(file), static_cast<off_t>(offset), origins[whence]);
+  return at < 0 ? fail_with_errno(std::int64_t{-1}) : static_cast<std::int64_t>(at);
 }
 
-// On Linux a close interrupted by a signal has still released the descriptor
-// (it must never be closed again), so EINTR counts as success, as CloseHandle
-// knows no such case.
-bool close_descriptor(int fd) {
-  return ::close(fd) == 0 || errno == EINTR || fail_with_errno(false);
-}
+// On Linux a close interrupted by a signal has still released the descriptor (it must never be closed
+// again), so EINTR counts as success, as CloseHandle knows no such case.
+bool close_descriptor(int fd) { return ::close(fd) == 0 || errno == EINTR || fail_with_errno(false); }
 
-bool posix_file_close(brol_file_handle file) {
-  return close_descriptor(fd_of(file));
-}
+bool posix_file_close(brol_file_handle file) { return close_descriptor(fd_of(file)); }
 
-bool posix_file_stat(const char *path, brol_file_status *out) {
+bool posix_file_stat(const char* path, brol_file_status* out) {
   struct stat st {};
   if (::stat(path, &st) != 0) {
     return fail_with_errno(false);
@@ -111,25 +95,20 @@ bool posix_file_stat(const char *path, brol_file_status *out) {
   return true;
 }
 
-std::int32_t posix_socket_recv(brol_socket_handle socket, void *data,
-                               std::int32_t size) {
+std::int32_t posix_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::recv(fd_of_socket(socket), data, static_cast<std::size_t>(size), 0);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1})
-               : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
-std::int32_t posix_socket_send(brol_socket_handle socket, const void *data,
-                               std::int32_t size) {
+std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std::int32_t size) {
   ssize_t n;
   do {
-    n = ::send(fd_of_socket(socket), data, static_cast<std::size_t>(size),
-               MSG_NOSIGNAL);
+    n = ::send(fd_of_socket(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1})
-               : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 bool posix_socket_shutdown(brol_socket_handle socket, int how) {
@@ -138,28 +117,24 @@ bool posix_socket_shutdown(brol_socket_handle socket, int how) {
     errno = EINVAL;
     return false;
   }
-  return ::shutdown(fd_of_socket(socket), hows[how]) == 0 ||
-         fail_with_errno(false);
+  return ::shutdown(fd_of_socket(socket), hows[how]) == 0 || fail_with_errno(false);
 }
 
-bool posix_socket_close(brol_socket_handle socket) {
-  return close_descriptor(fd_of_socket(socket));
-}
+bool posix_socket_close(brol_socket_handle socket) { return close_descriptor(fd_of_socket(socket)); }
 
 const brol_platform_calls k_defaults = {
-    posix_time_now,    posix_process_id,      posix_file_open,
-    posix_file_read,   posix_file_write,      posix_file_seek,
-    posix_file_close,  posix_file_stat,       posix_socket_recv,
-    posix_socket_send, posix_socket_shutdown, posix_socket_close,
+    posix_time_now,    posix_process_id,  posix_file_open,       posix_file_read,
+    posix_file_write,  posix_file_seek,   posix_file_close,      posix_file_stat,
+    posix_socket_recv, posix_socket_send, posix_socket_shutdown, posix_socket_close,
 };
 
-} // namespace
+}  // namespace
 
 brol_platform_calls brol_os = k_defaults;
 
-const brol_platform_calls &brol_platform_defaults() { return k_defaults; }
+const brol_platform_calls& brol_platform_defaults() { return k_defaults; }
 
-bool brol_platform_localtime(std::int64_t seconds, std::tm *out) {
+bool brol_platform_localtime(std::int64_t seconds, std::tm* out) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tmp{};
   if (::localtime_r(&t, &tmp) == nullptr) {
@@ -169,7 +144,7 @@ bool brol_platform_localtime(std::int64_t seconds, std::tm *out) {
   return true;
 }
 
-bool brol_platform_gmtime(std::int64_t seconds, std::tm *out) {
+bool brol_platform_gmtime(std::int64_t seconds, std::tm* out) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tmp{};
   if (::gmtime_r(&t, &tmp) == nullptr) {
@@ -186,9 +161,8 @@ int brol_platform_error_number(std::uint32_t system_code) {
 
 namespace {
 
-// A listening socket on 127.0.0.1 with a port the system chooses; its address
-// goes to *address.
-int loopback_listener(sockaddr_in *address) {
+// A listening socket on 127.0.0.1 with a port the system chooses; its address goes to *address.
+int loopback_listener(sockaddr_in* address) {
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) {
     return -1;
@@ -197,10 +171,9 @@ int loopback_listener(sockaddr_in *address) {
   address->sin_family = AF_INET;
   address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof *address;
-  const auto *any = reinterpret_cast<sockaddr *>(address);
+  const auto* any = reinterpret_cast<sockaddr*>(address);
   if (::bind(listener, any, length) != 0 || ::listen(listener, 1) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr *>(address), &length) !=
-          0) {
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(address), &length) != 0) {
     const int saved = errno;
     ::close(listener);
     errno = saved;
@@ -209,10 +182,9 @@ int loopback_listener(sockaddr_in *address) {
   return listener;
 }
 
-} // namespace
+}  // namespace
 
-bool brol_platform_loopback_pair(brol_socket_handle *first,
-                                 brol_socket_handle *second) {
+bool brol_platform_loopback_pair(brol_socket_handle* first, brol_socket_handle* second) {
   *first = *second = brol_invalid_socket;
   sockaddr_in address{};
   const int listener = loopback_listener(&address);
@@ -221,8 +193,7 @@ bool brol_platform_loopback_pair(brol_socket_handle *first,
   }
   const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int server = -1;
-  if (client >= 0 && ::connect(client, reinterpret_cast<sockaddr *>(&address),
-                               sizeof address) == 0) {
+  if (client >= 0 && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   }
   const int saved = errno;

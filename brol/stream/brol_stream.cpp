@@ -1,5 +1,4 @@
-// The stream's life cycle (init, open, attach, close, destroy), buffer control
-// and the watch.
+// The stream's life cycle (init, open, attach, close, destroy), buffer control and the watch.
 #include "brol/stream/brol_stream.h"
 
 #include <cerrno>
@@ -14,17 +13,14 @@ brol_stream_watch brol_watch{};
 namespace {
 
 std::int64_t limited_size(std::int64_t n) {
-  return n < 1 ? 1
-               : (n > brol::detail::stream_io_max ? brol::detail::stream_io_max
-                                                  : n);
+  return n < 1 ? 1 : (n > brol::detail::stream_io_max ? brol::detail::stream_io_max : n);
 }
 
-bool has_handle(const brol_stream &s) {
-  return s.is_socket != 0 ? s.socket != brol_invalid_socket
-                          : s.file != brol_invalid_file;
+bool has_handle(const brol_stream& s) {
+  return s.is_socket != 0 ? s.socket != brol_invalid_socket : s.file != brol_invalid_file;
 }
 
-} // namespace
+}  // namespace
 
 void brol_stream::init(std::int64_t size) noexcept {
   address = nullptr;
@@ -66,8 +62,8 @@ bool brol_stream::close(bool detach) noexcept {
     write_buffered = 0;
     failed = !write_bytes(buffer, cursor);
   }
-  // The watch has closed an aborted stream's handle already; its value may
-  // belong to someone else by now.
+  // The watch has closed an aborted stream's handle already; its value may belong to someone else by
+  // now.
   if (!detach && !aborted && has_handle(*this)) {
     brol::detail::stream_close_handle(*this);
   }
@@ -94,14 +90,12 @@ std::uint32_t access_for(int flags) {
 }
 
 std::uint32_t disposition_for(int flags) {
-  return (flags & (brol_open_create | brol_open_truncate)) != 0
-             ? brol_create_always
-             : brol_open_existing;
+  return (flags & (brol_open_create | brol_open_truncate)) != 0 ? brol_create_always : brol_open_existing;
 }
 
-} // namespace
+}  // namespace
 
-bool brol_stream::open(const char *path, int flags) noexcept {
+bool brol_stream::open(const char* path, int flags) noexcept {
   const bool reopen = path == nullptr || path == name;
   if (path == nullptr && (path = name) == nullptr) {
     status = brol_stream_open_failed;
@@ -124,8 +118,7 @@ bool brol_stream::open(const char *path, int flags) noexcept {
   }
   position = 0;
   written = 0;
-  const brol_file_handle handle =
-      brol_os.file_open(path, access_for(flags), disposition_for(flags));
+  const brol_file_handle handle = brol_os.file_open(path, access_for(flags), disposition_for(flags));
   if (handle == brol_invalid_file) {
     error_number = errno;
     close(false);
@@ -145,16 +138,14 @@ bool brol_stream::open(const char *path, int flags) noexcept {
   return true;
 }
 
-bool brol_stream::open_format(const char *format, std::uint16_t flags,
-                              ...) noexcept {
+bool brol_stream::open_format(const char* format, std::uint16_t flags, ...) noexcept {
   close(false);
   brol_free(address);
   address = nullptr;
   char path[512];
   std::va_list arguments;
   va_start(arguments, flags);
-  const int n = std::vsnprintf(path, sizeof path,
-                               format != nullptr ? format : "", arguments);
+  const int n = std::vsnprintf(path, sizeof path, format != nullptr ? format : "", arguments);
   va_end(arguments);
   if (n < 0 || n >= static_cast<int>(sizeof path)) {
     // A cut path names a different file: never open it.
@@ -165,8 +156,7 @@ bool brol_stream::open_format(const char *format, std::uint16_t flags,
   return open(path, flags);
 }
 
-bool brol_stream::attach_file(brol_file_handle handle,
-                              const char *text) noexcept {
+bool brol_stream::attach_file(brol_file_handle handle, const char* text) noexcept {
   close(false);
   brol_free(address);
   address = nullptr;
@@ -181,8 +171,7 @@ bool brol_stream::attach_file(brol_file_handle handle,
   return true;
 }
 
-bool brol_stream::attach_socket(std::int64_t descriptor,
-                                const char *text) noexcept {
+bool brol_stream::attach_socket(std::int64_t descriptor, const char* text) noexcept {
   if (!attach_file(brol_invalid_file, text)) {
     return false;
   }
@@ -193,7 +182,7 @@ bool brol_stream::attach_socket(std::int64_t descriptor,
   return true;
 }
 
-bool brol_stream::set_name(const char *text) noexcept {
+bool brol_stream::set_name(const char* text) noexcept {
   if (text == nullptr) {
     text = "";
   }
@@ -203,7 +192,7 @@ bool brol_stream::set_name(const char *text) noexcept {
     return true;
   }
   // Allocated before the old name goes, as text may point into it.
-  char *fresh = static_cast<char *>(brol_alloc(static_cast<std::int64_t>(n)));
+  char* fresh = static_cast<char*>(brol_alloc(static_cast<std::int64_t>(n)));
   if (fresh == nullptr) {
     close(false);
     status = brol_stream_no_memory;
@@ -219,7 +208,7 @@ bool brol_stream::enable_write_buffer() noexcept {
   if (buffer != nullptr) {
     return false;
   }
-  buffer = static_cast<unsigned char *>(brol_alloc(buffer_size));
+  buffer = static_cast<unsigned char*>(brol_alloc(buffer_size));
   if (buffer == nullptr) {
     return false;
   }
@@ -242,7 +231,7 @@ bool brol_stream::set_buffer_size(std::int64_t n) noexcept {
   const bool flushed = brol::detail::stream_flush_pending(*this);
   buffer_size = wanted_size = n;
   brol_free(buffer);
-  buffer = static_cast<unsigned char *>(brol_alloc(n));
+  buffer = static_cast<unsigned char*>(brol_alloc(n));
   if (buffer == nullptr) {
     status = brol_stream_no_memory;
     return false;
@@ -251,45 +240,41 @@ bool brol_stream::set_buffer_size(std::int64_t n) noexcept {
   return flushed;
 }
 
-const char *brol_stream::error_text() noexcept { return std::strerror(errno); }
+const char* brol_stream::error_text() noexcept { return std::strerror(errno); }
 
-// --- The watch
-// ---------------------------------------------------------------------------------------
+// --- The watch --------------------------------------------------------------------------------------
 
-void brol_stream::arm(brol_stream *stream, std::uint16_t operation) noexcept {
+void brol_stream::arm(brol_stream* stream, std::uint16_t operation) noexcept {
   if (stream == nullptr) {
     return;
   }
   brol_watch.operation.store(operation);
-  brol_watch.ticks_left.store(
-      static_cast<std::uint16_t>(stream->timeout_ticks));
+  brol_watch.ticks_left.store(static_cast<std::uint16_t>(stream->timeout_ticks));
   brol_watch.stream.store(stream);
 }
 
 void brol_stream::disarm() noexcept { brol_watch.stream.store(nullptr); }
 
 std::uint16_t brol_stream::tick() noexcept {
-  brol_stream *s = brol_watch.stream.load();
+  brol_stream* s = brol_watch.stream.load();
   if (s == nullptr) {
     return 0;
   }
-  const auto left =
-      static_cast<std::uint16_t>(brol_watch.ticks_left.load() - 1);
+  const auto left = static_cast<std::uint16_t>(brol_watch.ticks_left.load() - 1);
   brol_watch.ticks_left.store(left);
-  // Disarming here makes sure one blocked call is aborted once: a second abort
-  // would close a handle value that may have been reused.
+  // Disarming here makes sure one blocked call is aborted once: a second abort would close a handle
+  // value that may have been reused.
   if (left != 0 || !brol_watch.stream.compare_exchange_strong(s, nullptr)) {
     return 0;
   }
   brol_watch.ticks_left.store(static_cast<std::uint16_t>(s->timeout_ticks));
-  // The status goes first: the call woken by the close below must already see
-  // it.
+  // The status goes first: the call woken by the close below must already see it.
   std::atomic_ref<std::int64_t>(s->status).store(brol_stream_aborted);
   brol::detail::stream_close_handle(*s);
   return brol_watch.operation.load();
 }
 
-void brol::detail::stream_close_handle(const brol_stream &s) noexcept {
+void brol::detail::stream_close_handle(const brol_stream& s) noexcept {
   if (s.is_socket != 0) {
     brol_os.socket_shutdown(s.socket, brol_shutdown_both);
     brol_os.socket_close(s.socket);

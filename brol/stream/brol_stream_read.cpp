@@ -1,5 +1,4 @@
-// Reading from a stream: bytes, lines, texts up to terminators, blocks and
-// counted bytes.
+// Reading from a stream: bytes, lines, texts up to terminators, blocks and counted bytes.
 #include <cerrno>
 #include <cstring>
 
@@ -9,28 +8,24 @@
 
 namespace brol::detail {
 
-std::int32_t stream_read(brol_stream &s, void *data,
-                         std::int64_t size) noexcept {
-  const auto n =
-      static_cast<std::int32_t>(size < stream_io_max ? size : stream_io_max);
+std::int32_t stream_read(brol_stream& s, void* data, std::int64_t size) noexcept {
+  const auto n = static_cast<std::int32_t>(size < stream_io_max ? size : stream_io_max);
   brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_read));
-  const std::int32_t got = s.is_socket != 0
-                               ? brol_os.socket_recv(s.socket, data, n)
-                               : brol_os.file_read(s.file, data, n);
+  const std::int32_t got =
+      s.is_socket != 0 ? brol_os.socket_recv(s.socket, data, n) : brol_os.file_read(s.file, data, n);
   brol_stream::disarm();
   return stream_aborted(s) ? stream_read_aborted : got;
 }
 
-std::uint16_t stream_refill(brol_stream &s, std::int64_t want) noexcept {
+std::uint16_t stream_refill(brol_stream& s, std::int64_t want) noexcept {
   if (s.buffer == nullptr) {
-    s.buffer = static_cast<unsigned char *>(brol_alloc(s.buffer_size));
+    s.buffer = static_cast<unsigned char*>(brol_alloc(s.buffer_size));
     if (s.buffer == nullptr) {
       s.status = brol_stream_no_memory;
       return brol_stream_no_memory;
     }
   }
-  const std::int32_t got =
-      stream_read(s, s.buffer, want < s.buffer_size ? want : s.buffer_size);
+  const std::int32_t got = stream_read(s, s.buffer, want < s.buffer_size ? want : s.buffer_size);
   s.cursor = 0;
   s.fill = got > 0 ? got : 0;
   if (got == 0) {
@@ -48,7 +43,7 @@ std::uint16_t stream_refill(brol_stream &s, std::int64_t want) noexcept {
   return 0;
 }
 
-bool stream_leave_write_mode(brol_stream &s) noexcept {
+bool stream_leave_write_mode(brol_stream& s) noexcept {
   if (s.write_buffered == 0) {
     return true;
   }
@@ -57,7 +52,7 @@ bool stream_leave_write_mode(brol_stream &s) noexcept {
   return stream_flush_pending(s);
 }
 
-std::uint16_t stream_ensure_data(brol_stream &s) noexcept {
+std::uint16_t stream_ensure_data(brol_stream& s) noexcept {
   if (!s.is_open()) {
     return brol_stream_not_open;
   }
@@ -78,7 +73,7 @@ std::uint16_t stream_ensure_data(brol_stream &s) noexcept {
   return stream_refill(s, s.buffer_size);
 }
 
-} // namespace brol::detail
+}  // namespace brol::detail
 
 using brol::detail::stream_ensure_data;
 
@@ -96,27 +91,25 @@ namespace {
 
 // What ends a text: LF alone (a line), or any byte of a terminator set.
 struct text_end {
-  const char *set; // null: LF
+  const char* set;  // null: LF
   bool table[256];
   bool keep_cr;
 
-  explicit text_end(const char *terminators)
-      : set(terminators), table{}, keep_cr(false) {
+  explicit text_end(const char* terminators) : set(terminators), table{}, keep_cr(false) {
     if (set == nullptr) {
       return;
     }
-    for (const char *t = set; *t != '\0'; ++t) {
+    for (const char* t = set; *t != '\0'; ++t) {
       table[static_cast<unsigned char>(*t)] = true;
     }
     keep_cr = table['\r'];
   }
 
   // Index of the first ending byte among the n at from, or n.
-  std::int64_t find(const unsigned char *from, std::int64_t n) const {
+  std::int64_t find(const unsigned char* from, std::int64_t n) const {
     if (set == nullptr) {
-      const void *hit = std::memchr(from, '\n', static_cast<std::size_t>(n));
-      return hit != nullptr ? static_cast<const unsigned char *>(hit) - from
-                            : n;
+      const void* hit = std::memchr(from, '\n', static_cast<std::size_t>(n));
+      return hit != nullptr ? static_cast<const unsigned char*>(hit) - from : n;
     }
     std::int64_t i = 0;
     while (i < n && !table[from[i]]) {
@@ -127,17 +120,15 @@ struct text_end {
 };
 
 // Copies n bytes, dropping every CR unless keep_cr; the number stored.
-std::int64_t store_text(char *dest, const unsigned char *from, std::int64_t n,
-                        bool keep_cr) {
+std::int64_t store_text(char* dest, const unsigned char* from, std::int64_t n, bool keep_cr) {
   if (keep_cr) {
     std::memcpy(dest, from, static_cast<std::size_t>(n));
     return n;
   }
   std::int64_t stored = 0;
   while (n > 0) {
-    const void *cr = std::memchr(from, '\r', static_cast<std::size_t>(n));
-    const std::int64_t piece =
-        cr != nullptr ? static_cast<const unsigned char *>(cr) - from : n;
+    const void* cr = std::memchr(from, '\r', static_cast<std::size_t>(n));
+    const std::int64_t piece = cr != nullptr ? static_cast<const unsigned char*>(cr) - from : n;
     std::memcpy(dest + stored, from, static_cast<std::size_t>(piece));
     stored += piece;
     const std::int64_t skip = piece + (cr != nullptr ? 1 : 0);
@@ -147,10 +138,9 @@ std::int64_t store_text(char *dest, const unsigned char *from, std::int64_t n,
   return stored;
 }
 
-// get_line and get_until: consumes at most capacity - 2 bytes, scanning the
-// buffer a block at a time rather than a byte at a time.
-bool read_text(brol_stream &s, char *dest, std::int64_t capacity,
-               const text_end &end) {
+// get_line and get_until: consumes at most capacity - 2 bytes, scanning the buffer a block at a time
+// rather than a byte at a time.
+bool read_text(brol_stream& s, char* dest, std::int64_t capacity, const text_end& end) {
   if (s.at_end != 0) {
     return false;
   }
@@ -165,9 +155,8 @@ bool read_text(brol_stream &s, char *dest, std::int64_t capacity,
       s.at_end = 1;
       return stored > 0;
     }
-    const unsigned char *from = s.buffer + s.cursor;
-    const std::int64_t span =
-        s.fill - s.cursor < budget ? s.fill - s.cursor : budget;
+    const unsigned char* from = s.buffer + s.cursor;
+    const std::int64_t span = s.fill - s.cursor < budget ? s.fill - s.cursor : budget;
     const std::int64_t stop = end.find(from, span);
     stored += store_text(dest + stored, from, stop, end.keep_cr);
     const std::int64_t taken = stop < span ? stop + 1 : span;
@@ -182,19 +171,17 @@ bool read_text(brol_stream &s, char *dest, std::int64_t capacity,
   return true;
 }
 
-} // namespace
+}  // namespace
 
-bool brol_stream::get_line(char *dest, std::int64_t capacity) noexcept {
+bool brol_stream::get_line(char* dest, std::int64_t capacity) noexcept {
   return read_text(*this, dest, capacity, text_end(nullptr));
 }
 
-bool brol_stream::get_until(char *dest, std::int64_t capacity,
-                            const char *terminators) noexcept {
-  return read_text(*this, dest, capacity,
-                   text_end(terminators != nullptr ? terminators : ""));
+bool brol_stream::get_until(char* dest, std::int64_t capacity, const char* terminators) noexcept {
+  return read_text(*this, dest, capacity, text_end(terminators != nullptr ? terminators : ""));
 }
 
-const unsigned char *brol_stream::get_block(std::int32_t *count) noexcept {
+const unsigned char* brol_stream::get_block(std::int32_t* count) noexcept {
   if (count == nullptr) {
     return nullptr;
   }
@@ -207,8 +194,7 @@ const unsigned char *brol_stream::get_block(std::int32_t *count) noexcept {
   } else if (!brol::detail::stream_leave_write_mode(*this)) {
     code = brol_stream_io_failed;
   } else if (cursor >= fill) {
-    // An empty buffer too small for the request is replaced, so that one read
-    // can deliver it.
+    // An empty buffer too small for the request is replaced, so that one read can deliver it.
     if (buffer_size < asked) {
       brol_free(buffer);
       buffer = nullptr;
@@ -222,14 +208,14 @@ const unsigned char *brol_stream::get_block(std::int32_t *count) noexcept {
   }
   const std::int64_t available = fill - cursor;
   const std::int64_t taken = asked < available ? asked : available;
-  const unsigned char *result = buffer + cursor;
+  const unsigned char* result = buffer + cursor;
   cursor += taken;
   position += taken;
   *count = static_cast<std::int32_t>(taken);
   return result;
 }
 
-bool brol_stream::get_bytes(void *dest, std::int64_t count) noexcept {
+bool brol_stream::get_bytes(void* dest, std::int64_t count) noexcept {
   if (at_end != 0) {
     return false;
   }
@@ -238,7 +224,7 @@ bool brol_stream::get_bytes(void *dest, std::int64_t count) noexcept {
     seek(count, brol_seek_current);
     return position == before + count;
   }
-  auto *to = static_cast<unsigned char *>(dest);
+  auto* to = static_cast<unsigned char*>(dest);
   while (count > 0) {
     if (stream_ensure_data(*this) != 0) {
       return false;

@@ -1,5 +1,4 @@
-// Writing to a stream: bytes (buffered or not), texts, characters and
-// printf-style texts.
+// Writing to a stream: bytes (buffered or not), texts, characters and printf-style texts.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,16 +9,13 @@
 
 namespace brol::detail {
 
-stream_io stream_write_all(brol_stream &s, const void *data, std::int64_t n,
-                           std::int64_t *done) noexcept {
-  const auto *from = static_cast<const unsigned char *>(data);
+stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n, std::int64_t* done) noexcept {
+  const auto* from = static_cast<const unsigned char*>(data);
   while (n > 0) {
-    const auto chunk =
-        static_cast<std::int32_t>(n < stream_io_max ? n : stream_io_max);
+    const auto chunk = static_cast<std::int32_t>(n < stream_io_max ? n : stream_io_max);
     brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_write));
-    const std::int32_t put = s.is_socket != 0
-                                 ? brol_os.socket_send(s.socket, from, chunk)
-                                 : brol_os.file_write(s.file, from, chunk);
+    const std::int32_t put = s.is_socket != 0 ? brol_os.socket_send(s.socket, from, chunk)
+                                              : brol_os.file_write(s.file, from, chunk);
     brol_stream::disarm();
     if (stream_aborted(s)) {
       return stream_io::aborted;
@@ -41,7 +37,7 @@ stream_io stream_write_all(brol_stream &s, const void *data, std::int64_t n,
   return stream_io::ok;
 }
 
-bool stream_write_failed(brol_stream &s, stream_io result) noexcept {
+bool stream_write_failed(brol_stream& s, stream_io result) noexcept {
   if (result == stream_io::aborted) {
     return false;
   }
@@ -54,20 +50,20 @@ bool stream_write_failed(brol_stream &s, stream_io result) noexcept {
   return false;
 }
 
-bool stream_flush_pending(brol_stream &s) noexcept {
+bool stream_flush_pending(brol_stream& s) noexcept {
   const std::int64_t pending = s.cursor;
   s.cursor = 0;
   const stream_io result = stream_write_all(s, s.buffer, pending);
   return result == stream_io::ok || stream_write_failed(s, result);
 }
 
-} // namespace brol::detail
+}  // namespace brol::detail
 
 using brol::detail::stream_io;
 using brol::detail::stream_write_all;
 using brol::detail::stream_write_failed;
 
-bool brol_stream::write_bytes(const void *data, std::int64_t count) noexcept {
+bool brol_stream::write_bytes(const void* data, std::int64_t count) noexcept {
   if (!is_open()) {
     status = brol_stream_not_open;
     return false;
@@ -75,7 +71,7 @@ bool brol_stream::write_bytes(const void *data, std::int64_t count) noexcept {
   if (count < 0 || (count > 0 && data == nullptr)) {
     return false;
   }
-  const auto *from = static_cast<const unsigned char *>(data);
+  const auto* from = static_cast<const unsigned char*>(data);
   if (write_buffered != 0) {
     const std::int64_t space = buffer_size - cursor;
     if (count <= space) {
@@ -100,14 +96,13 @@ bool brol_stream::write_bytes(const void *data, std::int64_t count) noexcept {
   return result == stream_io::ok || stream_write_failed(*this, result);
 }
 
-bool brol_stream::write_text(const char *text) noexcept {
-  return write_bytes(
-      text, text != nullptr ? static_cast<std::int64_t>(std::strlen(text)) : 0);
+bool brol_stream::write_text(const char* text) noexcept {
+  return write_bytes(text, text != nullptr ? static_cast<std::int64_t>(std::strlen(text)) : 0);
 }
 
 bool brol_stream::write_char(char c) noexcept { return write_bytes(&c, 1); }
 
-bool brol_stream::write_printf(const char *format, ...) noexcept {
+bool brol_stream::write_printf(const char* format, ...) noexcept {
   std::va_list arguments;
   va_start(arguments, format);
   const bool result = write_vprintf(format, arguments);
@@ -117,25 +112,21 @@ bool brol_stream::write_printf(const char *format, ...) noexcept {
 
 namespace {
 
-// An upper bound for the heap area: a runtime that answers a too-small area
-// with -1 gets it doubled up to here, so that a text that can never be
-// formatted ends the retries.
+// An upper bound for the heap area: a runtime that answers a too-small area with -1 gets it doubled
+// up to here, so that a text that can never be formatted ends the retries.
 constexpr std::int64_t printf_area_limit = std::int64_t{1} << 24;
 
-int format_into(char *area, std::int64_t size, const char *format,
-                std::va_list arguments) {
+int format_into(char* area, std::int64_t size, const char* format, std::va_list arguments) {
   std::va_list copy;
   va_copy(copy, arguments);
-  const int n =
-      std::vsnprintf(area, static_cast<std::size_t>(size), format, copy);
+  const int n = std::vsnprintf(area, static_cast<std::size_t>(size), format, copy);
   va_end(copy);
   return n;
 }
 
-} // namespace
+}  // namespace
 
-bool brol_stream::write_vprintf(const char *format,
-                                std::va_list arguments) noexcept {
+bool brol_stream::write_vprintf(const char* format, std::va_list arguments) noexcept {
   if (!is_open()) {
     status = brol_stream_not_open;
     return false;
@@ -150,7 +141,7 @@ bool brol_stream::write_vprintf(const char *format,
   }
   std::int64_t size = n < 0 ? 1024 : std::int64_t{n} + 1;
   while (size <= printf_area_limit) {
-    char *heap = static_cast<char *>(brol_alloc(size));
+    char* heap = static_cast<char*>(brol_alloc(size));
     if (heap == nullptr) {
       status = brol_stream_no_memory;
       return false;
@@ -162,8 +153,7 @@ bool brol_stream::write_vprintf(const char *format,
       return result;
     }
     brol_free(heap);
-    // A result that does not grow means the runtime cannot format the text at
-    // all.
+    // A result that does not grow means the runtime cannot format the text at all.
     const std::int64_t next = n < 0 ? size * 2 : std::int64_t{n} + 1;
     size = next > size ? next : printf_area_limit + 1;
   }
