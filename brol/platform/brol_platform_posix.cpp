@@ -53,12 +53,23 @@ brol_file_handle posix_file_open(const char* path, std::uint32_t access, std::ui
   return static_cast<brol_file_handle>(fd);
 }
 
+// A descriptor that is open but not for this direction gives EBADF on POSIX and
+// ERROR_ACCESS_DENIED on Windows: the library sees EACCES for it, and EBADF only for a dead handle.
+template <class T>
+T fail_with_access(int fd, T failure) {
+  if (errno == EBADF && ::fcntl(fd, F_GETFL) >= 0) {
+    errno = EACCES;
+    return failure;
+  }
+  return fail_with_errno(failure);
+}
+
 std::int32_t posix_file_read(brol_file_handle file, void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::read(fd_of(file), data, static_cast<std::size_t>(size));
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_access(fd_of(file), std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 std::int32_t posix_file_write(brol_file_handle file, const void* data, std::int32_t size) {
@@ -66,7 +77,7 @@ std::int32_t posix_file_write(brol_file_handle file, const void* data, std::int3
   do {
     n = ::write(fd_of(file), data, static_cast<std::size_t>(size));
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_access(fd_of(file), std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 std::int64_t posix_file_seek(brol_file_handle file, std::int64_t offset, int whence) {

@@ -163,8 +163,7 @@ bool pump(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* count, std:
 
 bool copy(brol_stream& d, brol_stream& s, std::int64_t* count, std::int16_t read_limit) {
   if (!d.is_open() || !s.is_open()) {
-    d.status = brol_stream_not_open;
-    return false;
+    return brol::detail::stream_refused(d);
   }
   transfer t;
   const prepared state = prepare(t, d, s, count);
@@ -185,8 +184,7 @@ bool brol_stream::copy_count(brol_stream& source, std::int64_t count, std::int16
 bool brol_stream::copy_until(char delimiter, brol_stream& destination) noexcept {
   brol_stream& d = destination;
   if (!is_open() || !d.is_open()) {
-    status = brol_stream_not_open;
-    return false;
+    return brol::detail::stream_refused(*this);
   }
   if (at_end != 0) {
     status = brol_stream_end_of_data;

@@ -18,6 +18,15 @@ inline bool stream_aborted(const brol_stream& s) noexcept {
   return std::atomic_ref<std::int64_t>(const_cast<std::int64_t&>(s.status)).load() == brol_stream_aborted;
 }
 
+// Refuses an operation on a stream that is not open: status 516, except that an aborted stream
+// keeps 520 until it is closed. Always false.
+inline bool stream_refused(brol_stream& s) noexcept {
+  if (!stream_aborted(s)) {
+    s.status = brol_stream_not_open;
+  }
+  return false;
+}
+
 // Result of a watched read when the watch aborted the stream during the call.
 inline constexpr std::int32_t stream_read_aborted = -2;
 

@@ -65,8 +65,7 @@ using brol::detail::stream_write_failed;
 
 bool brol_stream::write_bytes(const void* data, std::int64_t count) noexcept {
   if (!is_open()) {
-    status = brol_stream_not_open;
-    return false;
+    return brol::detail::stream_refused(*this);
   }
   if (count < 0 || (count > 0 && data == nullptr)) {
     return false;
@@ -128,8 +127,7 @@ int format_into(char* area, std::int64_t size, const char* format, std::va_list 
 
 bool brol_stream::write_vprintf(const char* format, std::va_list arguments) noexcept {
   if (!is_open()) {
-    status = brol_stream_not_open;
-    return false;
+    return brol::detail::stream_refused(*this);
   }
   if (format == nullptr) {
     format = "";

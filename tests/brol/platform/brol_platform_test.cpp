@@ -80,10 +80,20 @@ TEST(BrolPlatformFiles, FailuresLeaveErrno) {
   EXPECT_EQ(os.file_open(dir.path().c_str(), brol_access_read, brol_open_existing), brol_invalid_file);
   EXPECT_TRUE(errno == EACCES || errno == EISDIR) << errno;
 
-  // A handle that has been closed is a bad handle everywhere.
+  // A handle open for the other direction only is refused access; a closed one is a bad handle.
   const brol_file_handle f = create(dir.file("b"));
   ASSERT_TRUE(os.file_close(f));
+  const brol_file_handle reader = os.file_open(dir.file("b").c_str(), brol_access_read, brol_open_existing);
+  const brol_file_handle writer = os.file_open(dir.file("c").c_str(), brol_access_write, brol_create_always);
   char c;
+  errno = 0;
+  EXPECT_EQ(os.file_write(reader, "x", 1), -1);
+  EXPECT_EQ(errno, EACCES);
+  errno = 0;
+  EXPECT_EQ(os.file_read(writer, &c, 1), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_TRUE(os.file_close(reader));
+  EXPECT_TRUE(os.file_close(writer));
   errno = 0;
   EXPECT_EQ(os.file_read(f, &c, 1), -1);
   EXPECT_EQ(errno, EBADF);
