@@ -89,17 +89,22 @@ std::uint16_t brol_stream::get_byte() noexcept {
 
 namespace {
 
-// What ends a text: LF alone (a line), or any byte of a terminator set.
-struct text_end {
-  const char* set;  // null: LF
+// What ends a line: LF, found with memchr.
+struct line_end {
+  static constexpr bool keep_cr = false;
+  std::int64_t find(const unsigned char* from, std::int64_t n) const {
+    const void* hit = std::memchr(from, '\n', static_cast<std::size_t>(n));
+    return hit != nullptr ? static_cast<const unsigned char*>(hit) - from : n;
+  }
+};
+
+// What ends a text of get_until: any byte of a terminator set.
+struct terminator_end {
   bool table[256];
   bool keep_cr;
 
-  explicit text_end(const char* terminators) : set(terminators), table{}, keep_cr(false) {
-    if (set == nullptr) {
-      return;
-    }
-    for (const char* t = set; *t != '\0'; ++t) {
+  explicit terminator_end(const char* terminators) : table{}, keep_cr(false) {
+    for (const char* t = terminators; *t != '\0'; ++t) {
       table[static_cast<unsigned char>(*t)] = true;
     }
     keep_cr = table['\r'];
@@ -107,10 +112,6 @@ struct text_end {
 
   // Index of the first ending byte among the n at from, or n.
   std::int64_t find(const unsigned char* from, std::int64_t n) const {
-    if (set == nullptr) {
-      const void* hit = std::memchr(from, '\n', static_cast<std::size_t>(n));
-      return hit != nullptr ? static_cast<const unsigned char*>(hit) - from : n;
-    }
     std::int64_t i = 0;
     while (i < n && !table[from[i]]) {
       ++i;
@@ -140,7 +141,8 @@ std::int64_t store_text(char* dest, const unsigned char* from, std::int64_t n, b
 
 // get_line and get_until: consumes at most capacity - 2 bytes, scanning the buffer a block at a time
 // rather than a byte at a time.
-bool read_text(brol_stream& s, char* dest, std::int64_t capacity, const text_end& end) {
+template <class End>
+bool read_text(brol_stream& s, char* dest, std::int64_t capacity, const End& end) {
   if (s.at_end != 0) {
     return false;
   }
@@ -174,11 +176,11 @@ bool read_text(brol_stream& s, char* dest, std::int64_t capacity, const text_end
 }  // namespace
 
 bool brol_stream::get_line(char* dest, std::int64_t capacity) noexcept {
-  return read_text(*this, dest, capacity, text_end(nullptr));
+  return read_text(*this, dest, capacity, line_end{});
 }
 
 bool brol_stream::get_until(char* dest, std::int64_t capacity, const char* terminators) noexcept {
-  return read_text(*this, dest, capacity, text_end(terminators != nullptr ? terminators : ""));
+  return read_text(*this, dest, capacity, terminator_end(terminators != nullptr ? terminators : ""));
 }
 
 const unsigned char* brol_stream::get_block(std::int32_t* count) noexcept {
