@@ -134,9 +134,18 @@ bool posix_socket_shutdown(brol_socket_handle socket, int how) {
 bool posix_socket_close(brol_socket_handle socket) { return close_descriptor(fd_of_socket(socket)); }
 
 const brol_platform_calls k_defaults = {
-    posix_time_now,    posix_process_id,  posix_file_open,       posix_file_read,
-    posix_file_write,  posix_file_seek,   posix_file_close,      posix_file_stat,
-    posix_socket_recv, posix_socket_send, posix_socket_shutdown, posix_socket_close,
+    .time_now = posix_time_now,
+    .process_id = posix_process_id,
+    .file_open = posix_file_open,
+    .file_read = posix_file_read,
+    .file_write = posix_file_write,
+    .file_seek = posix_file_seek,
+    .file_close = posix_file_close,
+    .file_stat = posix_file_stat,
+    .socket_recv = posix_socket_recv,
+    .socket_send = posix_socket_send,
+    .socket_shutdown = posix_socket_shutdown,
+    .socket_close = posix_socket_close,
 };
 
 }  // namespace

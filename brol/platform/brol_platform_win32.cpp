@@ -104,9 +104,18 @@ bool win32_socket_close(brol_socket_handle socket) {
 }
 
 const brol_platform_calls k_defaults = {
-    win32_time_now,    win32_process_id,  win32_file_open,       win32_file_read,
-    win32_file_write,  win32_file_seek,   win32_file_close,      win32_file_stat,
-    win32_socket_recv, win32_socket_send, win32_socket_shutdown, win32_socket_close,
+    .time_now = win32_time_now,
+    .process_id = win32_process_id,
+    .file_open = win32_file_open,
+    .file_read = win32_file_read,
+    .file_write = win32_file_write,
+    .file_seek = win32_file_seek,
+    .file_close = win32_file_close,
+    .file_stat = win32_file_stat,
+    .socket_recv = win32_socket_recv,
+    .socket_send = win32_socket_send,
+    .socket_shutdown = win32_socket_shutdown,
+    .socket_close = win32_socket_close,
 };
 
 struct error_pair {
@@ -247,8 +256,7 @@ bool brol_platform_loopback_pair(brol_socket_handle* first, brol_socket_handle* 
   }
   const SOCKET client = ::socket(AF_INET, SOCK_STREAM, 0);
   SOCKET server = INVALID_SOCKET;
-  if (client != INVALID_SOCKET &&
-      ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  if (client != INVALID_SOCKET && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     server = ::accept(listener, nullptr, nullptr);
   }
   const int saved = brol_platform_error_number(static_cast<std::uint32_t>(::WSAGetLastError()));

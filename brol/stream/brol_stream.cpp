@@ -51,9 +51,7 @@ void brol_stream::destroy() noexcept {
   init(wanted_size);
 }
 
-bool brol_stream::is_open() const noexcept {
-  return has_handle(*this) && !brol::detail::stream_aborted(*this);
-}
+bool brol_stream::is_open() const noexcept { return has_handle(*this) && !brol::detail::stream_aborted(*this); }
 
 bool brol_stream::close(bool detach) noexcept {
   const bool aborted = brol::detail::stream_aborted(*this);
@@ -93,6 +91,23 @@ std::uint32_t disposition_for(int flags) {
   return (flags & (brol_open_create | brol_open_truncate)) != 0 ? brol_create_always : brol_open_existing;
 }
 
+// Records the size of the file at path; a directory closes the stream with 522 instead.
+bool measure(brol_stream& s, const char* path) {
+  brol_file_status info{};
+  if (!brol_os.file_stat(path, &info)) {
+    s.file_size = 0;
+    return true;
+  }
+  if ((info.mode & brol_mode_type_mask) == brol_mode_directory) {
+    s.error_number = EISDIR;
+    s.close(false);
+    s.status = brol_stream_is_directory;
+    return false;
+  }
+  s.file_size = static_cast<std::uint64_t>(info.size);
+  return true;
+}
+
 }  // namespace
 
 bool brol_stream::open(const char* path, int flags) noexcept {
@@ -104,17 +119,8 @@ bool brol_stream::open(const char* path, int flags) noexcept {
   if (has_handle(*this)) {
     close(false);
   }
-  brol_file_status info{};
-  if (brol_os.file_stat(path, &info)) {
-    if ((info.mode & brol_mode_type_mask) == brol_mode_directory) {
-      error_number = EISDIR;
-      close(false);
-      status = brol_stream_is_directory;
-      return false;
-    }
-    file_size = static_cast<std::uint64_t>(info.size);
-  } else {
-    file_size = 0;
+  if (!measure(*this, path)) {
+    return false;
   }
   position = 0;
   written = 0;

@@ -84,8 +84,7 @@ struct brol_stream {
   // close(false), frees address, formats the path printf-style into a 512-byte area and opens it. A
   // path that does not fit (511 characters at most) or cannot be formatted is never opened cut:
   // status 521, error_number ENAMETOOLONG (EINVAL for a formatting error), false.
-  bool open_format(const char* format, std::uint16_t flags, ...) noexcept
-      __attribute__((format(gnu_printf, 2, 4)));
+  bool open_format(const char* format, std::uint16_t flags, ...) noexcept __attribute__((format(gnu_printf, 2, 4)));
   // close(false), frees address, stores name (false if that fails), then uses handle as its file;
   // position, written and file_size start at 0. The handle is not checked. True.
   bool attach_file(brol_file_handle handle, const char* name) noexcept;
@@ -142,8 +141,7 @@ struct brol_stream {
   // the formatted length. Not open: 516; no memory: 515; a text that cannot be formatted: 514 with
   // error_number EINVAL.
   bool write_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
-  bool write_vprintf(const char* format, std::va_list arguments) noexcept
-      __attribute__((format(gnu_printf, 2, 0)));
+  bool write_vprintf(const char* format, std::va_list arguments) noexcept __attribute__((format(gnu_printf, 2, 0)));
   // The formatting engine over an item list (the items as for brol_format, closed by 0); the text
   // goes out with write_bytes, so a closed stream answers 516. No memory for a text of 512 bytes or
   // more: 515.

@@ -145,8 +145,7 @@ bool pump(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* count, std:
     }
     if (got < 0) {
       // A failed read is not the end of the data: the copy is incomplete.
-      return copy_failed(d, s,
-                         got == brol::detail::stream_read_aborted ? stream_io::aborted : stream_io::failed);
+      return copy_failed(d, s, got == brol::detail::stream_read_aborted ? stream_io::aborted : stream_io::failed);
     }
     s.position += got;
     const stream_io result = brol::detail::stream_write_all(d, t.area, got);
@@ -193,8 +192,7 @@ bool brol_stream::copy_until(char delimiter, brol_stream& destination) noexcept 
   if (d.write_buffered != 0 && d.cursor != 0) {
     const std::int64_t pending = d.cursor;
     d.cursor = 0;
-    if (const stream_io result = brol::detail::stream_write_all(d, d.buffer, pending);
-        result != stream_io::ok) {
+    if (const stream_io result = brol::detail::stream_write_all(d, d.buffer, pending); result != stream_io::ok) {
       return copy_failed(*this, d, result);
     }
   }
@@ -218,8 +216,7 @@ bool brol_stream::copy_until(char delimiter, brol_stream& destination) noexcept 
       }
     }
     const unsigned char* from = buffer + cursor;
-    const void* hit =
-        std::memchr(from, static_cast<unsigned char>(delimiter), static_cast<std::size_t>(fill - cursor));
+    const void* hit = std::memchr(from, static_cast<unsigned char>(delimiter), static_cast<std::size_t>(fill - cursor));
     const std::int64_t n = hit != nullptr ? static_cast<const unsigned char*>(hit) - from : fill - cursor;
     if (const stream_io result = pass_buffered(*this, d, n); result != stream_io::ok) {
       return copy_failed(*this, d, result);

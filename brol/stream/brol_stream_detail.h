@@ -39,8 +39,7 @@ enum class stream_io { ok, failed, aborted };
 // Writes all n bytes to s's handle, repeating partial writes, each call watched as a write of s;
 // s.written grows by every call's count and *done (when given) by the bytes written. A failed call
 // leaves errno set (EIO for a call that wrote nothing).
-stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n,
-                           std::int64_t* done = nullptr) noexcept;
+stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n, std::int64_t* done = nullptr) noexcept;
 
 // Records a failed stream_write_all in s as write_bytes reports it: 514 with error_number, and the
 // stream closed on EBADF; an aborted stream keeps 520. Always false.

@@ -72,9 +72,8 @@ void brol_stream::seek(std::int64_t offset, int whence) noexcept {
   }
   // The file pointer stands after the buffered bytes; a relative move counts from the reading
   // position then, and from the pointer itself when nothing is buffered.
-  const std::int64_t at = whence == brol_seek_current && unread
-                              ? move_file(*this, position + offset, brol_seek_begin)
-                              : move_file(*this, offset, whence);
+  const std::int64_t at = whence == brol_seek_current && unread ? move_file(*this, position + offset, brol_seek_begin)
+                                                                : move_file(*this, offset, whence);
   if (at < 0) {
     return;
   }

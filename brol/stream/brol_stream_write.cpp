@@ -14,8 +14,8 @@ stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n, std
   while (n > 0) {
     const auto chunk = static_cast<std::int32_t>(n < stream_io_max ? n : stream_io_max);
     brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_write));
-    const std::int32_t put = s.is_socket != 0 ? brol_os.socket_send(s.socket, from, chunk)
-                                              : brol_os.file_write(s.file, from, chunk);
+    const std::int32_t put =
+        s.is_socket != 0 ? brol_os.socket_send(s.socket, from, chunk) : brol_os.file_write(s.file, from, chunk);
     brol_stream::disarm();
     if (stream_aborted(s)) {
       return stream_io::aborted;

@@ -141,13 +141,20 @@ TEST(BrolPlatformErrors, SystemCodesBecomeErrnoNumbers) {
   };
 #ifdef _WIN32
   // Win32 and socket error codes are Windows-only; the table is checked where it applies.
-  const row rows[] = {{ERROR_FILE_NOT_FOUND, ENOENT},  {ERROR_PATH_NOT_FOUND, ENOENT},
-                      {ERROR_ACCESS_DENIED, EACCES},   {ERROR_INVALID_HANDLE, EBADF},
-                      {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_DISK_FULL, ENOSPC},
-                      {ERROR_BROKEN_PIPE, EPIPE},      {WSAENOTSOCK, EBADF},
-                      {WSAECONNRESET, ECONNRESET},     {WSAECONNREFUSED, ECONNREFUSED},
-                      {WSAECONNABORTED, ECONNABORTED}, {WSAETIMEDOUT, ETIMEDOUT},
-                      {WSAEINTR, EINTR},               {ERROR_GEN_FAILURE, EIO},
+  const row rows[] = {{ERROR_FILE_NOT_FOUND, ENOENT},
+                      {ERROR_PATH_NOT_FOUND, ENOENT},
+                      {ERROR_ACCESS_DENIED, EACCES},
+                      {ERROR_INVALID_HANDLE, EBADF},
+                      {ERROR_SHARING_VIOLATION, EACCES},
+                      {ERROR_DISK_FULL, ENOSPC},
+                      {ERROR_BROKEN_PIPE, EPIPE},
+                      {WSAENOTSOCK, EBADF},
+                      {WSAECONNRESET, ECONNRESET},
+                      {WSAECONNREFUSED, ECONNREFUSED},
+                      {WSAECONNABORTED, ECONNABORTED},
+                      {WSAETIMEDOUT, ETIMEDOUT},
+                      {WSAEINTR, EINTR},
+                      {ERROR_GEN_FAILURE, EIO},
                       {999999, EIO}};
 #else
   const row rows[] = {{ENOENT, ENOENT}, {ECONNRESET, ECONNRESET}, {ENOTSOCK, EBADF}, {EIO, EIO}};

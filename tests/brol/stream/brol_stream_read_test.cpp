@@ -117,12 +117,9 @@ TEST(BrolStreamRead, LinesFromTheEdgeCaseList) {
   };
   const std::string thirty = "abcdefghijklmnopqrstuvwxyz0123";
   const row rows[] = {
-      {"abc\r\ndef", 100, {"abc", "def"}},
-      {"a\rb\n", 100, {"ab"}},
-      {"\n\nx", 100, {"", "", "x"}},
-      {"\r", 100, {}},  // only a dropped CR: nothing stored, so no line
-      {"abc", 3, {"a", "b", "c"}},
-      {thirty + "\n", 20, {thirty.substr(0, 18), thirty.substr(18)}},
+      {"abc\r\ndef", 100, {"abc", "def"}}, {"a\rb\n", 100, {"ab"}},
+      {"\n\nx", 100, {"", "", "x"}},       {"\r", 100, {}},  // only a dropped CR: nothing stored, so no line
+      {"abc", 3, {"a", "b", "c"}},         {thirty + "\n", 20, {thirty.substr(0, 18), thirty.substr(18)}},
       {"ab\r\r\rcd\n", 6, {"ab", "cd"}},  // CRs count against the limit
   };
   for (const row& r : rows) {
@@ -293,7 +290,7 @@ TEST(BrolStreamRead, FailingReadsAndZeroReads) {
   EXPECT_EQ(u->get_byte(), 'c');
   EXPECT_EQ(u->get_byte(), 'd');
   EXPECT_EQ(u->get_byte(), brol_stream_end_of_data);  // a read of 0 is the end, sticky
-  EXPECT_EQ(u->status, brol_stream_io_failed);         // untouched by the end
+  EXPECT_EQ(u->status, brol_stream_io_failed);        // untouched by the end
   EXPECT_EQ(u->get_byte(), brol_stream_end_of_data);
   EXPECT_EQ(stream_test::reads.calls, 3);
 }

@@ -30,7 +30,9 @@ struct reader {
     char first[10];
     EXPECT_TRUE(t->get_bytes(first, 10));
   }
-  std::uint16_t byte_at(std::int64_t offset) const { return static_cast<unsigned char>(data[static_cast<std::size_t>(offset)]); }
+  std::uint16_t byte_at(std::int64_t offset) const {
+    return static_cast<unsigned char>(data[static_cast<std::size_t>(offset)]);
+  }
 };
 
 TEST(BrolStreamSeek, MovesInsideTheBufferNeedNoSystemCall) {

@@ -46,15 +46,15 @@ TEST(BrolStreamOpen, FlagsChooseAccessAndDisposition) {
     const char* content_after_write;  // null: the write must fail
   };
   const row rows[] = {
-      {0, true, true, nullptr},          // read only
-      {0, false, false, nullptr},        // must exist
-      {0x301, true, true, "xy"},         // write, create, truncate
-      {0x101, true, true, "xy"},         // an existing longer file is emptied
-      {0x201, true, true, "xy"},         // truncate alone empties too
-      {0x101, false, true, "xy"},        // created
-      {0x1, true, true, "xy3456789"},    // write in place
-      {0x2, true, true, "xy3456789"},    // read and write in place
-      {0x1, false, false, nullptr},      // must exist
+      {0, true, true, nullptr},        // read only
+      {0, false, false, nullptr},      // must exist
+      {0x301, true, true, "xy"},       // write, create, truncate
+      {0x101, true, true, "xy"},       // an existing longer file is emptied
+      {0x201, true, true, "xy"},       // truncate alone empties too
+      {0x101, false, true, "xy"},      // created
+      {0x1, true, true, "xy3456789"},  // write in place
+      {0x2, true, true, "xy3456789"},  // read and write in place
+      {0x1, false, false, nullptr},    // must exist
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.flags);
@@ -144,7 +144,10 @@ TEST(BrolStreamOpen, NameAllocationFailureClosesTheNewFile) {
   const std::string path = dir.file("n");
   stream_test::stream t;
   brol_test::for_each_allocation_failure(
-      [&] { t->destroy(); t->init(64); },
+      [&] {
+        t->destroy();
+        t->init(64);
+      },
       [&] { t->open(path.c_str(), 0x301); },
       [&](std::int64_t) {
         EXPECT_FALSE(t->is_open());

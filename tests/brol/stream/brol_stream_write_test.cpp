@@ -76,8 +76,8 @@ TEST(BrolStreamWrite, FailuresReportTheErrorNumber) {
     int fail_errno;
     bool stays_open;
   };
-  for (const row& r : {row{false, ENOSPC, true}, row{true, ENOSPC, true}, row{false, EBADF, false},
-                       row{true, EBADF, false}}) {
+  for (const row& r :
+       {row{false, ENOSPC, true}, row{true, ENOSPC, true}, row{false, EBADF, false}, row{true, EBADF, false}}) {
     SCOPED_TRACE(std::to_string(r.buffered) + " " + std::to_string(r.fail_errno));
     file_stream f(4);
     if (r.buffered) {

@@ -78,8 +78,8 @@ struct socket_pair {
   }
   void send(const std::string& bytes) {
     for (std::size_t at = 0; at < bytes.size();) {
-      const auto n = brol_platform_defaults().socket_send(peer, bytes.data() + at,
-                                                          static_cast<std::int32_t>(bytes.size() - at));
+      const auto n =
+          brol_platform_defaults().socket_send(peer, bytes.data() + at, static_cast<std::int32_t>(bytes.size() - at));
       ASSERT_GT(n, 0);
       at += static_cast<std::size_t>(n);
     }
@@ -106,8 +106,8 @@ struct socket_pair {
 // 1 after reset.
 struct io_plan {
   int calls = 0;
-  int fail_at = 0;     // this call fails with fail_errno
-  int fail_errno = 0;  // ...
+  int fail_at = 0;          // this call fails with fail_errno
+  int fail_errno = 0;       // ...
   bool fail_after = false;  // and every later one too
   int zero_at = 0;          // this call returns 0
   std::int32_t most = 0;    // a call moves at most this many bytes (0: as asked)
