@@ -1,0 +1,157 @@
+// The integer conversions and the number pieces every number conversion shares: digits, the
+// integer part with grouping and least digit count, and the sign.
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "brol/format/brol_format_conv.h"
+
+namespace {
+
+constexpr char k_digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr std::uint64_t k_powers_of_ten[20] = {
+    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
+    1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+    100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+    1000000000000000000ULL, 10000000000000000000ULL,
+};
+
+// Decimal digits of v (1 for 0), from its bit width: log10(2) is close to 1233 / 4096.
+int decimal_digits(std::uint64_t v) noexcept {
+  v |= 1;  // 0 has one digit; setting the low bit never crosses a power of ten
+  const int guess = (static_cast<int>(std::bit_width(v)) * 1233) >> 12;
+  return guess + (v >= k_powers_of_ten[guess] ? 1 : 0);
+}
+
+int digit_count(std::uint64_t v, unsigned base) noexcept {
+  if (base == 10) return decimal_digits(v);
+  if (std::has_single_bit(base)) {
+    const int bits = std::countr_zero(base);
+    return (static_cast<int>(std::bit_width(v | 1)) + bits - 1) / bits;
+  }
+  int n = 1;
+  while (v >= base) {
+    v /= base;
+    ++n;
+  }
+  return n;
+}
+
+std::int64_t add_saturating(std::int64_t a, std::int64_t b) noexcept {
+  return b > std::numeric_limits<std::int64_t>::max() - a ? std::numeric_limits<std::int64_t>::max() : a + b;
+}
+
+// Writes the nd decimal digits of v so that the last one lands just before `end`.
+void write_decimal(std::uint64_t v, char* end) noexcept {
+  while (v >= 100) {
+    const unsigned pair = static_cast<unsigned>(v % 100) * 2;
+    v /= 100;
+    end -= 2;
+    std::memcpy(end, k_digit_pairs + pair, 2);
+  }
+  if (v >= 10) {
+    end -= 2;
+    std::memcpy(end, k_digit_pairs + v * 2, 2);
+  } else {
+    *--end = static_cast<char>('0' + v);
+  }
+}
+
+// Sign and magnitude of the value item of an integer conversion (its size code read first).
+struct integer_value {
+  bool negative;
+  std::uint64_t magnitude;
+};
+
+integer_value take_integer(brol_fmt_cursor* cursor, bool is_signed) noexcept {
+  const brol_item size = cursor->take();
+  if (size != 1 && size != 2 && size != 4 && size != 8) return {false, 0};
+  const brol_item raw = cursor->take();
+  const unsigned shift = 64 - static_cast<unsigned>(size) * 8;
+  if (!is_signed) return {false, shift == 0 ? raw : (raw << shift) >> shift};
+  const std::int64_t v = static_cast<std::int64_t>(raw << shift) >> shift;
+  return {v < 0, v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v)};
+}
+
+void convert_integer(brol_format_state* st, brol_fmt_cursor* cursor, char* destination, std::int64_t count,
+                     bool is_signed) noexcept {
+  const integer_value v = take_integer(cursor, is_signed);
+  const bool has_sign = v.negative || (st->flags & brol_flag_plus);
+  if (destination == nullptr) {
+    st->int_length = brol::detail::int_part_length(st, v.magnitude);
+    st->text_length = add_saturating(st->int_length, has_sign ? 1 : 0);
+    return;
+  }
+  if (count <= 0) return;
+  if (has_sign) {
+    *destination++ = v.negative ? '-' : '+';
+    --count;
+  }
+  brol::detail::int_part_write(st, v.magnitude, st->int_length, destination, count);
+}
+
+}  // namespace
+
+void brol_conv_int(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
+  convert_integer(state, cursor, destination, count, true);
+}
+
+void brol_conv_uint(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
+  convert_integer(state, cursor, destination, count, false);
+}
+
+namespace brol::detail {
+
+unsigned format_base(const brol_format_state* state) noexcept {
+  return state->base >= 2 && state->base <= 36 ? static_cast<unsigned>(state->base) : 10U;
+}
+
+char digit_char(const brol_format_state* state, unsigned d) noexcept {
+  if (d < 10) return static_cast<char>('0' + d);
+  return static_cast<char>(((state->flags & brol_flag_lower) ? 'a' : 'A') + d - 10);
+}
+
+std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magnitude) noexcept {
+  std::int64_t digits = digit_count(magnitude, format_base(state));
+  if (digits < state->min_digits) digits = state->min_digits;
+  if (state->group_char == 0) return digits;
+  return add_saturating(digits, (digits - 1) / 3);
+}
+
+void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
+                    char* destination, std::int64_t space) noexcept {
+  const unsigned base = format_base(state);
+  if (length <= 0 || space <= 0) return;
+  if (base == 10 && state->group_char == 0 && length <= space) {
+    // The common case: the whole integer part fits and is plain decimal.
+    const int nd = decimal_digits(magnitude);
+    if (length > nd) std::memset(destination, '0', static_cast<std::size_t>(length - nd));
+    write_decimal(magnitude, destination + length);
+    return;
+  }
+  // Digits least significant first; position r from the right holds a separator when r % 4 == 3
+  // (with grouping), else digit r - (r + 1) / 4, and '0' beyond the magnitude's digits.
+  unsigned char digits[64];
+  int nd = 0;
+  do {
+    digits[nd++] = static_cast<unsigned char>(magnitude % base);
+    magnitude /= base;
+  } while (magnitude != 0);
+  const bool grouped = state->group_char != 0;
+  const std::int64_t stored = length < space ? length : space;
+  for (std::int64_t i = 0; i < stored; ++i) {
+    const std::int64_t r = length - 1 - i;
+    if (grouped && r % 4 == 3) {
+      destination[i] = state->group_char;
+      continue;
+    }
+    const std::int64_t j = grouped ? r - (r + 1) / 4 : r;
+    destination[i] = j < nd ? digit_char(state, digits[j]) : '0';
+  }
+}
+
+}  // namespace brol::detail

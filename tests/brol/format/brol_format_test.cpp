@@ -1,0 +1,214 @@
+// The formatting engine: item lists and their texts, cutting at every buffer size, the integer
+// conversions against the C library's printf, and the limits.
+#include "brol/format/brol_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using formatter = std::function<std::int64_t(char*, std::int64_t)>;
+
+// Formats into a buffer of every size from 0 to length + 1 (and with a null destination) and checks
+// the result, the cut, the terminator and that nothing past size was written.
+void expect_text(const std::string& expected, const formatter& run) {
+  SCOPED_TRACE("expected \"" + expected + "\"");
+  const auto len = static_cast<std::int64_t>(expected.size());
+  ASSERT_EQ(run(nullptr, 0), len);
+  ASSERT_EQ(run(nullptr, 100), len);
+  for (std::int64_t size = 0; size <= len + 1; ++size) {
+    std::vector<char> buf(static_cast<std::size_t>(size) + 8, '\x5A');
+    ASSERT_EQ(run(buf.data(), size), len) << "size " << size;
+    if (size > 0) {
+      const auto kept = static_cast<std::size_t>(std::min(len, size - 1));
+      ASSERT_EQ(std::string(buf.data(), kept), expected.substr(0, kept)) << "size " << size;
+      ASSERT_EQ(buf[kept], '\0') << "size " << size;
+    }
+    for (std::size_t i = static_cast<std::size_t>(size); i < buf.size(); ++i) {
+      ASSERT_EQ(buf[i], '\x5A') << "written past size " << size;
+    }
+  }
+}
+
+#define EXPECT_FORMAT(expected, ...) \
+  expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); })
+
+TEST(BrolFormat, LiteralsAndLayout) {
+  EXPECT_FORMAT("302", brol_fmt_int, 4, 302, brol_fmt_end);
+  EXPECT_FORMAT("    42", brol_fmt_right, 6, brol_fmt_int, 4, 42, brol_fmt_end);
+  EXPECT_FORMAT("42    |", brol_fmt_left, 6, brol_fmt_int, 4, 42, "|", brol_fmt_end);
+  EXPECT_FORMAT("    abc   ", brol_fmt_center, 10, "abc", brol_fmt_end);
+  EXPECT_FORMAT("  abcd   ", brol_fmt_center, 9, "abcd", brol_fmt_end);
+  EXPECT_FORMAT("ab...", brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
+  EXPECT_FORMAT("abcde", brol_fmt_maxlen, 5, "abcdefghij", brol_fmt_end);
+  EXPECT_FORMAT("..", brol_fmt_maxlen, 2, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
+  EXPECT_FORMAT("...", brol_fmt_maxlen, 3, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
+  EXPECT_FORMAT("     ab...", brol_fmt_right, 10, brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij",
+                brol_fmt_end);
+  EXPECT_FORMAT("abcdef", "abcdef", brol_fmt_end);
+  EXPECT_FORMAT("123", brol_fmt_maxlen, 3, brol_fmt_int, 4, 12345, brol_fmt_end);
+}
+
+TEST(BrolFormat, SettingsApplyToOneOutputItemUnlessHandedOn) {
+  EXPECT_FORMAT("    ab", brol_fmt_right, 5, "a", "b", brol_fmt_end);
+  EXPECT_FORMAT("    a    b", brol_fmt_right, 5, "a", brol_fmt_again, "b", brol_fmt_end);
+  EXPECT_FORMAT("ab", "a", "b", brol_fmt_right, 5, brol_fmt_end);
+  EXPECT_FORMAT("", brol_fmt_right, 5, brol_fmt_end, "never read");
+  EXPECT_FORMAT("ab", "a", "b", brol_fmt_upper, brol_fmt_end);
+  EXPECT_FORMAT("AB C", brol_fmt_trim, brol_fmt_upper, "  ab c  ", brol_fmt_end);
+  EXPECT_FORMAT("     |", brol_fmt_right, 5, brol_fmt_trim, " \t\r\n ", "|", brol_fmt_end);
+  EXPECT_FORMAT("mIXED 9", brol_fmt_swapcase, "Mixed 9", brol_fmt_end);
+  EXPECT_FORMAT("mixed \xFC", brol_fmt_lower, "MiXeD \xFC", brol_fmt_end);
+  // Unknown modifiers take no parameter; values that are no items are passed over.
+  EXPECT_FORMAT("x", 1030, 1031, 2000, "x", brol_fmt_end);
+}
+
+TEST(BrolFormat, DecimalAlignmentUsesTheIntegerPart) {
+  EXPECT_FORMAT("    12  |", brol_fmt_column, 8, 6, brol_fmt_int, 4, 12, "|", brol_fmt_end);
+  EXPECT_FORMAT("    -12 |", brol_fmt_column, 8, 6, brol_fmt_int, 4, -12, "|", brol_fmt_end);
+  // A literal has no integer part: the whole column is leading pad.
+  EXPECT_FORMAT("      ab|", brol_fmt_column, 8, 6, "ab", "|", brol_fmt_end);
+}
+
+TEST(BrolFormat, IntegerSizesSignsAndBases) {
+  EXPECT_FORMAT("-1", brol_fmt_int, 1, 255, brol_fmt_end);
+  EXPECT_FORMAT("255", brol_fmt_uint, 1, 255, brol_fmt_end);
+  EXPECT_FORMAT("1", brol_fmt_uint, 2, 65537, brol_fmt_end);
+  EXPECT_FORMAT("-32768", brol_fmt_int, 2, 0x18000, brol_fmt_end);
+  EXPECT_FORMAT("4294967295", brol_fmt_uint, 4, -1, brol_fmt_end);
+  // Unknown size code: only the code is consumed, the value is 0, the next item is read after it.
+  EXPECT_FORMAT("0|", brol_fmt_int, 3, "|", brol_fmt_end);
+  EXPECT_FORMAT("BEEF", brol_fmt_base, 16, brol_fmt_uint, 4, 48879, brol_fmt_end);
+  EXPECT_FORMAT("beef", brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, 48879, brol_fmt_end);
+  EXPECT_FORMAT("zz", brol_fmt_base, 36, brol_fmt_swapcase, brol_fmt_uint, 4, 36 * 36 - 1, brol_fmt_end);
+  EXPECT_FORMAT("-101", brol_fmt_base, 2, brol_fmt_int, 4, -5, brol_fmt_end);
+  EXPECT_FORMAT("+0", brol_fmt_plus, brol_fmt_int, 4, 0, brol_fmt_end);
+  EXPECT_FORMAT("+7", brol_fmt_plus, brol_fmt_uint, 4, 7, brol_fmt_end);
+  EXPECT_FORMAT("-007", brol_fmt_digits, 3, brol_fmt_int, 4, -7, brol_fmt_end);
+  EXPECT_FORMAT("0", brol_fmt_digits, 0, brol_fmt_int, 4, 0, brol_fmt_end);
+  EXPECT_FORMAT("-9223372036854775808", brol_fmt_int, 8, std::numeric_limits<std::int64_t>::min(), brol_fmt_end);
+  EXPECT_FORMAT("18446744073709551615", brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
+  EXPECT_FORMAT("1111111111111111111111111111111111111111111111111111111111111111", brol_fmt_base, 2,
+                brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
+}
+
+TEST(BrolFormat, Grouping) {
+  EXPECT_FORMAT("1,234,567", brol_fmt_group, ',', brol_fmt_int, 4, 1234567, brol_fmt_end);
+  EXPECT_FORMAT("123,456", brol_fmt_group, ',', brol_fmt_int, 4, 123456, brol_fmt_end);
+  EXPECT_FORMAT("00,042", brol_fmt_group, ',', brol_fmt_digits, 5, brol_fmt_int, 4, 42, brol_fmt_end);
+  EXPECT_FORMAT("-1.000", brol_fmt_group_point, '.' << 8 | ',', brol_fmt_int, 4, -1000, brol_fmt_end);
+  EXPECT_FORMAT("F FFF", brol_fmt_base, 16, brol_fmt_group, ' ', brol_fmt_uint, 4, 65535, brol_fmt_end);
+  EXPECT_FORMAT("18'446'744'073'709'551'615", brol_fmt_group, '\'', brol_fmt_uint, 8,
+                std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
+}
+
+TEST(BrolFormat, PowersOfTenAndTheirNeighbours) {
+  std::uint64_t p = 1;
+  for (int e = 0; e < 20; ++e, p *= 10) {
+    for (std::uint64_t v : {p - 1, p, p + 1}) {
+      const std::string expected = std::to_string(v);
+      EXPECT_FORMAT(expected, brol_fmt_uint, 8, v, brol_fmt_end);
+      const auto s = static_cast<std::int64_t>(v);
+      if (s > 0) EXPECT_FORMAT("-" + expected, brol_fmt_int, 8, -s, brol_fmt_end);
+    }
+    if (e == 19) break;
+  }
+}
+
+TEST(BrolFormat, EmptyListAndMissingItemsReadAsEnd) {
+  char buf[8] = "xxxxxxx";
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_end), 0);
+  EXPECT_STREQ(buf, "");
+  // A conversion whose value items are missing reads 0 and stops: nothing foreign is read.
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_int, 4), 1);
+  EXPECT_STREQ(buf, "0");
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_right), 0);
+}
+
+TEST(BrolFormat, NegativeSettingsCountAsZeroAndBadBasesAsTen) {
+  EXPECT_FORMAT("ab", brol_fmt_right, -5, "ab", brol_fmt_end);
+  EXPECT_FORMAT("ab", brol_fmt_center, -5, "ab", brol_fmt_end);
+  EXPECT_FORMAT("ab", brol_fmt_column, -8, -3, "ab", brol_fmt_end);
+  EXPECT_FORMAT("abcd", brol_fmt_maxlen, -2, "abcd", brol_fmt_end);
+  EXPECT_FORMAT("42", brol_fmt_digits, -3, brol_fmt_int, 4, 42, brol_fmt_end);
+  EXPECT_FORMAT("255", brol_fmt_base, 1, brol_fmt_uint, 4, 255, brol_fmt_end);
+  EXPECT_FORMAT("255", brol_fmt_base, 37, brol_fmt_uint, 4, 255, brol_fmt_end);
+  EXPECT_FORMAT("255", brol_fmt_base, -16, brol_fmt_uint, 4, 255, brol_fmt_end);
+}
+
+TEST(BrolFormat, HugeSettingsSaturateAndNeverWritePastTheBuffer) {
+  const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+  char buf[16];
+  std::memset(buf, 'x', sizeof buf);
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_right, huge, "a", brol_fmt_right, huge, "b", brol_fmt_end), huge);
+  EXPECT_STREQ(buf, "       ");
+  EXPECT_EQ(buf[8], 'x');
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_group, ',', brol_fmt_int, 4, 5, brol_fmt_end),
+            huge);
+  EXPECT_STREQ(buf, "000,000");
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_plus, brol_fmt_int, 4, 5, brol_fmt_end), huge);
+  EXPECT_STREQ(buf, "+000000");
+}
+
+TEST(BrolFormat, CursorIsReadFromItsStartEachTime) {
+  const brol_item list[] = {4, 302, brol_fmt_end};
+  const brol_fmt_cursor cursor{list, list + 3};
+  char a[8];
+  char b[8];
+  EXPECT_EQ(brol_vformat(a, 8, brol_fmt_int, cursor), 3);
+  EXPECT_EQ(brol_vformat(b, 8, brol_fmt_int, cursor), 3);
+  EXPECT_STREQ(a, "302");
+  EXPECT_STREQ(b, "302");
+}
+
+// The integer conversions against snprintf: %d, %u, %x with width, precision, '-' and '+'.
+TEST(BrolFormat, IntegersAgreeWithPrintf) {
+  std::mt19937_64 rng(20261207);
+  char ours[96];
+  char theirs[96];
+  for (int i = 0; i < 20000; ++i) {
+    const int bits = 1 + static_cast<int>(rng() % 64);
+    const std::uint64_t raw = rng() >> (64 - bits);
+    const auto value = static_cast<std::int64_t>(raw) * ((rng() & 1) ? -1 : 1);
+    const auto width = static_cast<int>(rng() % 28);
+    const auto precision = 1 + static_cast<int>(rng() % 24);
+    const bool plus = rng() & 1;
+    const bool left = rng() & 1;
+    const auto size = static_cast<std::int64_t>(rng() % 40);
+    const brol_item align = left ? brol_fmt_left : brol_fmt_right;
+    const brol_item flags = plus ? brol_fmt_plus : brol_fmt_again;  // 1024 is harmless before settings
+
+    std::snprintf(theirs, sizeof theirs, left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64)
+                                              : (plus ? "%+*.*" PRId64 : "%*.*" PRId64),
+                  width, precision, value);
+    std::int64_t r = brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8,
+                                 value, brol_fmt_end);
+    ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs))) << theirs;
+    if (size > 0) {
+      ASSERT_EQ(std::string(ours), std::string(theirs).substr(0, static_cast<std::size_t>(size - 1)));
+    }
+
+    const auto u32 = static_cast<std::uint32_t>(raw);
+    std::snprintf(theirs, sizeof theirs, "%*.*u|%x", width, precision, u32, u32);
+    r = brol_format(ours, sizeof ours, brol_fmt_right, width, brol_fmt_digits, precision, brol_fmt_uint, 4, u32,
+                    "|", brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, u32, brol_fmt_end);
+    ASSERT_EQ(std::string(ours), theirs);
+    ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs)));
+
+    const auto i32 = static_cast<std::int32_t>(raw);
+    std::snprintf(theirs, sizeof theirs, "%d", i32);
+    ASSERT_EQ(brol_format(ours, sizeof ours, brol_fmt_int, 4, i32, brol_fmt_end),
+              static_cast<std::int64_t>(std::strlen(theirs)));
+    ASSERT_STREQ(ours, theirs);
+  }
+}
+
+}  // namespace
