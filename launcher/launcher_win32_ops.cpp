@@ -79,8 +79,14 @@ void launcher_win32_ops::terminate_program(void* process) { TerminateProcess(pro
 
 void launcher_win32_ops::sleep(std::uint32_t milliseconds) {
   // The dialog's thread blocks here; paint what the logic has just shown or hidden first, so that the
-  // state and its texts are on screen while the programs start or stop. No input is taken.
+  // state and its texts are on screen while the programs start or stop. Only paint messages are taken
+  // from the queue, no input. The last, empty look into the queue also lets a system that keeps
+  // window contents in a buffer (Wine) bring them to the screen now.
   RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  MSG message;
+  for (int i = 0; i < 64 && PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i) {
+    DispatchMessageA(&message);
+  }
   GdiFlush();
   Sleep(milliseconds);
 }

@@ -22,7 +22,7 @@ winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 
 # One screenshot request: NAME.req holds "crop X Y W H" and the checks (see the driver).
 answer_request() {
-  local request=$1 name full verdicts kind x y w h expected label got dark
+  local request=$1 name full verdicts kind x y w h expected label got dark iw ih
   name=$(basename "$request" .req)
   full="$shots/$name.full.png"
   import -window root "$full"
@@ -38,6 +38,12 @@ answer_request() {
       ink)
         dark=$(convert "$full" -crop "${w}x${h}+${x}+${y}" +repage -colorspace gray -format '%[fx:minima.r<0.5]' info:)
         if [ "$dark" = 1 ]; then verdicts+="ok $label"$'\n'; else verdicts+="bad $label: nothing dark in ${w}x${h}+$x+$y"$'\n'; fi ;;
+      inkbox)
+        read -r iw ih label <<<"$label"
+        got=$(convert "$full" -crop "${w}x${h}+${x}+${y}" +repage -colorspace gray -threshold 50% -trim -format '%w %h' info: 2>/dev/null)
+        if [ "${got% *}" -ge $((iw - 1)) ] && [ "${got% *}" -le $((iw + 1)) ] && [ "${got#* }" -ge $((ih - 1)) ] && [ "${got#* }" -le $((ih + 1)) ]
+        then verdicts+="ok $label (ink $got, drawn here $iw $ih)"$'\n'
+        else verdicts+="bad $label: ink $got, expected $iw $ih"$'\n'; fi ;;
     esac
   done < "$request"
   rm -f "$full" "$request"
