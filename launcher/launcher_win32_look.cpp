@@ -46,7 +46,8 @@ void launcher_strip_edit_frame(HWND dialog, int id) {
   HWND field = GetDlgItem(dialog, id);
   clear_bits(field, GWL_STYLE, style_frame_bits);
   clear_bits(field, GWL_EXSTYLE, exstyle_edge_bits);
-  SetWindowPos(field, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
+  SetWindowPos(field, nullptr, 0, 0, 0, 0,
+               SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
 }
 
 INT_PTR launcher_colour(const launcher_look& look, HWND dialog, HDC dc, HWND control) {

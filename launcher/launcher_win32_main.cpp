@@ -1,6 +1,8 @@
 // The launcher's entry point and dialog procedure: the program directory becomes the working
 // directory, then the dialog runs modally and every message is handed to the logic or the look.
+// windows.h comes first: the other system headers build on it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstring>
@@ -46,9 +48,15 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
   auto* app = reinterpret_cast<launcher_app*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
   if (app == nullptr) return FALSE;  // the messages before WM_INITDIALOG
   switch (message) {
-    case WM_INITDIALOG: init_dialog(*app, dialog); return TRUE;
-    case WM_COMMAND: app->controller.handle_command(LOWORD(wparam)); return TRUE;
-    case WM_CLOSE: app->controller.close(); return TRUE;
+    case WM_INITDIALOG:
+      init_dialog(*app, dialog);
+      return TRUE;
+    case WM_COMMAND:
+      app->controller.handle_command(LOWORD(wparam));
+      return TRUE;
+    case WM_CLOSE:
+      app->controller.close();
+      return TRUE;
     case WM_DRAWITEM:
       launcher_draw_button(reinterpret_cast<const DRAWITEMSTRUCT*>(lparam), app->controller.button_caption());
       return TRUE;
@@ -61,7 +69,8 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
     case WM_CTLCOLORSCROLLBAR:
     case WM_CTLCOLORSTATIC:
       return launcher_colour(app->look, dialog, reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
-    default: return FALSE;
+    default:
+      return FALSE;
   }
 }
 

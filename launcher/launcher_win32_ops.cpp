@@ -1,6 +1,8 @@
 // The session logic's platform operations in Win32: dialog controls, message boxes, the shell start,
 // close requests and termination, and a wait that first brings the dialog up to date on screen.
+// windows.h comes first: the other system headers build on it.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -32,9 +34,7 @@ BOOL CALLBACK post_close_to_process(HWND window, LPARAM process_id) {
 
 }  // namespace
 
-std::int64_t launcher_win32_ops::control_text_length(int id) {
-  return GetWindowTextLengthA(GetDlgItem(dialog, id));
-}
+std::int64_t launcher_win32_ops::control_text_length(int id) { return GetWindowTextLengthA(GetDlgItem(dialog, id)); }
 
 void launcher_win32_ops::get_control_text(int id, char* buffer, std::int64_t size) {
   GetWindowTextA(GetDlgItem(dialog, id), buffer, size > INT_MAX ? INT_MAX : static_cast<int>(size));
@@ -42,7 +42,9 @@ void launcher_win32_ops::get_control_text(int id, char* buffer, std::int64_t siz
 
 void launcher_win32_ops::set_control_text(int id, const char* text) { SetWindowTextA(GetDlgItem(dialog, id), text); }
 
-void launcher_win32_ops::show_control(int id, bool show) { ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE); }
+void launcher_win32_ops::show_control(int id, bool show) {
+  ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE);
+}
 
 void launcher_win32_ops::refresh_frame(int id) {
   SetWindowPos(GetDlgItem(dialog, id), nullptr, 0, 0, 0, 0, swp_refresh_frame);
@@ -56,7 +58,8 @@ void launcher_win32_ops::set_progress(int position) {
   SendMessageA(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-int launcher_win32_ops::message_box(launcher_box_owner owner, const char* text, const char* caption, std::uint32_t type) {
+int launcher_win32_ops::message_box(launcher_box_owner owner, const char* text, const char* caption,
+                                    std::uint32_t type) {
   return MessageBoxA(owner == launcher_box_owner::dialog ? dialog : nullptr, text, caption, type);
 }
 

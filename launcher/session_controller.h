@@ -36,8 +36,8 @@ inline constexpr const char vnc_parameters[] = "-connect 127.0.0.1:5500 -noregis
 struct session_controller {
   launcher_ops* ops;
   session_state state;
-  std::int32_t id;                       // the accepted ID, 301..304
-  launcher_start_record records[2];      // indexed by process_slot - 1; never cleared
+  std::int32_t id;                   // the accepted ID, 301..304
+  launcher_start_record records[2];  // indexed by process_slot - 1; never cleared
 
   // Zero records, no ID, state input; ops must outlive the controller.
   void init(launcher_ops* platform) noexcept;

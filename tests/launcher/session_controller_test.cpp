@@ -49,8 +49,8 @@ class recording_ops final : public launcher_ops {
   }
   void set_progress(int position) override { log.push_back("progress " + std::to_string(position)); }
   int message_box(launcher_box_owner owner, const char* text, const char* caption, std::uint32_t type) override {
-    log.push_back(std::string("box ") + (owner == launcher_box_owner::dialog ? "dialog" : "none") + " [" + text + "] [" +
-                  caption + "] " + std::to_string(type));
+    log.push_back(std::string("box ") + (owner == launcher_box_owner::dialog ? "dialog" : "none") + " [" + text +
+                  "] [" + caption + "] " + std::to_string(type));
     if (during_box) std::exchange(during_box, nullptr)();
     if (answers.empty()) return 1;
     const int answer = answers.front();
@@ -78,9 +78,17 @@ class recording_ops final : public launcher_ops {
 ops_list shows(session_state state) {
   const int s = static_cast<int>(state);
   auto line = [&](int id, bool shown) { return "show " + std::to_string(id) + (shown ? " 1" : " 0"); };
-  return {line(1100, s == 1), line(1301, s == 1), line(1302, s == 1), line(1303, s == 1),
-          line(1007, s == 1 || s == 3), line(1330, s == 2 || s == 4), line(1304, s == 2 || s == 4),
-          line(1305, s == 2), line(1300, s == 3), line(1306, s == 3), line(1307, s == 3)};
+  return {line(1100, s == 1),
+          line(1301, s == 1),
+          line(1302, s == 1),
+          line(1303, s == 1),
+          line(1007, s == 1 || s == 3),
+          line(1330, s == 2 || s == 4),
+          line(1304, s == 2 || s == 4),
+          line(1305, s == 2),
+          line(1300, s == 3),
+          line(1306, s == 3),
+          line(1307, s == 3)};
 }
 
 ops_list operator+(ops_list a, const ops_list& b) {
@@ -104,9 +112,15 @@ ops_list read_field(const std::string& text) {
 ops_list successful_start(const std::string& text, const std::string& config, const std::string& shown) {
   return read_field(text) + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
          shows(session_state::starting) +
-         ops_list{"start stunnel.exe " + config, "sleep 2000", "progress 2", "text 1305 starte VNC...",
-                  "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run", "progress 3", "sleep 100",
-                  "text 1300 " + shown, "frame 1100"} +
+         ops_list{"start stunnel.exe " + config,
+                  "sleep 2000",
+                  "progress 2",
+                  "text 1305 starte VNC...",
+                  "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run",
+                  "progress 3",
+                  "sleep 100",
+                  "text 1300 " + shown,
+                  "frame 1100"} +
          shows(session_state::running);
 }
 
@@ -184,9 +198,14 @@ TEST_F(session_test, lenient_forms_of_an_id_start_its_tunnel) {
     const char* config;
     const char* shown;
   } table[] = {
-      {" 302 ", "stunnel2.conf", "302"},     {"301", "stunnel1.conf", "301"},   {"303abc", "stunnel3.conf", "303"},
-      {"0304", "stunnel4.conf", "304"},      {"+304", "stunnel4.conf", "304"},  {"\t303\r\n", "stunnel3.conf", "303"},
-      {"000000000000000000000302", "stunnel2.conf", "302"}, {"304 305", "stunnel4.conf", "304"},
+      {" 302 ", "stunnel2.conf", "302"},
+      {"301", "stunnel1.conf", "301"},
+      {"303abc", "stunnel3.conf", "303"},
+      {"0304", "stunnel4.conf", "304"},
+      {"+304", "stunnel4.conf", "304"},
+      {"\t303\r\n", "stunnel3.conf", "303"},
+      {"000000000000000000000302", "stunnel2.conf", "302"},
+      {"304 305", "stunnel4.conf", "304"},
   };
   for (const auto& row : table) {
     recording_ops fresh;
@@ -236,8 +255,8 @@ TEST_F(session_test, a_failed_tunnel_start_returns_to_input) {
   ops.start_results = {false};
   controller.handle_command(IDC_SESSION_BUTTON);
   EXPECT_EQ(ops.log, (read_field("303") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
-                         shows(session_state::starting) + ops_list{"start stunnel.exe stunnel3.conf", tunnel_box} +
-                         shows(session_state::input)));
+                      shows(session_state::starting) + ops_list{"start stunnel.exe stunnel3.conf", tunnel_box} +
+                      shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
 }
 
@@ -246,11 +265,11 @@ TEST_F(session_test, a_failed_vnc_start_ends_its_tunnel_and_a_new_start_keeps_th
   ops.start_results = {true, false};
   controller.handle_command(IDC_SESSION_BUTTON);
   EXPECT_EQ(ops.log, (read_field("301") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
-                         shows(session_state::starting) +
-                         ops_list{"start stunnel.exe stunnel1.conf", "sleep 2000", "progress 2", "text 1305 starte VNC...",
-                                  "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run", vnc_box,
-                                  "close 4097", "terminate 4097"} +
-                         shows(session_state::input)));
+                      shows(session_state::starting) +
+                      ops_list{"start stunnel.exe stunnel1.conf", "sleep 2000", "progress 2", "text 1305 starte VNC...",
+                               "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run", vnc_box,
+                               "close 4097", "terminate 4097"} +
+                      shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
 
   ops.log.clear();
@@ -268,8 +287,8 @@ TEST_F(session_test, the_button_while_running_stops_both_programs_and_quits) {
   start_running("302");
   controller.handle_command(IDC_SESSION_BUTTON);
   EXPECT_EQ(ops.log, (ops_list{"progress 0", "text 1304 Beende Prozesse..."} + shows(session_state::stopping) +
-                         ops_list{"close 4098", "close 4097", "sleep 2000", "progress 1", "terminate 4098", "sleep 1000",
-                                  "progress 2", "terminate 4097", "sleep 200", "progress 3", "quit 0"}));
+                      ops_list{"close 4098", "close 4097", "sleep 2000", "progress 1", "terminate 4098", "sleep 1000",
+                               "progress 2", "terminate 4097", "sleep 200", "progress 3", "quit 0"}));
   EXPECT_EQ(controller.state, session_state::stopping);
 }
 
@@ -336,7 +355,8 @@ TEST_F(session_test, the_button_inside_an_open_error_box_starts_no_second_sessio
   ops.start_results = {false};
   ops.during_box = [&] { controller.handle_command(IDC_SESSION_BUTTON); };
   controller.handle_command(IDC_SESSION_BUTTON);
-  EXPECT_EQ(std::count_if(ops.log.begin(), ops.log.end(), [](const std::string& l) { return l.rfind("start ", 0) == 0; }), 1);
+  EXPECT_EQ(
+      std::count_if(ops.log.begin(), ops.log.end(), [](const std::string& l) { return l.rfind("start ", 0) == 0; }), 1);
   EXPECT_EQ(controller.state, session_state::input);
 }
 
@@ -387,8 +407,13 @@ TEST(launcher_id, names_the_four_tunnel_configurations) {
   const struct {
     std::int32_t id;
     const char* file;
-  } table[] = {{300, ""}, {301, "stunnel1.conf"}, {302, "stunnel2.conf"}, {303, "stunnel3.conf"},
-               {304, "stunnel4.conf"}, {305, ""}, {-301, ""}};
+  } table[] = {{300, ""},
+               {301, "stunnel1.conf"},
+               {302, "stunnel2.conf"},
+               {303, "stunnel3.conf"},
+               {304, "stunnel4.conf"},
+               {305, ""},
+               {-301, ""}};
   for (const auto& row : table) EXPECT_STREQ(launcher_tunnel_config(row.id), row.file) << row.id;
 }
 

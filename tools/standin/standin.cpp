@@ -15,8 +15,8 @@ char program_name[MAX_PATH];
 bool ignore_close = false;
 
 void log_line(const char* text) {
-  HANDLE file = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
@@ -65,8 +65,8 @@ HWND create_window(HINSTANCE instance) {
   RegisterClassA(&type);
   char title[MAX_PATH + 16];
   std::snprintf(title, sizeof title, "%s (stand-in)", program_name);
-  HWND window = CreateWindowA("brol_standin", title, WS_OVERLAPPEDWINDOW, 8, 8, 320, 80, nullptr, nullptr,
-                              instance, nullptr);
+  HWND window =
+      CreateWindowA("brol_standin", title, WS_OVERLAPPEDWINDOW, 8, 8, 320, 80, nullptr, nullptr, instance, nullptr);
   ShowWindow(window, SW_SHOWNOACTIVATE);
   return window;
 }

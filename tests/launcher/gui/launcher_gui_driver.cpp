@@ -163,7 +163,9 @@ struct launcher {
   HWND item(int id) const { return GetDlgItem(dialog, id); }
   bool visible(int id) const { return (GetWindowLongA(item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
   bool running() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
-  bool wait_exit(int milliseconds) const { return WaitForSingleObject(process.hProcess, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0; }
+  bool wait_exit(int milliseconds) const {
+    return WaitForSingleObject(process.hProcess, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
+  }
 };
 
 struct window_search {
@@ -178,7 +180,8 @@ BOOL CALLBACK collect_dialogs(HWND window, LPARAM context) {
   GetWindowThreadProcessId(window, &owner);
   char type[64] = "";
   GetClassNameA(window, type, sizeof type);
-  if (owner == search->pid && window != search->exclude && IsWindowVisible(window) && std::strcmp(type, "#32770") == 0) {
+  if (owner == search->pid && window != search->exclude && IsWindowVisible(window) &&
+      std::strcmp(type, "#32770") == 0) {
     search->found.push_back(window);
   }
   return TRUE;
@@ -360,7 +363,8 @@ void check_field_look(const launcher& l) {
   const LONG style = GetWindowLongA(l.item(id_field), GWL_STYLE);
   const LONG exstyle = GetWindowLongA(l.item(id_field), GWL_EXSTYLE);
   check((style & (WS_BORDER | WS_DLGFRAME | WS_THICKFRAME)) == 0, "the ID field has no border styles");
-  check((exstyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME)) == 0, "the ID field has no edge styles");
+  check((exstyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME)) == 0,
+        "the ID field has no edge styles");
   // The font itself is checked on the screenshots: a font handle means nothing in another process.
 }
 
@@ -392,7 +396,8 @@ std::string large_font_ink(const char* text) {
     for (int x = 0; x < width; ++x) {
       const std::uint32_t p = pixels[y * width + x];
       const unsigned grey = ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF)) / 3;
-      if (grey < 128) left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+      if (grey < 128)
+        left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
     }
   }
   SelectObject(dc, old_font);
@@ -434,11 +439,14 @@ bool start_session(const launcher& l, const char* id, bool screenshots) {
   if (screenshots) {
     // Tab to the button as a user would: its focus rectangle shows, and no caret stands in the field.
     press_key(l.item(id_field), VK_TAB);
-    check(wait_until([&] { return focus_of(l) == l.item(session_button); }, 3000), "Tab moves the focus to the session button");
+    check(wait_until([&] { return focus_of(l) == l.item(session_button); }, 3000),
+          "Tab moves the focus to the session button");
     Sleep(200);
-    screenshot(l, "input", {"pixel " + client_point(l.dialog, 4, 4) + " FFFFFF dialog background white",
-                            "pixel " + corner_of(l.item(session_button), 4) + " 000077 button face dark blue",
-                            "inkbox " + rect_of(l.item(id_field)) + " " + large_font_ink(id) + " ID field text in bold 26-pixel Arial"});
+    screenshot(
+        l, "input",
+        {"pixel " + client_point(l.dialog, 4, 4) + " FFFFFF dialog background white",
+         "pixel " + corner_of(l.item(session_button), 4) + " 000077 button face dark blue",
+         "inkbox " + rect_of(l.item(id_field)) + " " + large_font_ink(id) + " ID field text in bold 26-pixel Arial"});
   }
   click(l);
   if (screenshots) {
@@ -448,12 +456,14 @@ bool start_session(const launcher& l, const char* id, bool screenshots) {
     RECT bar{};
     GetWindowRect(l.item(progress_bar), &bar);
     const std::string bar_point = std::to_string(bar.left + 4) + " " + std::to_string((bar.top + bar.bottom) / 2);
-    screenshot(l, "starting", {"pixel " + bar_point + " " + hex_colour(GetSysColor(COLOR_HIGHLIGHT)) + " progress bar filled",
-                               "ink " + rect_of(l.item(status_line)) + " status line painted",
-                               "inkbox " + rect_of(l.item(progress_caption)) + " " + large_font_ink("starte Fernwartung ...") +
-                                   " progress caption in bold 26-pixel Arial"});
+    screenshot(l, "starting",
+               {"pixel " + bar_point + " " + hex_colour(GetSysColor(COLOR_HIGHLIGHT)) + " progress bar filled",
+                "ink " + rect_of(l.item(status_line)) + " status line painted",
+                "inkbox " + rect_of(l.item(progress_caption)) + " " + large_font_ink("starte Fernwartung ...") +
+                    " progress caption in bold 26-pixel Arial"});
   }
-  return check(wait_until([&] { return l.visible(id_display); }, 10000), std::string("ID ") + quoted(id) + " reaches the running state");
+  return check(wait_until([&] { return l.visible(id_display); }, 10000),
+               std::string("ID ") + quoted(id) + " reaches the running state");
 }
 
 void check_started(const std::string& config) {
@@ -462,7 +472,8 @@ void check_started(const std::string& config) {
   const standin_log tunnel = read_log("stunnel"), vnc = read_log("winvnc_QARU_RC23");
   check(tunnel.pid != 0 && process_alive(tunnel.pid), "the tunnel stand-in runs");
   check(vnc.pid != 0 && process_alive(vnc.pid), "the VNC stand-in runs");
-  check(tunnel.cmdline.size() > config.size() && tunnel.cmdline.substr(tunnel.cmdline.size() - config.size()) == config &&
+  check(tunnel.cmdline.size() > config.size() &&
+            tunnel.cmdline.substr(tunnel.cmdline.size() - config.size()) == config &&
             tunnel.cmdline.find("stunnel.exe") != std::string::npos,
         "stunnel.exe gets " + config + ": " + quoted(tunnel.cmdline));
   const std::string params = vnc_parameters;
@@ -492,16 +503,20 @@ void scenario_button_start_and_stop() {
     check(text_of(l.item(id_display)) == "302", "the ID display shows " + quoted(text_of(l.item(id_display))));
     check(!l.visible(id_field) && l.visible(session_button), "running: the ID field is hidden, the button shown");
     check_started("stunnel2.conf");
-    screenshot(l, "running", {"pixel " + client_point(l.dialog, 4, 4) + " FFFFFF dialog background white",
-                              "pixel " + client_point(l.dialog, 8, 200) + " FFFFFF dialog background white",
-                              "pixel " + corner_of(l.item(session_button), 4) + " 000077 button face RGB(0, 0, 0x77)",
-                              "inkbox " + rect_of(l.item(id_display)) + " " + large_font_ink("302") + " ID display in bold 26-pixel Arial"});
+    screenshot(
+        l, "running",
+        {"pixel " + client_point(l.dialog, 4, 4) + " FFFFFF dialog background white",
+         "pixel " + client_point(l.dialog, 8, 200) + " FFFFFF dialog background white",
+         "pixel " + corner_of(l.item(session_button), 4) + " 000077 button face RGB(0, 0, 0x77)",
+         "inkbox " + rect_of(l.item(id_display)) + " " + large_font_ink("302") + " ID display in bold 26-pixel Arial"});
     click(l);
     check(wait_until([&] { return l.visible(progress_caption) && !l.visible(session_button); }, 5000),
           "the stopping state shows the progress caption");
-    check(text_of(l.item(progress_caption)) == "Beende Prozesse...", "caption " + quoted(text_of(l.item(progress_caption))));
-    screenshot(l, "stopping", {"inkbox " + rect_of(l.item(progress_caption)) + " " + large_font_ink("Beende Prozesse...") +
-                                   " progress caption painted"});
+    check(text_of(l.item(progress_caption)) == "Beende Prozesse...",
+          "caption " + quoted(text_of(l.item(progress_caption))));
+    screenshot(l, "stopping",
+               {"inkbox " + rect_of(l.item(progress_caption)) + " " + large_font_ink("Beende Prozesse...") +
+                " progress caption painted"});
     check(l.wait_exit(10000), "the launcher ends after the stop");
     check_stopped("stop with the button", false);
   }
@@ -557,11 +572,13 @@ void scenario_missing_program(const char* program, const char* id, const char* m
     click(l);
     answer_shell_error(l, what);
     expect_box(l, message, false, IDOK, what);
-    check(wait_until([&] { return l.visible(id_field) && l.visible(session_button); }, 5000), what + ": back to the input state");
+    check(wait_until([&] { return l.visible(id_field) && l.visible(session_button); }, 5000),
+          what + ": back to the input state");
     check_input_state(l, what);
     if (std::strcmp(program, "stunnel.exe") != 0) {
       const standin_log tunnel = read_log("stunnel");
-      check(tunnel.pid != 0 && wait_gone(tunnel.pid, 5000), what + ": the tunnel started for this session is ended again");
+      check(tunnel.pid != 0 && wait_gone(tunnel.pid, 5000),
+            what + ": the tunnel started for this session is ended again");
     }
     PostMessageA(l.dialog, WM_CLOSE, 0, 0);
     check(l.wait_exit(5000), what + ": close ends the launcher");
