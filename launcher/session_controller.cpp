@@ -17,6 +17,9 @@ constexpr std::uint32_t close_wait = 2000;
 constexpr std::uint32_t vnc_terminate_wait = 1000;
 constexpr std::uint32_t tunnel_terminate_wait = 200;
 
+// IDCANCEL: the dialog manager sends it for the Escape key.
+constexpr int command_cancel = 2;
+
 constexpr int id_first = 301;
 constexpr int id_last = 304;
 
@@ -120,7 +123,7 @@ void session_controller::handle_command(int command) noexcept {
     } else if (state == session_state::input) {
       start_session();
     }
-  } else if (command == 2 || command == IDC_QUIT) {
+  } else if (command == command_cancel || command == IDC_QUIT) {
     ops->quit(0);
   }
 }
