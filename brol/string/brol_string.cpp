@@ -156,14 +156,14 @@ bool brol_string::is_empty() const noexcept { return !text || text[0] == '\0'; }
 
 // --- Assigning ----------------------------------------------------------------------------------
 
-bool brol_string::assign_range(const char* s, std::int64_t n) noexcept {
+bool brol_string::assign_range(const char* s, std::int64_t n, std::int64_t room) noexcept {
   if (owns(s)) {
     // The source lives in the own buffer: grow keeping the text, then find the source again.
     const std::int64_t at = s - text;
-    if (!reserve(n)) return false;
+    if (!reserve(room)) return false;
     std::memmove(text, text + at, static_cast<std::size_t>(n));
   } else {
-    if (!reserve_discard(n)) return false;
+    if (!reserve_discard(room)) return false;
     std::memcpy(text, s, static_cast<std::size_t>(n));
   }
   text[n] = '\0';
@@ -173,7 +173,7 @@ bool brol_string::assign_range(const char* s, std::int64_t n) noexcept {
 brol_string& brol_string::assign(const char* s) noexcept {
   if (s == text) return *this;
   if (s && *s) {
-    assign_range(s, text_length(s));
+    assign_range(s, text_length(s), text_length(s));
   } else if (text) {
     text[0] = '\0';
   }
@@ -205,26 +205,14 @@ bool brol_string::assign_sub(const char* s, std::int64_t offset, std::int64_t n)
     s += offset;
     k = bounded_length(s, n);
   }
-  if (!assign_range(k > 0 ? s : k_empty, k)) return false;
+  if (!assign_range(k > 0 ? s : k_empty, k, n)) return false;
   std::memset(text + k, 0, static_cast<std::size_t>(n - k + 1));
   return true;
 }
 
 // --- Appending ----------------------------------------------------------------------------------
 
-bool brol_string::append_range(const char* s, std::int64_t k) noexcept {
-  const std::int64_t len = length();
-  if (k > k_max - 2 - len) {
-    error = 1;
-    return false;
-  }
-  const bool own = owns(s);
-  const std::int64_t at = own ? s - text : 0;
-  if (!reserve(len + k)) return false;
-  std::memmove(text + len, own ? text + at : s, static_cast<std::size_t>(k));
-  text[len + k] = '\0';
-  return true;
-}
+bool brol_string::append_range(const char* s, std::int64_t k) noexcept { return insert_range(length(), s, k); }
 
 brol_string& brol_string::append(const char* s) noexcept {
   if (s && *s) append_range(s, text_length(s));
@@ -354,5 +342,5 @@ bool brol_string::field(const char* s, std::int16_t n, char delim) noexcept {
   }
   const void* end = std::memchr(s + start, delim, static_cast<std::size_t>(len - start));
   const std::int64_t flen = end ? static_cast<const char*>(end) - (s + start) : len - start;
-  return assign_range(s + start, flen);
+  return assign_range(s + start, flen, flen);
 }

@@ -135,8 +135,11 @@ struct brol_string {
   void destroy_buffer_failed() noexcept;
   // True when p points into the own buffer (then a reallocation would invalidate it).
   bool owns(const char* p) const noexcept;
-  // The text becomes the n bytes at s (which may lie in the own buffer).
-  bool assign_range(const char* s, std::int64_t n) noexcept;
+  // The text becomes the n bytes at s (which may lie in the own buffer), in a buffer with room for
+  // `room` >= n characters.
+  bool assign_range(const char* s, std::int64_t n, std::int64_t room) noexcept;
   bool append_range(const char* s, std::int64_t k) noexcept;
   bool insert_range(std::int64_t pos, const char* s, std::int64_t k) noexcept;
+  bool items_point_inside(brol_item first, brol_fmt_cursor cursor) const noexcept;
+  bool format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first, brol_fmt_cursor cursor) noexcept;
 };

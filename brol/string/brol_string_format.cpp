@@ -15,23 +15,22 @@ constexpr std::int64_t k_pointer_room = 24;
 
 }  // namespace
 
-bool brol_string::append_vformat(brol_item first, brol_fmt_cursor cursor) noexcept {
-  if (!text) {
-    const std::int64_t measured = brol_vformat(nullptr, 0, first, cursor);
-    if (measured >= k_max - 2 || !reserve_discard(measured + 1)) return false;
-    text[0] = '\0';
+// True when an item of the list could be the address of a byte in the buffer: such a literal would
+// be overwritten while the engine still reads it.
+bool brol_string::items_point_inside(brol_item first, brol_fmt_cursor cursor) const noexcept {
+  if (!text) return false;
+  if (owns(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(first)))) return true;
+  for (const brol_item* p = cursor.next; p != cursor.end; ++p) {
+    if (owns(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(*p)))) return true;
   }
-  const std::int64_t pos = length();
-  const std::int64_t r = brol_vformat(text + pos, capacity - pos, first, cursor);
-  if (r < capacity - pos) return true;
-  text[pos] = '\0';  // undo the cut first run, so literals taken from the own text read as before
-  if (r > k_max - 3 - pos) {
-    error = 1;
-    return false;
-  }
-  // Grow into a new buffer while the old one stays readable: an item may point into the own text.
-  const std::int64_t size = block_size(pos + r + 1);
-  char* fresh = static_cast<char*>(brol_alloc(size));
+  return false;
+}
+
+// Writes the text of length r behind the first pos bytes in a new buffer; the old one stays
+// readable until the engine is done, then is freed.
+bool brol_string::format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first, brol_fmt_cursor cursor) noexcept {
+  const std::int64_t size = r > k_max - 3 - pos ? 0 : block_size(pos + r + 1);
+  char* fresh = size > 0 ? static_cast<char*>(brol_alloc(size)) : nullptr;
   if (!fresh) {
     error = 1;
     return false;
@@ -42,6 +41,22 @@ bool brol_string::append_vformat(brol_item first, brol_fmt_cursor cursor) noexce
   text = fresh;
   capacity = size;
   return true;
+}
+
+bool brol_string::append_vformat(brol_item first, brol_fmt_cursor cursor) noexcept {
+  if (!text) {
+    const std::int64_t measured = brol_vformat(nullptr, 0, first, cursor);
+    if (measured >= k_max - 2 || !reserve_discard(measured + 1)) return false;
+    text[0] = '\0';
+  }
+  const std::int64_t pos = length();
+  if (items_point_inside(first, cursor)) {
+    return format_into_fresh(pos, brol_vformat(nullptr, 0, first, cursor), first, cursor);
+  }
+  const std::int64_t r = brol_vformat(text + pos, capacity - pos, first, cursor);
+  if (r < capacity - pos) return true;
+  text[pos] = '\0';  // on failure the text stays as it was
+  return format_into_fresh(pos, r, first, cursor);
 }
 
 bool brol_string::append_printf(const char* format, ...) noexcept {
