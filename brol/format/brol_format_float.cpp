@@ -1,0 +1,288 @@
+// The floating-point conversion: a double or an 80-bit extended-precision value, rounded at a number
+// of fraction digits in a base from 2 to 36, with an exact integer part of any size.
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "brol/format/brol_format_number.h"
+
+// The value is held as a long double. On both targets (GCC on x86-64 Linux and MinGW-w64) that is
+// the x87 80-bit extended format with a 64-bit significand, and both start their programs with the
+// x87 unit at full precision. Where long double is the 64-bit double (MSVC, ARM targets of Windows)
+// all of the arithmetic below runs in double precision: x * S is then rounded to 53 bits instead of
+// 64, so a long fraction of a large value ends in other digits than here, and a size-16 item must
+// point to such a double. A long double with more than 64 significand bits (the 128-bit format of
+// AArch64 Linux) would need the general path to split its significand into more than one 64-bit
+// word; the build stops there rather than print wrong digits.
+static_assert(std::numeric_limits<long double>::digits <= 64,
+              "the general path takes the significand of a long double as one 64-bit integer");
+
+namespace {
+
+using brol::detail::number_out;
+
+constexpr int k_significand_bits = std::numeric_limits<long double>::digits;
+// Bytes of a size-16 value: the x87 format has 10, the rest of a long double object is padding.
+constexpr std::size_t k_value_bytes = k_significand_bits == 64 ? 10 : sizeof(long double);
+// P never exceeds 256 / B, which is largest for base 2.
+constexpr int k_max_fraction = 128;
+// Below this the scaled value is rounded and split with 64-bit integers.
+constexpr long double k_fast_limit = 9223372036854775808.0L;  // 2^63
+
+long double take_value(brol_fmt_cursor* cursor) noexcept {
+  const brol_item size = cursor->take();
+  if (size == 4 || size == 8) return std::bit_cast<double>(cursor->take());
+  if (size != 16) return 0;
+  const brol_item address = cursor->take();
+  if (address < 4096) return 0;  // no object lives there: a null address formats as 0
+  long double value = 0;
+  std::memcpy(&value, reinterpret_cast<const void*>(address), k_value_bytes);
+  return value;
+}
+
+// S = B^P, as the long double that scales the value and, when it fits, as an exact integer.
+struct scale {
+  long double factor;
+  std::uint64_t exact;  // 0: B^P is 2^64 or more
+};
+
+scale power(unsigned base, std::int64_t p) noexcept {
+  scale s{1, 1};
+  for (std::int64_t i = 0; i < p; ++i) {
+    s.factor *= base;
+    s.exact = s.exact != 0 && s.exact <= UINT64_MAX / base ? s.exact * base : 0;
+  }
+  return s;
+}
+
+// An unsigned integer of up to 2^16384 (the finite range of a long double), 32 bits per limb, least
+// significant limb first.
+constexpr int k_big_limbs = std::numeric_limits<long double>::max_exponent / 32 + 3;
+struct big_uint {
+  std::uint32_t limb[k_big_limbs];
+  int size;  // limbs in use; the top one is not 0
+};
+
+void trim(big_uint& n) noexcept {
+  while (n.size > 0 && n.limb[n.size - 1] == 0) --n.size;
+}
+
+// n = mantissa * 2^shift.
+void set_shifted(big_uint& n, std::uint64_t mantissa, int shift) noexcept {
+  const int word = shift / 32;
+  const int bit = shift % 32;
+  n.size = word + 3;
+  std::memset(n.limb, 0, sizeof(std::uint32_t) * static_cast<std::size_t>(word));
+  const std::uint64_t low = mantissa << bit;
+  n.limb[word] = static_cast<std::uint32_t>(low);
+  n.limb[word + 1] = static_cast<std::uint32_t>(low >> 32);
+  n.limb[word + 2] = bit == 0 ? 0 : static_cast<std::uint32_t>(mantissa >> (64 - bit));
+  trim(n);
+}
+
+// n = n / d; returns n mod d.
+std::uint32_t divide(big_uint& n, std::uint32_t d) noexcept {
+  std::uint64_t rest = 0;
+  for (int i = n.size; i-- > 0;) {
+    const std::uint64_t current = rest << 32 | n.limb[i];
+    n.limb[i] = static_cast<std::uint32_t>(current / d);
+    rest = current % d;
+  }
+  trim(n);
+  return static_cast<std::uint32_t>(rest);
+}
+
+// The largest power of the base below 2^32 and its exponent: digits are taken that many at a time.
+struct chunk {
+  std::uint32_t divisor;
+  int digits;
+};
+
+chunk chunk_of(unsigned base) noexcept {
+  chunk c{base, 1};
+  while (c.divisor <= UINT32_MAX / base) {
+    c.divisor *= base;
+    ++c.digits;
+  }
+  return c;
+}
+
+// A number ready to be written: sign, integer part H (in 64 bits or in a big integer) and the P
+// fraction digits of F, of which the first m are shown. Infinity and not-a-number are words.
+struct float_parts {
+  enum { number, infinite, not_a_number } kind;
+  bool negative;
+  std::int64_t p;
+  std::int64_t m;
+  std::uint64_t high;
+  const big_uint* wide;  // H when it needs more than 64 bits, else null
+  unsigned char fraction[k_max_fraction];
+};
+
+// V = the scaled value below 2^63, rounded halves away from zero. The difference between the value
+// and its truncation is exact in extended precision, so the comparison with one half is too.
+std::uint64_t round_small(long double scaled) noexcept {
+  auto v = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
+  if (scaled - static_cast<long double>(v) >= 0.5L) ++v;
+  return v;
+}
+
+// The fast path: V below 2^63 split into H and F with 64-bit integers. The steps of the rule in
+// extended precision (V / S and the digits by division) are exact in this range, so both give the
+// same digits; the tests compare them.
+void split_small(long double scaled, const scale& s, unsigned base, float_parts& parts) noexcept {
+  const std::uint64_t v = round_small(scaled);
+  parts.high = s.exact != 0 ? v / s.exact : 0;
+  std::uint64_t f = s.exact != 0 ? v % s.exact : v;
+  for (std::int64_t i = parts.p; i-- > 0;) {
+    parts.fraction[i] = static_cast<unsigned char>(f % base);
+    f /= base;
+  }
+}
+
+// The general path: a scaled value of 2^63 or more is an integer already. Its exact value gives F as
+// its P lowest base-B digits and H as the rest, every digit exact however large H is.
+void split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
+  int exponent = 0;
+  const long double fraction = std::frexp(scaled, &exponent);
+  const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
+  set_shifted(storage, mantissa, exponent - 64);
+  for (std::int64_t i = parts.p; i-- > 0;) parts.fraction[i] = static_cast<unsigned char>(divide(storage, base));
+  if (storage.size > 2) {
+    parts.wide = &storage;
+    return;
+  }
+  parts.high = storage.size == 0 ? 0 : storage.limb[0];
+  if (storage.size == 2) parts.high |= static_cast<std::uint64_t>(storage.limb[1]) << 32;
+}
+
+// Sign (negative zero and not-a-number are not negative), P = min(max_frac, 256 / B), V = x * B^P
+// rounded, then H, F and m with trailing zero digits dropped down to min_frac.
+void split(const brol_format_state* st, long double x, float_parts& parts, big_uint& storage) noexcept {
+  const unsigned base = brol::detail::format_base(st);
+  parts.negative = x < 0;
+  parts.wide = nullptr;
+  parts.kind = std::isnan(x) ? float_parts::not_a_number : float_parts::number;
+  const std::int64_t max_frac = brol::detail::non_negative(st->max_frac);
+  parts.p = max_frac < 256 / base ? max_frac : 256 / base;
+  const scale s = power(base, parts.p);
+  const long double scaled = std::fabs(x) * s.factor;
+  if (parts.kind != float_parts::number || !std::isfinite(scaled)) {
+    if (parts.kind == float_parts::number) parts.kind = float_parts::infinite;
+    return;
+  }
+  if (scaled < k_fast_limit) {
+    split_small(scaled, s, base, parts);
+  } else {
+    split_large(scaled, base, parts, storage);
+  }
+  parts.m = parts.p;
+  const std::int64_t min_frac = brol::detail::non_negative(st->min_frac);
+  while (parts.m > min_frac && parts.fraction[parts.m - 1] == 0) --parts.m;
+}
+
+// Base-B digit count of a big H (more than 64 bits, so more than one chunk of digits).
+std::int64_t wide_digits(const big_uint& h, unsigned base) noexcept {
+  big_uint n = h;
+  const chunk c = chunk_of(base);
+  std::int64_t count = 0;
+  while (n.size > 1 || n.limb[0] >= c.divisor) {
+    divide(n, c.divisor);
+    count += c.digits;
+  }
+  for (std::uint32_t top = n.limb[0]; top != 0; top /= base) ++count;
+  return count;
+}
+
+std::int64_t wide_length(const brol_format_state* st, const big_uint& h) noexcept {
+  std::int64_t digits = wide_digits(h, brol::detail::format_base(st));
+  if (digits < st->min_digits) digits = st->min_digits;
+  return st->group_char == 0 ? digits : digits + (digits - 1) / 3;
+}
+
+// The integer part of a big H laid out as int_part_write lays out a 64-bit one: from the right end,
+// separators at positions 3, 7, 11, ..., digits least significant first and '0' once H is used up;
+// only the leftmost `room` characters are stored.
+void wide_write(const brol_format_state* st, const big_uint& h, std::int64_t length, char* at, std::int64_t room) noexcept {
+  const unsigned base = brol::detail::format_base(st);
+  const chunk c = chunk_of(base);
+  big_uint n = h;
+  std::uint32_t digits = 0;
+  int left_in_chunk = 0;
+  for (std::int64_t r = 0; r < length; ++r) {
+    char ch = st->group_char;
+    if (ch == 0 || r % 4 != 3) {
+      if (left_in_chunk == 0) {
+        digits = divide(n, c.divisor);
+        left_in_chunk = c.digits;
+      }
+      ch = brol::detail::digit_char(st, digits % base);
+      digits /= base;
+      --left_in_chunk;
+    }
+    if (length - 1 - r < room) at[length - 1 - r] = ch;
+  }
+}
+
+void wide_int_part(const brol_format_state* st, number_out& out, const big_uint& h, std::int64_t length) noexcept {
+  if (out.room > 0) {
+    wide_write(st, h, length, out.at, out.room);
+    const std::int64_t stored = length < out.room ? length : out.room;
+    out.at += stored;
+    out.room -= stored;
+  }
+  out.length += length;
+}
+
+// "INF" or "NAN", its letters cased like digit letters.
+void word(const brol_format_state* st, number_out& out, const float_parts& parts) noexcept {
+  const unsigned letters[2][3] = {{'I' - 'A' + 10, 'N' - 'A' + 10, 'F' - 'A' + 10},
+                                  {'N' - 'A' + 10, 'A' - 'A' + 10, 'N' - 'A' + 10}};
+  for (unsigned letter : letters[parts.kind == float_parts::infinite ? 0 : 1]) {
+    out.put(brol::detail::digit_char(st, letter));
+  }
+}
+
+void integer_part(brol_format_state* st, number_out& out, const float_parts& parts) noexcept {
+  if (out.measuring()) {
+    st->int_length = parts.wide ? wide_length(st, *parts.wide) : brol::detail::int_part_length(st, parts.high);
+  }
+  if (parts.wide) {
+    wide_int_part(st, out, *parts.wide, st->int_length);
+  } else {
+    out.int_part(st, parts.high, st->int_length);
+  }
+}
+
+// The point and the m shown digits, then zeros up to min_frac; nothing at all when m is 0.
+void fraction_part(const brol_format_state* st, number_out& out, const float_parts& parts) noexcept {
+  if (parts.m == 0) return;
+  out.put(st->point_char);
+  for (std::int64_t i = 0; i < parts.m && out.wants_more(); ++i) {
+    out.put(brol::detail::digit_char(st, parts.fraction[i]));
+  }
+  out.repeat('0', brol::detail::non_negative(st->min_frac) - parts.p);
+}
+
+}  // namespace
+
+void brol_conv_float(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
+  float_parts parts;
+  big_uint storage;
+  split(state, take_value(cursor), parts, storage);
+  number_out out = destination ? number_out::write(destination, count) : number_out::measure();
+  out.sign(state, parts.negative);
+  if (parts.kind != float_parts::number) {
+    // The word stands where the integer part would, so decimal alignment treats it like one.
+    if (out.measuring()) state->int_length = 3;
+    word(state, out, parts);
+  } else {
+    integer_part(state, out, parts);
+    fraction_part(state, out, parts);
+  }
+  if (out.measuring()) {
+    state->frac_digits = parts.kind == float_parts::number ? parts.m : 0;
+    state->text_length = out.length;
+  }
+}
