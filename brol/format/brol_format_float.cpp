@@ -163,6 +163,8 @@ void split(const brol_format_state* st, long double x, float_parts& parts, big_u
   const unsigned base = brol::detail::format_base(st);
   parts.negative = x < 0;
   parts.wide = nullptr;
+  parts.high = 0;
+  parts.m = 0;
   parts.kind = std::isnan(x) ? float_parts::not_a_number : float_parts::number;
   const std::int64_t max_frac = brol::detail::non_negative(st->max_frac);
   parts.p = max_frac < 256 / base ? max_frac : 256 / base;

@@ -2,6 +2,7 @@
 // fixed-point and quotient digits against exact 128-bit arithmetic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -111,10 +112,11 @@ std::string digits_of(u128 n, unsigned base, std::size_t width) {
   std::string s;
   do {
     const auto d = static_cast<unsigned>(n % base);
-    s.insert(s.begin(), static_cast<char>(d < 10 ? '0' + d : 'A' + d - 10));
+    s += static_cast<char>(d < 10 ? '0' + d : 'A' + d - 10);
     n /= base;
   } while (n != 0);
-  if (s.size() < width) s.insert(0, width - s.size(), '0');
+  if (s.size() < width) s.append(width - s.size(), '0');
+  std::reverse(s.begin(), s.end());
   return s;
 }
 
@@ -148,7 +150,8 @@ TEST(BrolFormatNumber, FixedPointAgreesWith128BitArithmetic) {
     st.min_frac = static_cast<std::int64_t>(random() % 6);
     const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const std::uint64_t f = magnitude & 0xFFFFFFFF;
-    std::string expected = (value < 0 ? "-" : "") + digits_of(magnitude >> 32, base, 1);
+    std::string expected = value < 0 ? "-" : "";
+    expected += digits_of(magnitude >> 32, base, 1);
     if (st.min_frac > 0 || f != 0) expected += ".";
     const int max_frac = static_cast<int>(st.max_frac);
     const int min_frac = static_cast<int>(st.min_frac);
@@ -183,7 +186,8 @@ TEST(BrolFormatNumber, QuotientAgreesWithExactLongDivision) {
     const std::uint64_t a = mag(pair[0]);
     const std::uint64_t b = mag(pair[1]);
     const bool negative = pair[0] != 0 && (pair[0] < 0) != (pair[1] < 0);
-    std::string expected = (negative ? "-" : "") + digits_of(a / b, base, 1);
+    std::string expected = negative ? "-" : "";
+    expected += digits_of(a / b, base, 1);
     if (st.min_frac > 0 || a % b != 0) expected += ".";
     const int max_frac = static_cast<int>(st.max_frac);
     expected += fraction_reference(a % b, b, base, std::min(static_cast<int>(st.min_frac), max_frac), max_frac);

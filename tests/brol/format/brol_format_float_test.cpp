@@ -2,6 +2,7 @@
 // step in extended precision; printf where the two roundings agree; exact digits of large values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -41,10 +42,11 @@ std::string rule_digits(long double n, unsigned base, std::int64_t width) {
   do {
     const long double q = n / base;
     const long double next = std::floor(q);
-    s.insert(s.begin(), digit(static_cast<unsigned>(std::llround((q - next) * base))));
+    s += digit(static_cast<unsigned>(std::llround((q - next) * base)));
     n = next;
   } while (n != 0);
-  if (static_cast<std::int64_t>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
+  if (static_cast<std::int64_t>(s.size()) < width) s.append(static_cast<std::size_t>(width) - s.size(), '0');
+  std::reverse(s.begin(), s.end());
   return s;
 }
 
@@ -65,7 +67,11 @@ std::string extended_rule(long double x, const brol_format_state& st) {
   }
   std::string text = x < 0 ? "-" : (st.flags & brol_flag_plus) ? "+" : "";
   text += rule_digits(h, base, 1);
-  if (m > 0) text += "." + rule_digits(f, base, m) + std::string(static_cast<std::size_t>(std::max<std::int64_t>(0, st.min_frac - p)), '0');
+  if (m > 0) {
+    text += '.';
+    text += rule_digits(f, base, m);
+    text.append(static_cast<std::size_t>(std::max<std::int64_t>(0, st.min_frac - p)), '0');
+  }
   return text;
 }
 
@@ -90,7 +96,7 @@ TEST(BrolFormatFloat, Texts) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_base, 16, brol_fmt_lower, brol_fmt_float, 8, 255.5, brol_fmt_end), "ff.8");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_base, 2, brol_fmt_float, 8, 5.75, brol_fmt_end), "101.11");
   // Fraction zeros past the cap of the base (25 in base 10) and past max_frac; none without a point.
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 30, 30, brol_fmt_float, 8, 1.5, brol_fmt_end), "1.5" + std::string(29, '0'));
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 30, 30, brol_fmt_float, 8, 1.5, brol_fmt_end), std::string("1.500000000000000000000000000000"));
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 2, brol_fmt_float, 8, 1.5, brol_fmt_end), "1.500000");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 0, brol_fmt_float, 8, 1.5, brol_fmt_end), "2");
   // An unknown size code reads no value; size 16 with a null address is 0.
@@ -218,10 +224,13 @@ TEST(BrolFormatFloat, AgreesWithPrintfAwayFromTies) {
 // x * B^P of 2^63 or more is an integer V; the text shows all its digits exactly, the last P of them
 // after the point. printf prints V exactly in base 10; in base 2 its digits are its bits.
 std::string split_digits(const std::string& v_digits, std::int64_t p, bool negative) {
-  std::string all = v_digits;
-  if (static_cast<std::int64_t>(all.size()) <= p) all.insert(0, static_cast<std::size_t>(p) + 1 - all.size(), '0');
+  std::string all(static_cast<std::size_t>(std::max<std::int64_t>(0, p + 1 - static_cast<std::int64_t>(v_digits.size()))), '0');
+  all += v_digits;
   const std::size_t cut = all.size() - static_cast<std::size_t>(p);
-  return (negative ? "-" : "") + all.substr(0, cut) + (p > 0 ? "." + all.substr(cut) : "");
+  std::string text = negative ? "-" : "";
+  text.append(all, 0, cut);
+  if (p > 0) text.append(".").append(all, cut);
+  return text;
 }
 
 std::string binary_digits(long double v) {
@@ -277,7 +286,8 @@ TEST(BrolFormatFloat, IntegerPartsAroundTwoToThe64) {
   st.max_frac = 1000;
   std::string bits;
   for (int i = 52; i >= 0; --i) bits += static_cast<char>('0' + (0x1999999999999AULL >> i & 1));
-  EXPECT_EQ(float_text(st, 0.1), "0.000" + bits.substr(0, 52));
+  bits.pop_back();
+  EXPECT_EQ(float_text(st, 0.1), std::string("0.000").append(bits));
   const long double big = std::numeric_limits<long double>::max();
   st.base = 10;
   st.max_frac = 0;
