@@ -93,10 +93,31 @@ struct item_text {
   const char* literal;
   brol_fmt_conversion conversion;
   brol_fmt_cursor saved;
+  bool is_integer;  // places 4 and 5: the engine keeps the measured number instead
+  brol::detail::int_text number;
 };
+
+void write_text(const brol_format_state* st, item_text* text, char* at, std::int64_t k,
+                brol_format_state* writable) noexcept {
+  if (text->literal != nullptr) {
+    brol::detail::copy_text(st, at, text->literal, k);
+  } else if (text->is_integer) {
+    brol::detail::int_write(st, text->number, at, k);
+  } else {
+    text->conversion(writable, &text->saved, at, k);
+  }
+}
 
 void output_step(const brol_format_state* st, output* out, std::int64_t n, item_text* text,
                  brol_format_state* writable) noexcept {
+  if (st->max_length == 0 && st->align == 0) {
+    // No layout (width is only ever set together with an alignment): the text, cut at the end.
+    const std::int64_t room = out->room();
+    const std::int64_t k = n < room ? n : room;
+    if (k > 0) write_text(st, text, out->position(), k, writable);
+    out->grow(n);
+    return;
+  }
   std::int64_t shown = n;
   std::int64_t kept = n;
   if (st->max_length != 0 && n > st->max_length) {
@@ -118,13 +139,7 @@ void output_step(const brol_format_state* st, output* out, std::int64_t n, item_
   const std::int64_t s = shown < room ? shown : room;
   if (s > 0) {
     char* at = out->position();
-    if (k > 0) {
-      if (text->literal != nullptr) {
-        brol::detail::copy_text(st, at, text->literal, k);
-      } else {
-        text->conversion(writable, &text->saved, at, k);
-      }
-    }
+    if (k > 0) write_text(st, text, at, k, writable);
     if (s > k) std::memset(at + k, '.', static_cast<std::size_t>(s - k));
   }
   out->grow(shown);
@@ -136,6 +151,11 @@ void output_step(const brol_format_state* st, output* out, std::int64_t n, item_
 }  // namespace
 
 std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
+  if ((first == brol_fmt_int || first == brol_fmt_uint) && cursor.end - cursor.next >= 3 &&
+      cursor.next[2] == brol_fmt_end && (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 ||
+                                          cursor.next[0] == 8)) {
+    return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, cursor.next[0], cursor.next[1]);
+  }
   const bool writes = destination != nullptr && size >= 1;
   output out{destination, writes ? size - 1 : 0, 0};
   brol_format_state st;
@@ -152,9 +172,14 @@ std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first,
       reset(&st);
       reset_pending = false;
     }
-    item_text text{nullptr, nullptr, cursor};
+    item_text text{nullptr, nullptr, cursor, false, {}};
     std::int64_t n = 0;
-    if (item >= k_first_literal) {
+    if (item == brol_fmt_int || item == brol_fmt_uint) {
+      text.is_integer = true;
+      st.frac_digits = 0;
+      brol::detail::int_measure(&st, &cursor, item == brol_fmt_int, &text.number);
+      n = st.text_length;
+    } else if (item >= k_first_literal) {
       text.literal = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(item));
       n = static_cast<std::int64_t>(std::strlen(text.literal));
       if (st.flags & brol_flag_trim) n = brol::detail::trimmed_length(&st, text.literal, n);

@@ -51,6 +51,26 @@ void copy_text(const brol_format_state* state, char* destination, const char* te
 // flag; n itself otherwise).
 std::int64_t trimmed_length(const brol_format_state* state, const char* text, std::int64_t n) noexcept;
 
+// An integer item as measured: kept by the engine between the measure and the write step so that the
+// value is read and its digits counted once.
+struct int_text {
+  bool negative;
+  bool has_sign;  // '-' or, with the plus flag, '+'
+  std::uint64_t magnitude;
+  int digits;     // digits of the magnitude in the base in force
+};
+
+// Reads an integer conversion's size code and value, sets int_length and text_length.
+void int_measure(brol_format_state* state, brol_fmt_cursor* cursor, bool is_signed, int_text* out) noexcept;
+
+// Writes the first count characters of the measured integer's text.
+void int_write(const brol_format_state* state, const int_text& number, char* destination, std::int64_t count) noexcept;
+
+// The text of one integer item with the default settings (decimal, no sign for non-negative values,
+// no layout), written and cut like the engine does. The engine's path for the commonest list.
+std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
+                                brol_item raw) noexcept;
+
 // Clamps a count setting taken from the list: negative values count as 0.
 inline std::int64_t non_negative(std::int64_t v) noexcept { return v < 0 ? 0 : v; }
 

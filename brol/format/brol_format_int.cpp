@@ -47,61 +47,41 @@ std::int64_t add_saturating(std::int64_t a, std::int64_t b) noexcept {
 
 // Writes the nd decimal digits of v so that the last one lands just before `end`.
 void write_decimal(std::uint64_t v, char* end) noexcept {
-  while (v >= 100) {
+  while (v > 0xFFFFFFFFULL) {
     const unsigned pair = static_cast<unsigned>(v % 100) * 2;
     v /= 100;
     end -= 2;
     std::memcpy(end, k_digit_pairs + pair, 2);
   }
-  if (v >= 10) {
+  // The rest in 32-bit arithmetic, which is cheaper.
+  auto w = static_cast<std::uint32_t>(v);
+  while (w >= 100) {
+    const unsigned pair = (w % 100) * 2;
+    w /= 100;
     end -= 2;
-    std::memcpy(end, k_digit_pairs + v * 2, 2);
+    std::memcpy(end, k_digit_pairs + pair, 2);
+  }
+  if (w >= 10) {
+    end -= 2;
+    std::memcpy(end, k_digit_pairs + w * 2, 2);
   } else {
-    *--end = static_cast<char>('0' + v);
+    *--end = static_cast<char>('0' + w);
   }
 }
 
-// Sign and magnitude of the value item of an integer conversion (its size code read first).
-struct integer_value {
-  bool negative;
-  std::uint64_t magnitude;
-};
-
-integer_value take_integer(brol_fmt_cursor* cursor, bool is_signed) noexcept {
-  const brol_item size = cursor->take();
-  if (size != 1 && size != 2 && size != 4 && size != 8) return {false, 0};
-  const brol_item raw = cursor->take();
-  const unsigned shift = 64 - static_cast<unsigned>(size) * 8;
-  if (!is_signed) return {false, shift == 0 ? raw : (raw << shift) >> shift};
-  const std::int64_t v = static_cast<std::int64_t>(raw << shift) >> shift;
-  return {v < 0, v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v)};
-}
-
-void convert_integer(brol_format_state* st, brol_fmt_cursor* cursor, char* destination, std::int64_t count,
-                     bool is_signed) noexcept {
-  const integer_value v = take_integer(cursor, is_signed);
-  const bool has_sign = v.negative || (st->flags & brol_flag_plus);
-  if (destination == nullptr) {
-    st->int_length = brol::detail::int_part_length(st, v.magnitude);
-    st->text_length = add_saturating(st->int_length, has_sign ? 1 : 0);
-    return;
-  }
-  if (count <= 0) return;
-  if (has_sign) {
-    *destination++ = v.negative ? '-' : '+';
-    --count;
-  }
-  brol::detail::int_part_write(st, v.magnitude, st->int_length, destination, count);
-}
 
 }  // namespace
 
 void brol_conv_int(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
-  convert_integer(state, cursor, destination, count, true);
+  brol::detail::int_text number;
+  brol::detail::int_measure(state, cursor, true, &number);
+  if (destination != nullptr) brol::detail::int_write(state, number, destination, count);
 }
 
 void brol_conv_uint(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
-  convert_integer(state, cursor, destination, count, false);
+  brol::detail::int_text number;
+  brol::detail::int_measure(state, cursor, false, &number);
+  if (destination != nullptr) brol::detail::int_write(state, number, destination, count);
 }
 
 namespace brol::detail {
@@ -115,11 +95,86 @@ char digit_char(const brol_format_state* state, unsigned d) noexcept {
   return static_cast<char>(((state->flags & brol_flag_lower) ? 'a' : 'A') + d - 10);
 }
 
-std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magnitude) noexcept {
-  std::int64_t digits = digit_count(magnitude, format_base(state));
+namespace {
+
+std::int64_t int_part_length_of(const brol_format_state* state, std::int64_t digits) noexcept {
   if (digits < state->min_digits) digits = state->min_digits;
   if (state->group_char == 0) return digits;
   return add_saturating(digits, (digits - 1) / 3);
+}
+
+// Plain decimal that fits whole: zeros up to min_digits, then the nd digits.
+void write_plain_decimal(std::uint64_t magnitude, int nd, std::int64_t length, char* destination) noexcept {
+  if (length > nd) std::memset(destination, '0', static_cast<std::size_t>(length - nd));
+  write_decimal(magnitude, destination + length);
+}
+
+}  // namespace
+
+std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magnitude) noexcept {
+  return int_part_length_of(state, digit_count(magnitude, format_base(state)));
+}
+
+namespace {
+
+bool known_size(brol_item size) noexcept { return size == 1 || size == 2 || size == 4 || size == 8; }
+
+// The low 8 * size bits of raw, sign- or zero-extended, as sign and magnitude.
+void decode(brol_item size, brol_item raw, bool is_signed, int_text* out) noexcept {
+  const unsigned shift = 64 - static_cast<unsigned>(size) * 8;
+  if (!is_signed) {
+    out->magnitude = (raw << shift) >> shift;
+    return;
+  }
+  const std::int64_t v = static_cast<std::int64_t>(raw << shift) >> shift;
+  out->negative = v < 0;
+  out->magnitude = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+}
+
+}  // namespace
+
+std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
+                                brol_item raw) noexcept {
+  int_text number{false, false, 0, 1};
+  if (known_size(size_code)) decode(size_code, raw, is_signed, &number);
+  const int nd = decimal_digits(number.magnitude);
+  const std::int64_t length = nd + (number.negative ? 1 : 0);
+  if (destination == nullptr || size < 1) return length;
+  char whole[24];
+  char* out = length < size ? destination : whole;
+  if (number.negative) out[0] = '-';
+  write_decimal(number.magnitude, out + length);
+  if (out == whole) {
+    std::memcpy(destination, whole, static_cast<std::size_t>(size - 1));
+    destination[size - 1] = '\0';
+  } else {
+    destination[length] = '\0';
+  }
+  return length;
+}
+
+void int_measure(brol_format_state* state, brol_fmt_cursor* cursor, bool is_signed, int_text* out) noexcept {
+  *out = int_text{false, false, 0, 1};
+  const brol_item size = cursor->take();
+  if (known_size(size)) decode(size, cursor->take(), is_signed, out);
+  out->has_sign = out->negative || (state->flags & brol_flag_plus);
+  out->digits = digit_count(out->magnitude, format_base(state));
+  state->int_length = int_part_length_of(state, out->digits);
+  state->text_length = add_saturating(state->int_length, out->has_sign ? 1 : 0);
+}
+
+void int_write(const brol_format_state* state, const int_text& number, char* destination, std::int64_t count) noexcept {
+  if (count <= 0) return;
+  if (number.has_sign) {
+    *destination++ = number.negative ? '-' : '+';
+    --count;
+  }
+  const std::int64_t length = state->int_length;
+  if (format_base(state) == 10 && state->group_char == 0 && length <= count) {
+    write_plain_decimal(number.magnitude, number.digits, length, destination);
+  } else {
+    int_part_write(state, number.magnitude, length, destination, count);
+  }
 }
 
 void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
@@ -127,10 +182,7 @@ void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std
   const unsigned base = format_base(state);
   if (length <= 0 || space <= 0) return;
   if (base == 10 && state->group_char == 0 && length <= space) {
-    // The common case: the whole integer part fits and is plain decimal.
-    const int nd = decimal_digits(magnitude);
-    if (length > nd) std::memset(destination, '0', static_cast<std::size_t>(length - nd));
-    write_decimal(magnitude, destination + length);
+    write_plain_decimal(magnitude, decimal_digits(magnitude), length, destination);
     return;
   }
   // Digits least significant first; position r from the right holds a separator when r % 4 == 3

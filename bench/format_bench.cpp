@@ -1,0 +1,159 @@
+// The formatting engine against snprintf, fmt::format_to_n and std::to_chars: one call per value
+// into a buffer, the same values for everyone, the outputs checked equal before timing.
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "brol/format/brol_format.h"
+
+namespace {
+
+constexpr std::size_t k_values = 4096;
+
+// Values of every magnitude: random bit widths, random signs.
+template <class T>
+std::vector<T> make_values() {
+  std::mt19937_64 rng(42);
+  std::vector<T> v(k_values);
+  for (auto& x : v) {
+    const int bits = 1 + static_cast<int>(rng() % (sizeof(T) * 8 - 1));
+    x = static_cast<T>(rng() >> (64 - bits));
+    if (rng() & 1) x = static_cast<T>(-x);
+  }
+  return v;
+}
+
+const std::vector<std::int32_t>& values32() {
+  static const auto v = make_values<std::int32_t>();
+  return v;
+}
+const std::vector<std::int64_t>& values64() {
+  static const auto v = make_values<std::int64_t>();
+  return v;
+}
+
+std::size_t ours(char* buf, std::int32_t v) {
+  return static_cast<std::size_t>(brol_format(buf, 32, brol_fmt_int, 4, v, brol_fmt_end));
+}
+std::size_t ours(char* buf, std::int64_t v) {
+  return static_cast<std::size_t>(brol_format(buf, 32, brol_fmt_int, 8, v, brol_fmt_end));
+}
+std::size_t with_snprintf(char* buf, std::int32_t v) {
+  return static_cast<std::size_t>(std::snprintf(buf, 32, "%" PRId32, v));
+}
+std::size_t with_snprintf(char* buf, std::int64_t v) {
+  return static_cast<std::size_t>(std::snprintf(buf, 32, "%" PRId64, v));
+}
+template <class T>
+std::size_t with_fmt(char* buf, T v) {
+  const auto r = fmt::format_to_n(buf, 31, "{}", v);
+  *r.out = '\0';
+  return r.size;
+}
+template <class T>
+std::size_t with_to_chars(char* buf, T v) {
+  const auto r = std::to_chars(buf, buf + 31, v);
+  *r.ptr = '\0';
+  return static_cast<std::size_t>(r.ptr - buf);
+}
+
+// Every peer must produce our text, or the comparison means nothing.
+template <class T>
+void check_equal(const std::vector<T>& values) {
+  char a[32], b[32], c[32], d[32];
+  for (T v : values) {
+    ours(a, v);
+    with_snprintf(b, v);
+    with_fmt(c, v);
+    with_to_chars(d, v);
+    if (std::strcmp(a, b) != 0 || std::strcmp(a, c) != 0 || std::strcmp(a, d) != 0) {
+      std::fprintf(stderr, "outputs differ: %s %s %s %s\n", a, b, c, d);
+      std::exit(1);
+    }
+  }
+}
+
+template <class T, std::size_t (*Format)(char*, T)>
+void run(benchmark::State& state, const std::vector<T>& values) {
+  char buf[32];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Format(buf, values[i]));
+    benchmark::ClobberMemory();
+    i = (i + 1) % values.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void int32_brol(benchmark::State& s) { run<std::int32_t, ours>(s, values32()); }
+void int32_snprintf(benchmark::State& s) { run<std::int32_t, with_snprintf>(s, values32()); }
+void int32_fmt(benchmark::State& s) { run<std::int32_t, with_fmt<std::int32_t>>(s, values32()); }
+void int32_to_chars(benchmark::State& s) { run<std::int32_t, with_to_chars<std::int32_t>>(s, values32()); }
+void int64_brol(benchmark::State& s) { run<std::int64_t, ours>(s, values64()); }
+void int64_snprintf(benchmark::State& s) { run<std::int64_t, with_snprintf>(s, values64()); }
+void int64_fmt(benchmark::State& s) { run<std::int64_t, with_fmt<std::int64_t>>(s, values64()); }
+void int64_to_chars(benchmark::State& s) { run<std::int64_t, with_to_chars<std::int64_t>>(s, values64()); }
+
+// The general path: a right-aligned integer in a field of 12, as "%12d" and "{:12}".
+void int32_width_brol(benchmark::State& state) {
+  char buf[32];
+  std::size_t i = 0;
+  const auto& values = values32();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(brol_format(buf, 32, brol_fmt_right, 12, brol_fmt_int, 4, values[i], brol_fmt_end));
+    benchmark::ClobberMemory();
+    i = (i + 1) % values.size();
+  }
+}
+void int32_width_snprintf(benchmark::State& state) {
+  char buf[32];
+  std::size_t i = 0;
+  const auto& values = values32();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::snprintf(buf, 32, "%12" PRId32, values[i]));
+    benchmark::ClobberMemory();
+    i = (i + 1) % values.size();
+  }
+}
+void int32_width_fmt(benchmark::State& state) {
+  char buf[32];
+  std::size_t i = 0;
+  const auto& values = values32();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(fmt::format_to_n(buf, 31, "{:12}", values[i]).size);
+    benchmark::ClobberMemory();
+    i = (i + 1) % values.size();
+  }
+}
+
+BENCHMARK(int32_brol);
+BENCHMARK(int32_snprintf);
+BENCHMARK(int32_fmt);
+BENCHMARK(int32_to_chars);
+BENCHMARK(int64_brol);
+BENCHMARK(int64_snprintf);
+BENCHMARK(int64_fmt);
+BENCHMARK(int64_to_chars);
+BENCHMARK(int32_width_brol);
+BENCHMARK(int32_width_snprintf);
+BENCHMARK(int32_width_fmt);
+
+// --- Floating-point ---------------------------------------------------------------------------
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  check_equal(values32());
+  check_equal(values64());
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
