@@ -27,8 +27,19 @@ constexpr int k_significand_bits = std::numeric_limits<long double>::digits;
 constexpr std::size_t k_value_bytes = k_significand_bits == 64 ? 10 : sizeof(long double);
 // P never exceeds 256 / B, which is largest for base 2.
 constexpr int k_max_fraction = 128;
-// Below this the scaled value is rounded and split with 64-bit integers.
-constexpr long double k_fast_limit = 9223372036854775808.0L;  // 2^63
+// Below 2^63 the scaled value is rounded and split with 64-bit integers.
+constexpr long double k_two_63 = 9223372036854775808.0L;
+constexpr long double k_two_64 = 18446744073709551616.0L;
+
+// Ten, the common base, has its powers in tables: all of them up to 10^25 are exact long doubles.
+constexpr long double k_tens[26] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,
+                                    1e9L,  1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L,
+                                    1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L};
+constexpr std::uint64_t k_exact_tens[20] = {
+    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
+    1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+    100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+    1000000000000000000ULL, 10000000000000000000ULL};
 
 long double take_value(brol_fmt_cursor* cursor) noexcept {
   const brol_item size = cursor->take();
@@ -48,6 +59,7 @@ struct scale {
 };
 
 scale power(unsigned base, std::int64_t p) noexcept {
+  if (base == 10) return {k_tens[p], p < 20 ? k_exact_tens[p] : 0};
   scale s{1, 1};
   for (std::int64_t i = 0; i < p; ++i) {
     s.factor *= base;
@@ -120,12 +132,32 @@ struct float_parts {
   unsigned char fraction[k_max_fraction];
 };
 
-// V = the scaled value below 2^63, rounded halves away from zero. The difference between the value
-// and its truncation is exact in extended precision, so the comparison with one half is too.
+// V = the scaled value (below 2^63) rounded halves away from zero. Adding 2^63 leaves the x87 unit
+// to round it to an integer in the low bits of the significand (to nearest, ties to even), which
+// spares switching its rounding mode for a conversion; only a value that rounds up to 2^63 itself
+// carries out of them. A tie taken down to even is then moved up. The difference between the value
+// and V is exact in extended precision.
 std::uint64_t round_small(long double scaled) noexcept {
-  auto v = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
-  if (scaled - static_cast<long double>(v) >= 0.5L) ++v;
+  std::uint64_t v = 0;
+  if constexpr (k_significand_bits == 64) {
+    const long double shifted = scaled + k_two_63;
+    if (shifted == k_two_64) return 1ULL << 63;
+    std::memcpy(&v, &shifted, sizeof v);  // the significand, its explicit top bit standing for 2^63
+    v -= 1ULL << 63;
+    if (scaled - static_cast<long double>(v) == 0.5L) ++v;
+  } else {
+    v = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
+    if (scaled - static_cast<long double>(v) >= 0.5L) ++v;
+  }
   return v;
+}
+
+// The P base-B digits of f < B^P, most significant first. Inlined, base 10 divides by a constant.
+inline void fraction_digits(std::uint64_t f, std::int64_t p, unsigned base, unsigned char* digits) noexcept {
+  for (std::int64_t i = p; i-- > 0;) {
+    digits[i] = static_cast<unsigned char>(f % base);
+    f /= base;
+  }
 }
 
 // The fast path: V below 2^63 split into H and F with 64-bit integers. The steps of the rule in
@@ -134,10 +166,11 @@ std::uint64_t round_small(long double scaled) noexcept {
 void split_small(long double scaled, const scale& s, unsigned base, float_parts& parts) noexcept {
   const std::uint64_t v = round_small(scaled);
   parts.high = s.exact != 0 ? v / s.exact : 0;
-  std::uint64_t f = s.exact != 0 ? v % s.exact : v;
-  for (std::int64_t i = parts.p; i-- > 0;) {
-    parts.fraction[i] = static_cast<unsigned char>(f % base);
-    f /= base;
+  const std::uint64_t f = s.exact != 0 ? v % s.exact : v;
+  if (base == 10) {
+    fraction_digits(f, parts.p, 10, parts.fraction);
+  } else {
+    fraction_digits(f, parts.p, base, parts.fraction);
   }
 }
 
@@ -174,7 +207,7 @@ void split(const brol_format_state* st, long double x, float_parts& parts, big_u
     if (parts.kind == float_parts::number) parts.kind = float_parts::infinite;
     return;
   }
-  if (scaled < k_fast_limit) {
+  if (scaled < k_two_63) {
     split_small(scaled, s, base, parts);
   } else {
     split_large(scaled, base, parts, storage);
@@ -262,7 +295,7 @@ void fraction_part(const brol_format_state* st, number_out& out, const float_par
   if (parts.m == 0) return;
   out.put(st->point_char);
   for (std::int64_t i = 0; i < parts.m && out.wants_more(); ++i) {
-    out.put(brol::detail::digit_char(st, parts.fraction[i]));
+    out.put(brol::detail::digit(st, parts.fraction[i]));
   }
   out.repeat('0', brol::detail::non_negative(st->min_frac) - parts.p);
 }

@@ -6,6 +6,11 @@
 
 namespace brol::detail {
 
+// The character of digit value d: digit_char without a call for the decimal digits.
+inline char digit(const brol_format_state* state, unsigned d) noexcept {
+  return d < 10 ? static_cast<char>('0' + d) : digit_char(state, d);
+}
+
 // The text of one number conversion. With a null `at` (the measure call) nothing is stored and only
 // `length` grows; otherwise characters are stored in order while `room` is left, so no conversion
 // writes past its count. `length` always counts the whole text.
