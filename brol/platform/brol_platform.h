@@ -14,8 +14,39 @@
 #include <sys/socket.h>
 #endif
 
-// Socket address records (sockaddr, sockaddr_in, sockaddr_in6, sockaddr_storage) come from the
-// system headers above, so callers can name them without platform conditionals.
+// Socket address records (sockaddr, sockaddr_in, sockaddr_in6, sockaddr_storage) come from the system
+// headers above, so callers can name them without platform conditionals.
+
+// Handles as plain integers, the same type on both systems. A file handle is a Win32 HANDLE or a
+// POSIX file descriptor; a socket is a SOCKET or a descriptor. The invalid values have all bits set
+// (INVALID_HANDLE_VALUE, INVALID_SOCKET).
+using brol_file_handle = std::intptr_t;
+inline constexpr brol_file_handle brol_invalid_file = -1;
+using brol_socket_handle = std::uint64_t;
+inline constexpr brol_socket_handle brol_invalid_socket = ~std::uint64_t{0};
+
+// Access and disposition of file_open, with the values of GENERIC_READ, GENERIC_WRITE, CREATE_ALWAYS
+// and OPEN_EXISTING.
+inline constexpr std::uint32_t brol_access_read = 0x80000000u;
+inline constexpr std::uint32_t brol_access_write = 0x40000000u;
+inline constexpr std::uint32_t brol_create_always = 2;
+inline constexpr std::uint32_t brol_open_existing = 3;
+
+// Origins of file_seek (FILE_BEGIN, FILE_CURRENT, FILE_END) and the `how` of socket_shutdown that
+// ends both directions (SD_BOTH).
+inline constexpr int brol_seek_begin = 0;
+inline constexpr int brol_seek_current = 1;
+inline constexpr int brol_seek_end = 2;
+inline constexpr int brol_shutdown_both = 2;
+
+// What file_stat reports: the size in bytes and the mode, whose type bits (mask 0xF000) are 0x4000
+// for a directory and 0x8000 for a regular file on both systems (as _stat64 reports them).
+struct brol_file_status {
+  std::int64_t size;
+  std::uint32_t mode;
+};
+inline constexpr std::uint32_t brol_mode_type_mask = 0xF000;
+inline constexpr std::uint32_t brol_mode_directory = 0x4000;
 
 // The calls the library makes of the system, as one table of function pointers. The defaults are the
 // platform's own; a test swaps an entry (and restores it) to make a call fail, return short counts or
@@ -25,6 +56,37 @@ struct brol_platform_calls {
   std::int64_t (*time_now)();
   // The calling process's id (like GetCurrentProcessId).
   std::uint32_t (*process_id)();
+
+  // Files and sockets. Every call that fails leaves the reason in errno, in the C library's numbering
+  // (Win32 and socket errors are translated once, here), and returns -1, the invalid handle or false.
+  // Counts are limited to 32 bits, as ReadFile, WriteFile, recv and send take them.
+
+  // Opens a file like CreateFileA with share mode 0, no security attributes and
+  // FILE_ATTRIBUTE_NORMAL: access is brol_access_read and/or brol_access_write; disposition
+  // brol_create_always creates the file or empties an existing one, brol_open_existing needs it to
+  // exist. A directory is never opened. The handle does not pass to child processes.
+  brol_file_handle (*file_open)(const char* path, std::uint32_t access, std::uint32_t disposition);
+  // Reads up to size bytes (ReadFile): the count, 0 at the end of the data, -1 on failure.
+  std::int32_t (*file_read)(brol_file_handle file, void* data, std::int32_t size);
+  // Writes up to size bytes (WriteFile): the count written, -1 on failure.
+  std::int32_t (*file_write)(brol_file_handle file, const void* data, std::int32_t size);
+  // Moves the file pointer (SetFilePointerEx) by offset from whence (brol_seek_*): the new offset
+  // from the start, -1 on failure (the pointer then stays where it was).
+  std::int64_t (*file_seek)(brol_file_handle file, std::int64_t offset, int whence);
+  // Closes a file handle (CloseHandle).
+  bool (*file_close)(brol_file_handle file);
+  // Size and type of the file or directory at path (_stat64).
+  bool (*file_stat)(const char* path, brol_file_status* out);
+  // Receives up to size bytes (recv with no flags): the count, 0 when the peer has ended its side, -1
+  // on failure.
+  std::int32_t (*socket_recv)(brol_socket_handle socket, void* data, std::int32_t size);
+  // Sends up to size bytes (send with no flags): the count sent, -1 on failure. A peer that has gone
+  // away is a failure (EPIPE or ECONNRESET), never a signal.
+  std::int32_t (*socket_send)(brol_socket_handle socket, const void* data, std::int32_t size);
+  // Ends one or both directions of a connection (shutdown).
+  bool (*socket_shutdown)(brol_socket_handle socket, int how);
+  // Closes a socket (closesocket).
+  bool (*socket_close)(brol_socket_handle socket);
 };
 
 // The table in force. Tests may assign entries; brol_platform_defaults() gives the original set.
@@ -35,3 +97,13 @@ const brol_platform_calls& brol_platform_defaults();
 // UTC. False when the time cannot be represented; *out is then unchanged.
 bool brol_platform_localtime(std::int64_t seconds, std::tm* out);
 bool brol_platform_gmtime(std::int64_t seconds, std::tm* out);
+
+// The C library's error number for a system error code: on Windows a Win32 or Windows sockets error
+// (ERROR_FILE_NOT_FOUND gives ENOENT, WSAECONNRESET gives ECONNRESET, unknown codes EIO); on POSIX an
+// errno value, unchanged except ENOTSOCK, which becomes EBADF as WSAENOTSOCK does on Windows.
+int brol_platform_error_number(std::uint32_t system_code);
+
+// Two connected TCP sockets over the IPv4 loopback interface (for tests and tools). False, with errno
+// set and both handles invalid, when the system refuses. On Windows the program must have started the
+// socket library (WSAStartup) first; the library never does.
+bool brol_platform_loopback_pair(brol_socket_handle* first, brol_socket_handle* second);

@@ -1,7 +1,12 @@
 // The platform layer on POSIX systems (Linux).
 #include "brol/platform/brol_platform.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -9,9 +14,138 @@ std::int64_t posix_time_now() { return static_cast<std::int64_t>(::time(nullptr)
 
 std::uint32_t posix_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
+int fd_of(brol_file_handle file) { return static_cast<int>(file); }
+int fd_of_socket(brol_socket_handle socket) { return static_cast<int>(socket); }
+
+// Leaves the library's number for the current errno in errno and returns failure.
+template <class T>
+T fail_with_errno(T failure) {
+  errno = brol_platform_error_number(static_cast<std::uint32_t>(errno));
+  return failure;
+}
+
+brol_file_handle posix_file_open(const char* path, std::uint32_t access, std::uint32_t disposition) {
+  int flags = O_CLOEXEC;
+  if ((access & brol_access_read) != 0 && (access & brol_access_write) != 0) {
+    flags |= O_RDWR;
+  } else if ((access & brol_access_write) != 0) {
+    flags |= O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  if (disposition == brol_create_always) {
+    flags |= O_CREAT | O_TRUNC;
+  }
+  int fd;
+  do {
+    fd = ::open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    return fail_with_errno(brol_invalid_file);
+  }
+  // CreateFileA never opens a directory as a file; POSIX opens one for reading.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return brol_invalid_file;
+  }
+  return static_cast<brol_file_handle>(fd);
+}
+
+// A descriptor that is open but not for this direction gives EBADF on POSIX and
+// ERROR_ACCESS_DENIED on Windows: the library sees EACCES for it, and EBADF only for a dead handle.
+template <class T>
+T fail_with_access(int fd, T failure) {
+  if (errno == EBADF && ::fcntl(fd, F_GETFL) >= 0) {
+    errno = EACCES;
+    return failure;
+  }
+  return fail_with_errno(failure);
+}
+
+std::int32_t posix_file_read(brol_file_handle file, void* data, std::int32_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd_of(file), data, static_cast<std::size_t>(size));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? fail_with_access(fd_of(file), std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+std::int32_t posix_file_write(brol_file_handle file, const void* data, std::int32_t size) {
+  ssize_t n;
+  do {
+    n = ::write(fd_of(file), data, static_cast<std::size_t>(size));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? fail_with_access(fd_of(file), std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+std::int64_t posix_file_seek(brol_file_handle file, std::int64_t offset, int whence) {
+  static const int origins[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  if (whence < 0 || whence > 2) {
+    errno = EINVAL;
+    return -1;
+  }
+  const off_t at = ::lseek(fd_of(file), static_cast<off_t>(offset), origins[whence]);
+  return at < 0 ? fail_with_errno(std::int64_t{-1}) : static_cast<std::int64_t>(at);
+}
+
+// On Linux a close interrupted by a signal has still released the descriptor (it must never be closed
+// again), so EINTR counts as success, as CloseHandle knows no such case.
+bool close_descriptor(int fd) { return ::close(fd) == 0 || errno == EINTR || fail_with_errno(false); }
+
+bool posix_file_close(brol_file_handle file) { return close_descriptor(fd_of(file)); }
+
+bool posix_file_stat(const char* path, brol_file_status* out) {
+  struct stat st {};
+  if (::stat(path, &st) != 0) {
+    return fail_with_errno(false);
+  }
+  out->size = static_cast<std::int64_t>(st.st_size);
+  out->mode = static_cast<std::uint32_t>(st.st_mode);
+  return true;
+}
+
+std::int32_t posix_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(fd_of_socket(socket), data, static_cast<std::size_t>(size), 0);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std::int32_t size) {
+  ssize_t n;
+  do {
+    n = ::send(fd_of_socket(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+bool posix_socket_shutdown(brol_socket_handle socket, int how) {
+  static const int hows[] = {SHUT_RD, SHUT_WR, SHUT_RDWR};
+  if (how < 0 || how > 2) {
+    errno = EINVAL;
+    return false;
+  }
+  return ::shutdown(fd_of_socket(socket), hows[how]) == 0 || fail_with_errno(false);
+}
+
+bool posix_socket_close(brol_socket_handle socket) { return close_descriptor(fd_of_socket(socket)); }
+
 const brol_platform_calls k_defaults = {
-    posix_time_now,
-    posix_process_id,
+    .time_now = posix_time_now,
+    .process_id = posix_process_id,
+    .file_open = posix_file_open,
+    .file_read = posix_file_read,
+    .file_write = posix_file_write,
+    .file_seek = posix_file_seek,
+    .file_close = posix_file_close,
+    .file_stat = posix_file_stat,
+    .socket_recv = posix_socket_recv,
+    .socket_send = posix_socket_send,
+    .socket_shutdown = posix_socket_shutdown,
+    .socket_close = posix_socket_close,
 };
 
 }  // namespace
@@ -37,5 +171,61 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out) {
     return false;
   }
   *out = tmp;
+  return true;
+}
+
+int brol_platform_error_number(std::uint32_t system_code) {
+  const int code = static_cast<int>(system_code);
+  return code == ENOTSOCK ? EBADF : code;
+}
+
+namespace {
+
+// A listening socket on 127.0.0.1 with a port the system chooses; its address goes to *address.
+int loopback_listener(sockaddr_in* address) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) {
+    return -1;
+  }
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *address;
+  const auto* any = reinterpret_cast<sockaddr*>(address);
+  if (::bind(listener, any, length) != 0 || ::listen(listener, 1) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(address), &length) != 0) {
+    const int saved = errno;
+    ::close(listener);
+    errno = saved;
+    return -1;
+  }
+  return listener;
+}
+
+}  // namespace
+
+bool brol_platform_loopback_pair(brol_socket_handle* first, brol_socket_handle* second) {
+  *first = *second = brol_invalid_socket;
+  sockaddr_in address{};
+  const int listener = loopback_listener(&address);
+  if (listener < 0) {
+    return false;
+  }
+  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int server = -1;
+  if (client >= 0 && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  const int saved = errno;
+  ::close(listener);
+  if (server < 0) {
+    if (client >= 0) {
+      ::close(client);
+    }
+    errno = saved;
+    return false;
+  }
+  *first = static_cast<brol_socket_handle>(client);
+  *second = static_cast<brol_socket_handle>(server);
   return true;
 }

@@ -3,15 +3,190 @@
 
 #include <windows.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 namespace {
 
 std::int64_t win32_time_now() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
 std::uint32_t win32_process_id() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
 
+HANDLE handle_of(brol_file_handle file) { return reinterpret_cast<HANDLE>(file); }
+SOCKET socket_of(brol_socket_handle socket) { return static_cast<SOCKET>(socket); }
+
+// Translates the thread's last Win32 error into errno and returns failure.
+template <class T>
+T fail_with_last_error(T failure) {
+  errno = brol_platform_error_number(::GetLastError());
+  return failure;
+}
+
+template <class T>
+T fail_with_socket_error(T failure) {
+  errno = brol_platform_error_number(static_cast<std::uint32_t>(::WSAGetLastError()));
+  return failure;
+}
+
+brol_file_handle win32_file_open(const char* path, std::uint32_t access, std::uint32_t disposition) {
+  const HANDLE h = ::CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return fail_with_last_error(brol_invalid_file);
+  }
+  return reinterpret_cast<brol_file_handle>(h);
+}
+
+std::int32_t win32_file_read(brol_file_handle file, void* data, std::int32_t size) {
+  DWORD got = 0;
+  if (::ReadFile(handle_of(file), data, static_cast<DWORD>(size), &got, nullptr) == 0) {
+    // A pipe whose writer has gone reports its end as this error; POSIX reads give 0 there.
+    if (::GetLastError() == ERROR_BROKEN_PIPE) {
+      return 0;
+    }
+    return fail_with_last_error(std::int32_t{-1});
+  }
+  return static_cast<std::int32_t>(got);
+}
+
+std::int32_t win32_file_write(brol_file_handle file, const void* data, std::int32_t size) {
+  DWORD put = 0;
+  if (::WriteFile(handle_of(file), data, static_cast<DWORD>(size), &put, nullptr) == 0) {
+    return fail_with_last_error(std::int32_t{-1});
+  }
+  return static_cast<std::int32_t>(put);
+}
+
+std::int64_t win32_file_seek(brol_file_handle file, std::int64_t offset, int whence) {
+  if (whence < 0 || whence > 2) {
+    errno = EINVAL;
+    return -1;
+  }
+  LARGE_INTEGER move;
+  move.QuadPart = offset;
+  LARGE_INTEGER at;
+  if (::SetFilePointerEx(handle_of(file), move, &at, static_cast<DWORD>(whence)) == 0) {
+    return fail_with_last_error(std::int64_t{-1});
+  }
+  return static_cast<std::int64_t>(at.QuadPart);
+}
+
+bool win32_file_close(brol_file_handle file) {
+  return ::CloseHandle(handle_of(file)) != 0 || fail_with_last_error(false);
+}
+
+bool win32_file_stat(const char* path, brol_file_status* out) {
+  struct _stat64 st {};
+  if (::_stat64(path, &st) != 0) {
+    return false;  // the runtime has set errno
+  }
+  out->size = static_cast<std::int64_t>(st.st_size);
+  out->mode = static_cast<std::uint32_t>(st.st_mode);
+  return true;
+}
+
+std::int32_t win32_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
+  const int n = ::recv(socket_of(socket), static_cast<char*>(data), size, 0);
+  return n == SOCKET_ERROR ? fail_with_socket_error(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+std::int32_t win32_socket_send(brol_socket_handle socket, const void* data, std::int32_t size) {
+  const int n = ::send(socket_of(socket), static_cast<const char*>(data), size, 0);
+  return n == SOCKET_ERROR ? fail_with_socket_error(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+}
+
+bool win32_socket_shutdown(brol_socket_handle socket, int how) {
+  return ::shutdown(socket_of(socket), how) == 0 || fail_with_socket_error(false);
+}
+
+bool win32_socket_close(brol_socket_handle socket) {
+  return ::closesocket(socket_of(socket)) == 0 || fail_with_socket_error(false);
+}
+
 const brol_platform_calls k_defaults = {
-    win32_time_now,
-    win32_process_id,
+    .time_now = win32_time_now,
+    .process_id = win32_process_id,
+    .file_open = win32_file_open,
+    .file_read = win32_file_read,
+    .file_write = win32_file_write,
+    .file_seek = win32_file_seek,
+    .file_close = win32_file_close,
+    .file_stat = win32_file_stat,
+    .socket_recv = win32_socket_recv,
+    .socket_send = win32_socket_send,
+    .socket_shutdown = win32_socket_shutdown,
+    .socket_close = win32_socket_close,
+};
+
+struct error_pair {
+  std::uint32_t system;
+  int number;
+};
+
+// Win32 errors (below 10000) and Windows sockets errors (WSAE..., from 10000 on) with an errno
+// counterpart; every other code becomes EIO.
+const error_pair k_errors[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},
+    {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+    {ERROR_ACCESS_DENIED, EACCES},
+    {ERROR_INVALID_HANDLE, EBADF},
+    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_OUTOFMEMORY, ENOMEM},
+    {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_WRITE_PROTECT, EACCES},
+    {ERROR_SHARING_VIOLATION, EACCES},
+    {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_HANDLE_EOF, EIO},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC},
+    {ERROR_NOT_SUPPORTED, ENOSYS},
+    {ERROR_BAD_NETPATH, ENOENT},
+    {ERROR_FILE_EXISTS, EEXIST},
+    {ERROR_INVALID_PARAMETER, EINVAL},
+    {ERROR_BROKEN_PIPE, EPIPE},
+    {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_INVALID_NAME, ENOENT},
+    {ERROR_NEGATIVE_SEEK, EINVAL},
+    {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
+    {ERROR_ALREADY_EXISTS, EEXIST},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+    {ERROR_NO_DATA, EPIPE},
+    {ERROR_DIRECTORY, ENOTDIR},
+    {ERROR_OPERATION_ABORTED, EINTR},
+    {WSAEINTR, EINTR},
+    {WSAEBADF, EBADF},
+    {WSAEACCES, EACCES},
+    {WSAEFAULT, EFAULT},
+    {WSAEINVAL, EINVAL},
+    {WSAEMFILE, EMFILE},
+    {WSAEWOULDBLOCK, EWOULDBLOCK},
+    {WSAEINPROGRESS, EINPROGRESS},
+    {WSAEALREADY, EALREADY},
+    {WSAENOTSOCK, EBADF},
+    {WSAEDESTADDRREQ, EDESTADDRREQ},
+    {WSAEMSGSIZE, EMSGSIZE},
+    {WSAEPROTOTYPE, EPROTOTYPE},
+    {WSAENOPROTOOPT, ENOPROTOOPT},
+    {WSAEPROTONOSUPPORT, EPROTONOSUPPORT},
+    {WSAEOPNOTSUPP, EOPNOTSUPP},
+    {WSAEAFNOSUPPORT, EAFNOSUPPORT},
+    {WSAEADDRINUSE, EADDRINUSE},
+    {WSAEADDRNOTAVAIL, EADDRNOTAVAIL},
+    {WSAENETDOWN, ENETDOWN},
+    {WSAENETUNREACH, ENETUNREACH},
+    {WSAENETRESET, ENETRESET},
+    {WSAECONNABORTED, ECONNABORTED},
+    {WSAECONNRESET, ECONNRESET},
+    {WSAENOBUFS, ENOBUFS},
+    {WSAEISCONN, EISCONN},
+    {WSAENOTCONN, ENOTCONN},
+    {WSAESHUTDOWN, EPIPE},
+    {WSAETIMEDOUT, ETIMEDOUT},
+    {WSAECONNREFUSED, ECONNREFUSED},
+    {WSAELOOP, ELOOP},
+    {WSAENAMETOOLONG, ENAMETOOLONG},
+    {WSAEHOSTDOWN, EHOSTUNREACH},
+    {WSAEHOSTUNREACH, EHOSTUNREACH},
 };
 
 }  // namespace
@@ -37,5 +212,63 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out) {
     return false;
   }
   *out = tmp;
+  return true;
+}
+
+int brol_platform_error_number(std::uint32_t system_code) {
+  for (const error_pair& pair : k_errors) {
+    if (pair.system == system_code) {
+      return pair.number;
+    }
+  }
+  return EIO;
+}
+
+namespace {
+
+SOCKET loopback_listener(sockaddr_in* address) {
+  const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (listener == INVALID_SOCKET) {
+    return fail_with_socket_error(INVALID_SOCKET);
+  }
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof *address;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(address), length) != 0 || ::listen(listener, 1) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(address), &length) != 0) {
+    const int saved = brol_platform_error_number(static_cast<std::uint32_t>(::WSAGetLastError()));
+    ::closesocket(listener);
+    errno = saved;
+    return INVALID_SOCKET;
+  }
+  return listener;
+}
+
+}  // namespace
+
+bool brol_platform_loopback_pair(brol_socket_handle* first, brol_socket_handle* second) {
+  *first = *second = brol_invalid_socket;
+  sockaddr_in address{};
+  const SOCKET listener = loopback_listener(&address);
+  if (listener == INVALID_SOCKET) {
+    return false;
+  }
+  const SOCKET client = ::socket(AF_INET, SOCK_STREAM, 0);
+  SOCKET server = INVALID_SOCKET;
+  if (client != INVALID_SOCKET && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    server = ::accept(listener, nullptr, nullptr);
+  }
+  const int saved = brol_platform_error_number(static_cast<std::uint32_t>(::WSAGetLastError()));
+  ::closesocket(listener);
+  if (server == INVALID_SOCKET) {
+    if (client != INVALID_SOCKET) {
+      ::closesocket(client);
+    }
+    errno = saved;
+    return false;
+  }
+  *first = static_cast<brol_socket_handle>(client);
+  *second = static_cast<brol_socket_handle>(server);
   return true;
 }

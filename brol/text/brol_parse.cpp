@@ -71,13 +71,21 @@ inline __attribute__((always_inline)) const char* scan_digits_in(const char* p, 
     }
     v = v * base + d;
   }
+  // Past the safe run: stop before a digit when the value already exceeds L, or when adding the
+  // digit would pass the limit, keeping value * base (the digit is neither added nor consumed). For
+  // the unsigned limit, L is one lower when the base divides 2^64 - 1 (3, 5, 15, 17).
+  const std::uint64_t stop_above =
+      limit / base - (limit == ~std::uint64_t{0} && limit % base == 0 ? 1 : 0);
   for (n -= safe; n > 0; --n, ++p) {
     const unsigned d = digit_of(*p);
-    std::uint64_t next;
-    if (d >= base || __builtin_mul_overflow(v, base, &next) || __builtin_add_overflow(next, d, &next) || next > limit) {
+    if (d >= base || v > stop_above) {
       break;
     }
-    v = next;
+    v *= base;
+    if (d > limit - v) {
+      break;
+    }
+    v += d;
   }
   *value = v;
   return p;

@@ -1,0 +1,167 @@
+// The platform layer's files and sockets on the real system: results, errno numbers, 64-bit offsets.
+#include "brol/platform/brol_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "brol_test_support.h"
+
+namespace {
+
+const brol_platform_calls& os = brol_platform_defaults();
+
+#ifdef _WIN32
+// The program starts the socket library itself; the library never does.
+const bool sockets_started = [] {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+#else
+const bool sockets_started = true;
+#endif
+
+brol_file_handle create(const std::string& path) {
+  return os.file_open(path.c_str(), brol_access_read | brol_access_write, brol_create_always);
+}
+
+TEST(BrolPlatformFiles, WriteSeekReadStat) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("a.txt");
+  const brol_file_handle f = create(path);
+  ASSERT_NE(f, brol_invalid_file);
+  EXPECT_EQ(os.file_write(f, "hello world", 11), 11);
+  EXPECT_EQ(os.file_seek(f, -5, brol_seek_end), 6);
+  char got[16] = {};
+  EXPECT_EQ(os.file_read(f, got, sizeof got), 5);
+  EXPECT_EQ(std::string(got), "world");
+  EXPECT_EQ(os.file_read(f, got, sizeof got), 0);
+  EXPECT_EQ(os.file_seek(f, 0, brol_seek_current), 11);
+  // A move before the start is refused and leaves the pointer alone.
+  EXPECT_EQ(os.file_seek(f, -100, brol_seek_current), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(os.file_seek(f, 0, brol_seek_current), 11);
+  // Offsets are 64-bit: beyond 4 GiB on a file that stays sparse.
+  const std::int64_t beyond_4gib = (std::int64_t{5} << 30) + 3;
+  EXPECT_EQ(os.file_seek(f, beyond_4gib, brol_seek_begin), beyond_4gib);
+  EXPECT_TRUE(os.file_close(f));
+
+  brol_file_status st{};
+  ASSERT_TRUE(os.file_stat(path.c_str(), &st));
+  EXPECT_EQ(st.size, 11);
+  EXPECT_EQ(st.mode & brol_mode_type_mask, 0x8000u);
+  ASSERT_TRUE(os.file_stat(dir.path().c_str(), &st));
+  EXPECT_EQ(st.mode & brol_mode_type_mask, brol_mode_directory);
+
+  // Creating again empties the file.
+  const brol_file_handle again = create(path);
+  ASSERT_NE(again, brol_invalid_file);
+  EXPECT_TRUE(os.file_close(again));
+  ASSERT_TRUE(os.file_stat(path.c_str(), &st));
+  EXPECT_EQ(st.size, 0);
+}
+
+TEST(BrolPlatformFiles, FailuresLeaveErrno) {
+  brol_test::temp_dir dir;
+  const std::string missing = dir.file("missing");
+  errno = 0;
+  EXPECT_EQ(os.file_open(missing.c_str(), brol_access_read, brol_open_existing), brol_invalid_file);
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_EQ(create(dir.file("no/such/dir")), brol_invalid_file);
+  EXPECT_EQ(errno, ENOENT);
+  brol_file_status st{};
+  errno = 0;
+  EXPECT_FALSE(os.file_stat(missing.c_str(), &st));
+  EXPECT_EQ(errno, ENOENT);
+  // A directory is never opened as a file (EACCES on Windows, EISDIR on POSIX).
+  errno = 0;
+  EXPECT_EQ(os.file_open(dir.path().c_str(), brol_access_read, brol_open_existing), brol_invalid_file);
+  EXPECT_TRUE(errno == EACCES || errno == EISDIR) << errno;
+
+  // A handle open for the other direction only is refused access; a closed one is a bad handle.
+  const brol_file_handle f = create(dir.file("b"));
+  ASSERT_TRUE(os.file_close(f));
+  const brol_file_handle reader = os.file_open(dir.file("b").c_str(), brol_access_read, brol_open_existing);
+  const brol_file_handle writer = os.file_open(dir.file("c").c_str(), brol_access_write, brol_create_always);
+  char c;
+  errno = 0;
+  EXPECT_EQ(os.file_write(reader, "x", 1), -1);
+  EXPECT_EQ(errno, EACCES);
+  errno = 0;
+  EXPECT_EQ(os.file_read(writer, &c, 1), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_TRUE(os.file_close(reader));
+  EXPECT_TRUE(os.file_close(writer));
+  errno = 0;
+  EXPECT_EQ(os.file_read(f, &c, 1), -1);
+  EXPECT_EQ(errno, EBADF);
+  errno = 0;
+  EXPECT_EQ(os.file_write(f, "x", 1), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(BrolPlatformSockets, LoopbackPairCarriesBytesBothWays) {
+  ASSERT_TRUE(sockets_started);
+  brol_socket_handle a, b;
+  ASSERT_TRUE(brol_platform_loopback_pair(&a, &b));
+  EXPECT_EQ(os.socket_send(a, "ping", 4), 4);
+  char got[8] = {};
+  EXPECT_EQ(os.socket_recv(b, got, sizeof got), 4);
+  EXPECT_EQ(std::string(got), "ping");
+  EXPECT_EQ(os.socket_send(b, "pong!", 5), 5);
+  EXPECT_EQ(os.socket_recv(a, got, sizeof got), 5);
+  // The end of one direction reads as 0 on the other side.
+  EXPECT_TRUE(os.socket_shutdown(b, brol_shutdown_both));
+  EXPECT_EQ(os.socket_recv(a, got, sizeof got), 0);
+  EXPECT_TRUE(os.socket_close(b));
+  // Sending to a peer that has gone fails with an error number, and never raises a signal.
+  std::int32_t n = 0;
+  for (int i = 0; i < 100 && n >= 0; ++i) {
+    errno = 0;
+    n = os.socket_send(a, "data", 4);
+  }
+  EXPECT_EQ(n, -1);
+  EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET || errno == ECONNABORTED) << errno;
+  EXPECT_TRUE(os.socket_close(a));
+  // A closed socket is a bad descriptor, on Windows too (WSAENOTSOCK).
+  errno = 0;
+  EXPECT_EQ(os.socket_recv(a, got, 1), -1);
+  EXPECT_EQ(errno, EBADF);
+  errno = 0;
+  EXPECT_FALSE(os.socket_close(a));
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(BrolPlatformErrors, SystemCodesBecomeErrnoNumbers) {
+  struct row {
+    std::uint32_t system;
+    int number;
+  };
+#ifdef _WIN32
+  // Win32 and socket error codes are Windows-only; the table is checked where it applies.
+  const row rows[] = {{ERROR_FILE_NOT_FOUND, ENOENT},
+                      {ERROR_PATH_NOT_FOUND, ENOENT},
+                      {ERROR_ACCESS_DENIED, EACCES},
+                      {ERROR_INVALID_HANDLE, EBADF},
+                      {ERROR_SHARING_VIOLATION, EACCES},
+                      {ERROR_DISK_FULL, ENOSPC},
+                      {ERROR_BROKEN_PIPE, EPIPE},
+                      {WSAENOTSOCK, EBADF},
+                      {WSAECONNRESET, ECONNRESET},
+                      {WSAECONNREFUSED, ECONNREFUSED},
+                      {WSAECONNABORTED, ECONNABORTED},
+                      {WSAETIMEDOUT, ETIMEDOUT},
+                      {WSAEINTR, EINTR},
+                      {ERROR_GEN_FAILURE, EIO},
+                      {999999, EIO}};
+#else
+  const row rows[] = {{ENOENT, ENOENT}, {ECONNRESET, ECONNRESET}, {ENOTSOCK, EBADF}, {EIO, EIO}};
+#endif
+  for (const row& r : rows) {
+    EXPECT_EQ(brol_platform_error_number(r.system), r.number) << r.system;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// Helpers of the stream tests: files in a temporary folder, loopback socket pairs, and stand-ins for
+// the platform calls that fail on a chosen call, cut counts short or record what they were asked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "brol/platform/brol_platform.h"
+#include "brol/stream/brol_stream.h"
+#include "brol_test_support.h"
+
+namespace stream_test {
+
+// The socket library must be started by the program (the library never does), once per process.
+inline const bool sockets_started = [] {
+#ifdef _WIN32
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+#else
+  return true;
+#endif
+}();
+
+inline void write_file(const std::string& path, const std::string& content) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
+  std::fclose(f);
+}
+
+inline std::string read_file(const std::string& path) {
+  std::string content;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    return "<missing>";
+  }
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
+    content.append(chunk, n);
+  }
+  std::fclose(f);
+  return content;
+}
+
+// A stream that is destroyed with the test.
+struct stream {
+  brol_stream s;
+  explicit stream(std::int64_t buffer_size = 64) { s.init(buffer_size); }
+  ~stream() { s.destroy(); }
+  stream(const stream&) = delete;
+  stream& operator=(const stream&) = delete;
+  brol_stream* operator->() { return &s; }
+};
+
+// Both ends of a connected loopback pair; ends not handed to a stream are closed at the end.
+struct socket_pair {
+  brol_socket_handle ours = brol_invalid_socket;
+  brol_socket_handle peer = brol_invalid_socket;
+  socket_pair() {
+    EXPECT_TRUE(sockets_started);
+    EXPECT_TRUE(brol_platform_loopback_pair(&ours, &peer)) << errno;
+  }
+  ~socket_pair() {
+    close_peer();
+    if (ours != brol_invalid_socket) {
+      brol_platform_defaults().socket_close(ours);
+    }
+  }
+  // Hands our end to a stream, which then owns it.
+  void attach(brol_stream& s) {
+    EXPECT_TRUE(s.attach_socket(static_cast<std::int64_t>(ours), "peer"));
+    ours = brol_invalid_socket;
+  }
+  void send(const std::string& bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+      const auto n =
+          brol_platform_defaults().socket_send(peer, bytes.data() + at, static_cast<std::int32_t>(bytes.size() - at));
+      ASSERT_GT(n, 0);
+      at += static_cast<std::size_t>(n);
+    }
+  }
+  // Everything the peer receives until our side closes.
+  std::string receive_all() {
+    std::string all;
+    char chunk[4096];
+    for (std::int32_t n; (n = brol_platform_defaults().socket_recv(peer, chunk, sizeof chunk)) > 0;) {
+      all.append(chunk, static_cast<std::size_t>(n));
+    }
+    return all;
+  }
+  void close_peer() {
+    if (peer != brol_invalid_socket) {
+      brol_platform_defaults().socket_shutdown(peer, brol_shutdown_both);
+      brol_platform_defaults().socket_close(peer);
+      peer = brol_invalid_socket;
+    }
+  }
+};
+
+// What the stand-ins do on each read or write call (file and socket alike). Calls are counted from
+// 1 after reset.
+struct io_plan {
+  int calls = 0;
+  int fail_at = 0;          // this call fails with fail_errno
+  int fail_errno = 0;       // ...
+  bool fail_after = false;  // and every later one too
+  int zero_at = 0;          // this call returns 0
+  std::int32_t most = 0;    // a call moves at most this many bytes (0: as asked)
+  bool random = false;      // a call moves a random count from 1 to what was asked
+  std::mt19937 rng{12345};
+  std::vector<std::int32_t> asked;  // the size of each call
+
+  // -1 (errno set) or 0 to end the call, else the count to pass on to the real call.
+  std::int32_t decide(std::int32_t size) {
+    ++calls;
+    asked.push_back(size);
+    if (fail_at != 0 && (calls == fail_at || (fail_after && calls > fail_at))) {
+      errno = fail_errno;
+      return -1;
+    }
+    if (calls == zero_at) {
+      return 0;
+    }
+    if (most > 0 && size > most) {
+      size = most;
+    }
+    if (random && size > 1) {
+      size = std::uniform_int_distribution<std::int32_t>(1, size)(rng);
+    }
+    return size;
+  }
+};
+
+inline io_plan reads;
+inline io_plan writes;
+inline int seek_calls = 0;
+inline int seek_fail_at = 0;
+inline std::vector<brol_socket_handle> closed_sockets;
+
+inline std::int32_t fake_file_read(brol_file_handle f, void* data, std::int32_t size) {
+  const std::int32_t n = reads.decide(size);
+  return n <= 0 ? n : brol_platform_defaults().file_read(f, data, n);
+}
+inline std::int32_t fake_recv(brol_socket_handle s, void* data, std::int32_t size) {
+  const std::int32_t n = reads.decide(size);
+  return n <= 0 ? n : brol_platform_defaults().socket_recv(s, data, n);
+}
+inline std::int32_t fake_file_write(brol_file_handle f, const void* data, std::int32_t size) {
+  const std::int32_t n = writes.decide(size);
+  return n <= 0 ? n : brol_platform_defaults().file_write(f, data, n);
+}
+inline std::int32_t fake_send(brol_socket_handle s, const void* data, std::int32_t size) {
+  const std::int32_t n = writes.decide(size);
+  return n <= 0 ? n : brol_platform_defaults().socket_send(s, data, n);
+}
+inline std::int64_t fake_seek(brol_file_handle f, std::int64_t offset, int whence) {
+  if (++seek_calls == seek_fail_at) {
+    errno = EINVAL;
+    return -1;
+  }
+  return brol_platform_defaults().file_seek(f, offset, whence);
+}
+inline bool fake_socket_close(brol_socket_handle s) {
+  closed_sockets.push_back(s);
+  return brol_platform_defaults().socket_close(s);
+}
+
+// While alive, the platform's reads, writes, seeks and socket closes go through the stand-ins
+// above, starting from a clean plan; the original table comes back at the end.
+class fake_os {
+ public:
+  fake_os() {
+    reads = io_plan{};
+    writes = io_plan{};
+    seek_calls = seek_fail_at = 0;
+    closed_sockets.clear();
+    brol_os.file_read = fake_file_read;
+    brol_os.socket_recv = fake_recv;
+    brol_os.file_write = fake_file_write;
+    brol_os.socket_send = fake_send;
+    brol_os.file_seek = fake_seek;
+    brol_os.socket_close = fake_socket_close;
+  }
+  ~fake_os() { brol_os = brol_platform_defaults(); }
+  fake_os(const fake_os&) = delete;
+  fake_os& operator=(const fake_os&) = delete;
+};
+
+// Test data: printable text with CR, LF and a few other bytes mixed in.
+inline std::string sample_text(std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  static const char alphabet[] = "abcdefghij;,. \r\n\n\t";
+  std::string text(size, ' ');
+  for (char& c : text) {
+    c = alphabet[std::uniform_int_distribution<std::size_t>(0, sizeof alphabet - 2)(rng)];
+  }
+  return text;
+}
+
+}  // namespace stream_test
