@@ -1,5 +1,6 @@
 // The floating-point conversion: a double or an 80-bit extended-precision value, rounded at a number
 // of fraction digits in a base from 2 to 36, with an exact integer part of any size.
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -35,21 +36,46 @@ constexpr long double k_two_64 = 18446744073709551616.0L;
 constexpr long double k_tens[26] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,
                                     1e9L,  1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L,
                                     1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L};
-constexpr std::uint64_t k_exact_tens[20] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-    1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-    100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
-    1000000000000000000ULL, 10000000000000000000ULL};
+constexpr std::uint64_t k_exact_tens[20] = {1ULL,
+                                            10ULL,
+                                            100ULL,
+                                            1000ULL,
+                                            10000ULL,
+                                            100000ULL,
+                                            1000000ULL,
+                                            10000000ULL,
+                                            100000000ULL,
+                                            1000000000ULL,
+                                            10000000000ULL,
+                                            100000000000ULL,
+                                            1000000000000ULL,
+                                            10000000000000ULL,
+                                            100000000000000ULL,
+                                            1000000000000000ULL,
+                                            10000000000000000ULL,
+                                            100000000000000000ULL,
+                                            1000000000000000000ULL,
+                                            10000000000000000000ULL};
 
-long double take_value(brol_fmt_cursor* cursor) noexcept {
+// The value of a brol_fmt_float item. A double keeps its bits as well, for the integer path.
+struct float_item {
+  long double value;
+  bool is_double;
+  std::uint64_t bits;
+};
+
+float_item take_value(brol_fmt_cursor* cursor) noexcept {
   const brol_item size = cursor->take();
-  if (size == 4 || size == 8) return std::bit_cast<double>(cursor->take());
-  if (size != 16) return 0;
+  if (size == 4 || size == 8) {
+    const brol_item bits = cursor->take();
+    return {std::bit_cast<double>(bits), true, bits};
+  }
+  if (size != 16) return {0, false, 0};
   const brol_item address = cursor->take();
-  if (address < 4096) return 0;  // no object lives there: a null address formats as 0
+  if (address < 4096) return {0, false, 0};  // no object lives there: a null address formats as 0
   long double value = 0;
   std::memcpy(&value, reinterpret_cast<const void*>(address), k_value_bytes);
-  return value;
+  return {value, false, 0};
 }
 
 // S = B^P, as the long double that scales the value and, when it fits, as an exact integer.
@@ -160,11 +186,49 @@ inline void fraction_digits(std::uint64_t f, std::int64_t p, unsigned base, unsi
   }
 }
 
-// The fast path: V below 2^63 split into H and F with 64-bit integers. The steps of the rule in
-// extended precision (V / S and the digits by division) are exact in this range, so both give the
-// same digits; the tests compare them.
-void split_small(long double scaled, const scale& s, unsigned base, float_parts& parts) noexcept {
-  const std::uint64_t v = round_small(scaled);
+// 5^k and the largest 53-bit significand m for which m * 5^k still fits 64 bits.
+constexpr int k_max_five = 27;
+struct five_power {
+  std::uint64_t power;
+  std::uint64_t limit;
+};
+constexpr auto k_fives = [] {
+  std::array<five_power, k_max_five + 1> t{};
+  std::uint64_t f = 1;
+  for (auto& e : t) {
+    e = {f, UINT64_MAX / f};
+    f *= 5;
+  }
+  return t;
+}();
+
+// V for a double in base 10 without x87 arithmetic: x * 10^P = m * 5^P * 2^(e + P) for the
+// significand m and exponent e of |x|. When m * 5^P fits 64 bits, the product in extended precision
+// is exact, so V is m * 5^P shifted, rounded halves up, exactly as the rule computes it. False when
+// the product or V would need more than 64 bits (or x is not finite): the extended path takes it.
+bool scale_double(std::uint64_t bits, std::int64_t p, std::uint64_t& v) noexcept {
+  const auto field = static_cast<int>(bits >> 52 & 0x7FF);
+  const std::uint64_t significand = bits & ((1ULL << 52) - 1);
+  if (field == 0x7FF || p > k_max_five) return false;
+  const std::uint64_t m = field != 0 ? significand | 1ULL << 52 : significand;
+  if (m > k_fives[static_cast<std::size_t>(p)].limit) return false;
+  const std::uint64_t n = m * k_fives[static_cast<std::size_t>(p)].power;
+  const std::int64_t shift = (field != 0 ? field : 1) - 1075 + p;
+  if (shift >= 0) {
+    if (static_cast<std::int64_t>(std::bit_width(n)) + shift > 64) return false;
+    v = n << shift;
+  } else if (shift > -64) {
+    v = (n >> -shift) + (n >> (-shift - 1) & 1);
+  } else {
+    v = shift == -64 ? n >> 63 : 0;
+  }
+  return true;
+}
+
+// The fast path: V below 2^64 split into H and F with 64-bit integers. Below 2^63 the steps of the
+// rule in extended precision (V / S and the digits by division) are exact too, so both give the same
+// digits; the tests compare them.
+void split_small(std::uint64_t v, const scale& s, unsigned base, float_parts& parts) noexcept {
   parts.high = s.exact != 0 ? v / s.exact : 0;
   const std::uint64_t f = s.exact != 0 ? v % s.exact : v;
   if (base == 10) {
@@ -192,25 +256,32 @@ void split_large(long double scaled, unsigned base, float_parts& parts, big_uint
 
 // Sign (negative zero and not-a-number are not negative), P = min(max_frac, 256 / B), V = x * B^P
 // rounded, then H, F and m with trailing zero digits dropped down to min_frac.
-void split(const brol_format_state* st, long double x, float_parts& parts, big_uint& storage) noexcept {
+void split(const brol_format_state* st, const float_item& item, float_parts& parts, big_uint& storage) noexcept {
   const unsigned base = brol::detail::format_base(st);
+  const long double x = item.value;
   parts.negative = x < 0;
   parts.wide = nullptr;
   parts.high = 0;
   parts.m = 0;
   parts.kind = std::isnan(x) ? float_parts::not_a_number : float_parts::number;
+  if (parts.kind != float_parts::number) return;
   const std::int64_t max_frac = brol::detail::non_negative(st->max_frac);
   parts.p = max_frac < 256 / base ? max_frac : 256 / base;
   const scale s = power(base, parts.p);
-  const long double scaled = std::fabs(x) * s.factor;
-  if (parts.kind != float_parts::number || !std::isfinite(scaled)) {
-    if (parts.kind == float_parts::number) parts.kind = float_parts::infinite;
-    return;
-  }
-  if (scaled < k_two_63) {
-    split_small(scaled, s, base, parts);
+  std::uint64_t v = 0;
+  if (item.is_double && base == 10 && scale_double(item.bits & ~(1ULL << 63), parts.p, v)) {
+    split_small(v, s, base, parts);
   } else {
-    split_large(scaled, base, parts, storage);
+    const long double scaled = std::fabs(x) * s.factor;
+    if (!std::isfinite(scaled)) {
+      parts.kind = float_parts::infinite;
+      return;
+    }
+    if (scaled < k_two_63) {
+      split_small(round_small(scaled), s, base, parts);
+    } else {
+      split_large(scaled, base, parts, storage);
+    }
   }
   parts.m = parts.p;
   const std::int64_t min_frac = brol::detail::non_negative(st->min_frac);
@@ -239,7 +310,8 @@ std::int64_t wide_length(const brol_format_state* st, const big_uint& h) noexcep
 // The integer part of a big H laid out as int_part_write lays out a 64-bit one: from the right end,
 // separators at positions 3, 7, 11, ..., digits least significant first and '0' once H is used up;
 // only the leftmost `room` characters are stored.
-void wide_write(const brol_format_state* st, const big_uint& h, std::int64_t length, char* at, std::int64_t room) noexcept {
+void wide_write(const brol_format_state* st, const big_uint& h, std::int64_t length, char* at,
+                std::int64_t room) noexcept {
   const unsigned base = brol::detail::format_base(st);
   const chunk c = chunk_of(base);
   big_uint n = h;

@@ -33,8 +33,8 @@ struct converted {
 };
 
 // Runs conversion `conv` on `items` as the engine does: a measure call, then a write call for every
-// count from 1 to the length (a spread of them for a long text), each on a fresh cursor and with the measured state. Checks that every
-// call consumes the same items, that each write stores exactly its count of characters and nothing
+// count from 1 to the length (a spread of them for a long text), each on a fresh cursor and with the measured state.
+// Checks that every call consumes the same items, that each write stores exactly its count of characters and nothing
 // past them, and that each is the start of the whole text.
 // With every_cut false only the whole text is written.
 inline converted convert(brol_fmt_conversion conv, brol_format_state st, const std::vector<brol_item>& items,
@@ -50,7 +50,8 @@ inline converted convert(brol_fmt_conversion conv, brol_format_state st, const s
   // Every count of a short text; for a long one the counts near both ends and a spread between.
   std::vector<std::int64_t> counts;
   for (std::int64_t count = n; count >= 1; --count) {
-    if (count == n || (every_cut && (n <= 80 || count <= 24 || count > n - 24 || count % (n / 32) == 0))) counts.push_back(count);
+    if (count == n || (every_cut && (n <= 80 || count <= 24 || count > n - 24 || count % (n / 32) == 0)))
+      counts.push_back(count);
   }
   std::string whole;
   for (const std::int64_t count : counts) {

@@ -30,15 +30,14 @@ TEST(BrolFormatText, StringsAndCharacters) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_strn, "abc", 0, "|", brol_fmt_end), "|");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_mem, with_nul, 3, brol_fmt_end), std::string(with_nul, 3));
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_upper, brol_fmt_mem, with_nul, 3, brol_fmt_end), std::string("A\0B", 3));
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_trim, brol_fmt_upper, brol_fmt_strn, "  ab c  x", 8, "|", brol_fmt_end),
-            "AB C|");
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_trim, brol_fmt_upper, brol_fmt_strn, "  ab c  x", 8, "|", brol_fmt_end), "AB C|");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_trim, brol_fmt_strn, " \t\r\n", 4, "|", brol_fmt_end), "|");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_trim, brol_fmt_swapcase, brol_fmt_mem, "\tAb\n", 4, brol_fmt_end), "aB");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_right, 6, brol_fmt_maxlen, 4, brol_fmt_ellipsis, brol_fmt_strn, "abcdefg", 6,
                            brol_fmt_end),
             "  a...");
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_char, 0x41, brol_fmt_lower, brol_fmt_char, 0x41, brol_fmt_trim,
-                           brol_fmt_char, ' ', brol_fmt_char, 0x1FC, brol_fmt_end),
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_char, 0x41, brol_fmt_lower, brol_fmt_char, 0x41, brol_fmt_trim, brol_fmt_char, ' ',
+                           brol_fmt_char, 0x1FC, brol_fmt_end),
             "AA \xFC");
 }
 
@@ -148,7 +147,8 @@ TEST(BrolFormatNumber, FixedPointAgreesWith128BitArithmetic) {
     const int limit = static_cast<int>(96 / std::bit_width(base));
     st.max_frac = static_cast<std::int64_t>(random() % static_cast<unsigned>(limit + 1));
     st.min_frac = static_cast<std::int64_t>(random() % 6);
-    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const std::uint64_t f = magnitude & 0xFFFFFFFF;
     std::string expected = value < 0 ? "-" : "";
     expected += digits_of(magnitude >> 32, base, 1);
@@ -156,7 +156,8 @@ TEST(BrolFormatNumber, FixedPointAgreesWith128BitArithmetic) {
     const int max_frac = static_cast<int>(st.max_frac);
     const int min_frac = static_cast<int>(st.min_frac);
     expected += fraction_reference(f, u128{1} << 32, base, std::min(min_frac, max_frac), max_frac);
-    const std::string digits_only = expected.substr(expected.find('.') == std::string::npos ? 0 : expected.find('.') + 1);
+    const std::string digits_only =
+        expected.substr(expected.find('.') == std::string::npos ? 0 : expected.find('.') + 1);
     if (expected.find('.') != std::string::npos && static_cast<int>(digits_only.size()) < min_frac) {
       expected.append(static_cast<std::size_t>(min_frac) - digits_only.size(), '0');
     }
@@ -182,7 +183,9 @@ TEST(BrolFormatNumber, QuotientAgreesWithExactLongDivision) {
     // The remainder (below 2^63) times base^max_frac stays below 2^128.
     st.max_frac = static_cast<std::int64_t>(random() % (64 / std::bit_width(base) + 1));
     st.min_frac = static_cast<std::int64_t>(random() % 6);
-    const auto mag = [](std::int64_t x) { return x < 0 ? 0 - static_cast<std::uint64_t>(x) : static_cast<std::uint64_t>(x); };
+    const auto mag = [](std::int64_t x) {
+      return x < 0 ? 0 - static_cast<std::uint64_t>(x) : static_cast<std::uint64_t>(x);
+    };
     const std::uint64_t a = mag(pair[0]);
     const std::uint64_t b = mag(pair[1]);
     const bool negative = pair[0] != 0 && (pair[0] < 0) != (pair[1] < 0);

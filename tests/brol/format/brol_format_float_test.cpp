@@ -20,8 +20,12 @@ using brol_format_check::defaults;
 
 constexpr long double k_two_63 = 9223372036854775808.0L;
 
+// The text of x, passed as a double item (size 8) when x is a double, else by address (size 16).
 std::string float_text(const brol_format_state& st, long double x, bool every_cut = true) {
-  return convert(brol_conv_float, st, {16, brol::detail::to_item(&x)}, every_cut).text;
+  const auto d = static_cast<double>(x);
+  const std::vector<brol_item> items = d == x ? std::vector<brol_item>{8, brol::detail::to_item(d)}
+                                              : std::vector<brol_item>{16, brol::detail::to_item(&x)};
+  return convert(brol_conv_float, st, items, every_cut).text;
 }
 
 long double power(unsigned base, std::int64_t p) {
@@ -30,9 +34,7 @@ long double power(unsigned base, std::int64_t p) {
   return s;
 }
 
-std::int64_t fraction_cap(const brol_format_state& st) {
-  return std::min<std::int64_t>(st.max_frac, 256 / st.base);
-}
+std::int64_t fraction_cap(const brol_format_state& st) { return std::min<std::int64_t>(st.max_frac, 256 / st.base); }
 
 char digit(unsigned d) { return static_cast<char>(d < 10 ? '0' + d : 'A' + d - 10); }
 
@@ -96,7 +98,8 @@ TEST(BrolFormatFloat, Texts) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_base, 16, brol_fmt_lower, brol_fmt_float, 8, 255.5, brol_fmt_end), "ff.8");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_base, 2, brol_fmt_float, 8, 5.75, brol_fmt_end), "101.11");
   // Fraction zeros past the cap of the base (25 in base 10) and past max_frac; none without a point.
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 30, 30, brol_fmt_float, 8, 1.5, brol_fmt_end), std::string("1.500000000000000000000000000000"));
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 30, 30, brol_fmt_float, 8, 1.5, brol_fmt_end),
+            std::string("1.500000000000000000000000000000"));
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 2, brol_fmt_float, 8, 1.5, brol_fmt_end), "1.500000");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 0, brol_fmt_float, 8, 1.5, brol_fmt_end), "2");
   // An unknown size code reads no value; size 16 with a null address is 0.
@@ -179,7 +182,8 @@ TEST(BrolFormatFloat, FastPathGivesTheDigitsOfTheExtendedPrecisionRule) {
 TEST(BrolFormatFloat, FastPathEdgesAgreeWithTheExtendedPrecisionRule) {
   std::vector<long double> values = {0.5L, 0.125L, 2.5L, 0.0625L, 1e-30L, 0.1L, 1.0L / 3, 2.0L / 3, 9.99999L};
   for (const long double limit : {k_two_63, k_two_63 / 2, k_two_63 / 10000, k_two_63 / 1e25L}) {
-    for (const long double x : {limit, std::nextafter(limit, 0.0L), std::nextafter(std::nextafter(limit, 0.0L), 0.0L)}) {
+    for (const long double x :
+         {limit, std::nextafter(limit, 0.0L), std::nextafter(std::nextafter(limit, 0.0L), 0.0L)}) {
       values.push_back(x);
       values.push_back(x - 0.5L);
     }
@@ -224,7 +228,8 @@ TEST(BrolFormatFloat, AgreesWithPrintfAwayFromTies) {
 // x * B^P of 2^63 or more is an integer V; the text shows all its digits exactly, the last P of them
 // after the point. printf prints V exactly in base 10; in base 2 its digits are its bits.
 std::string split_digits(const std::string& v_digits, std::int64_t p, bool negative) {
-  std::string all(static_cast<std::size_t>(std::max<std::int64_t>(0, p + 1 - static_cast<std::int64_t>(v_digits.size()))), '0');
+  std::string all(
+      static_cast<std::size_t>(std::max<std::int64_t>(0, p + 1 - static_cast<std::int64_t>(v_digits.size()))), '0');
   all += v_digits;
   const std::size_t cut = all.size() - static_cast<std::size_t>(p);
   std::string text = negative ? "-" : "";
@@ -299,8 +304,16 @@ TEST(BrolFormatFloat, IntegerPartsAroundTwoToThe64) {
 // Measure and write agree under every cut for a spread of values and settings, the large path and
 // grouping included.
 TEST(BrolFormatFloat, EveryCutWritesThePrefixOfTheMeasuredText) {
-  const long double values[] = {0.0L, -0.0L, 1.5L, -1234567.891L, 0.000123L, 1e22L, -3.5e40L, 1e300L,
-                                std::numeric_limits<long double>::infinity(), std::numeric_limits<long double>::quiet_NaN()};
+  const long double values[] = {0.0L,
+                                -0.0L,
+                                1.5L,
+                                -1234567.891L,
+                                0.000123L,
+                                1e22L,
+                                -3.5e40L,
+                                1e300L,
+                                std::numeric_limits<long double>::infinity(),
+                                std::numeric_limits<long double>::quiet_NaN()};
   for (const long double x : values) {
     for (const std::int64_t base : {10, 16, 3}) {
       brol_format_state st = defaults();
