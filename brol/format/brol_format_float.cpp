@@ -36,26 +36,15 @@ constexpr long double k_two_64 = 18446744073709551616.0L;
 constexpr long double k_tens[26] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,
                                     1e9L,  1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L,
                                     1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L};
-constexpr std::uint64_t k_exact_tens[20] = {1ULL,
-                                            10ULL,
-                                            100ULL,
-                                            1000ULL,
-                                            10000ULL,
-                                            100000ULL,
-                                            1000000ULL,
-                                            10000000ULL,
-                                            100000000ULL,
-                                            1000000000ULL,
-                                            10000000000ULL,
-                                            100000000000ULL,
-                                            1000000000000ULL,
-                                            10000000000000ULL,
-                                            100000000000000ULL,
-                                            1000000000000000ULL,
-                                            10000000000000000ULL,
-                                            100000000000000000ULL,
-                                            1000000000000000000ULL,
-                                            10000000000000000000ULL};
+constexpr auto k_exact_tens = [] {
+  std::array<std::uint64_t, 20> t{};
+  std::uint64_t power = 1;
+  for (auto& e : t) {
+    e = power;
+    power *= 10;  // wraps once, after the last entry
+  }
+  return t;
+}();
 
 // The value of a brol_fmt_float item. A double keeps its bits as well, for the integer path.
 struct float_item {
@@ -85,7 +74,7 @@ struct scale {
 };
 
 scale power(unsigned base, std::int64_t p) noexcept {
-  if (base == 10) return {k_tens[p], p < 20 ? k_exact_tens[p] : 0};
+  if (base == 10) return {k_tens[p], p < 20 ? k_exact_tens[static_cast<std::size_t>(p)] : 0};
   scale s{1, 1};
   for (std::int64_t i = 0; i < p; ++i) {
     s.factor *= base;
@@ -97,6 +86,8 @@ scale power(unsigned base, std::int64_t p) noexcept {
 // An unsigned integer of up to 2^16384 (the finite range of a long double), 32 bits per limb, least
 // significant limb first.
 constexpr int k_big_limbs = std::numeric_limits<long double>::max_exponent / 32 + 3;
+// Base-2 digits of such an integer, and room for the leading zeros of its top chunk of digits.
+constexpr int k_max_wide_digits = std::numeric_limits<long double>::max_exponent + 32;
 struct big_uint {
   std::uint32_t limb[k_big_limbs];
   int size;  // limbs in use; the top one is not 0
@@ -304,31 +295,33 @@ std::int64_t wide_digits(const big_uint& h, unsigned base) noexcept {
 std::int64_t wide_length(const brol_format_state* st, const big_uint& h) noexcept {
   std::int64_t digits = wide_digits(h, brol::detail::format_base(st));
   if (digits < st->min_digits) digits = st->min_digits;
-  return st->group_char == 0 ? digits : digits + (digits - 1) / 3;
+  if (st->group_char == 0) return digits;
+  return digits > INT64_MAX / 4 * 3 ? INT64_MAX : digits + (digits - 1) / 3;
 }
 
-// The integer part of a big H laid out as int_part_write lays out a 64-bit one: from the right end,
-// separators at positions 3, 7, 11, ..., digits least significant first and '0' once H is used up;
-// only the leftmost `room` characters are stored.
+// The integer part of a big H laid out as int_part_write lays out a 64-bit one: position r from the
+// right end holds a separator when r % 4 == 3 (with grouping), else digit r - (r + 1) / 4 of H, and
+// '0' past its digits. Only the leftmost `room` positions are computed, however many zeros lead.
 void wide_write(const brol_format_state* st, const big_uint& h, std::int64_t length, char* at,
                 std::int64_t room) noexcept {
   const unsigned base = brol::detail::format_base(st);
   const chunk c = chunk_of(base);
-  big_uint n = h;
-  std::uint32_t digits = 0;
-  int left_in_chunk = 0;
-  for (std::int64_t r = 0; r < length; ++r) {
-    char ch = st->group_char;
-    if (ch == 0 || r % 4 != 3) {
-      if (left_in_chunk == 0) {
-        digits = divide(n, c.divisor);
-        left_in_chunk = c.digits;
-      }
-      ch = brol::detail::digit_char(st, digits % base);
-      digits /= base;
-      --left_in_chunk;
+  unsigned char digits[k_max_wide_digits];  // least significant first
+  std::int64_t count = 0;
+  for (big_uint n = h; n.size > 0;) {
+    std::uint32_t group = divide(n, c.divisor);
+    for (int k = 0; k < c.digits; ++k, group /= base) digits[count++] = static_cast<unsigned char>(group % base);
+  }
+  const bool grouped = st->group_char != 0;
+  const std::int64_t stored = length < room ? length : room;
+  for (std::int64_t i = 0; i < stored; ++i) {
+    const std::int64_t r = length - 1 - i;
+    const std::int64_t j = grouped ? r - (r + 1) / 4 : r;
+    if (grouped && r % 4 == 3) {
+      at[i] = st->group_char;
+    } else {
+      at[i] = j < count ? brol::detail::digit_char(st, digits[j]) : '0';
     }
-    if (length - 1 - r < room) at[length - 1 - r] = ch;
   }
 }
 
@@ -339,7 +332,7 @@ void wide_int_part(const brol_format_state* st, number_out& out, const big_uint&
     out.at += stored;
     out.room -= stored;
   }
-  out.length += length;
+  out.grow(length);
 }
 
 // "INF" or "NAN", its letters cased like digit letters.

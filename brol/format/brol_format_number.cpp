@@ -14,7 +14,7 @@ void number_out::repeat(char c, std::int64_t n) noexcept {
     at += stored;
     room -= stored;
   }
-  length += n;
+  grow(n);
 }
 
 void number_out::sign(const brol_format_state* state, bool negative) noexcept {
@@ -32,7 +32,7 @@ void number_out::int_part(const brol_format_state* state, std::uint64_t magnitud
     at += stored;
     room -= stored;
   }
-  length += int_length;
+  grow(int_length);
 }
 
 }  // namespace brol::detail

@@ -2,6 +2,8 @@
 // counts in the measure call and stores, cut at the write count, in the write call.
 #pragma once
 
+#include <cstdint>
+
 #include "brol/format/brol_format_conv.h"
 
 namespace brol::detail {
@@ -31,8 +33,10 @@ struct number_out {
       *at++ = c;
       --room;
     }
-    ++length;
+    grow(1);
   }
+  // Adds n >= 0 to the length, which stays at INT64_MAX once a huge setting has taken it there.
+  void grow(std::int64_t n) noexcept { length = n > INT64_MAX - length ? INT64_MAX : length + n; }
   // n copies of c (n <= 0: none); counts all of them, stores what fits.
   void repeat(char c, std::int64_t n) noexcept;
   // '-' for a negative value, '+' for any other under the plus flag, nothing otherwise.

@@ -199,6 +199,33 @@ TEST(BrolFormatNumber, QuotientAgreesWithExactLongDivision) {
   }
 }
 
+// Lengths past the 64-bit range stay at INT64_MAX, and only what fits the buffer is computed.
+TEST(BrolFormatNumber, HugeSettingsSaturate) {
+  const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+  const std::int32_t pair[2] = {7, 2};
+  struct huge_case {
+    std::vector<brol_item> items;
+    const char* expected;
+  };
+  const huge_case cases[] = {
+      {{brol_fmt_digits, static_cast<brol_item>(huge), brol_fmt_group, ',', brol_fmt_float, 8,
+        brol::detail::to_item(1e300), 0},
+       "000,000"},
+      {{brol_fmt_digits, static_cast<brol_item>(huge), brol_fmt_plus, brol_fmt_float, 8, brol::detail::to_item(1.5), 0},
+       "+000000"},
+      {{brol_fmt_frac, static_cast<brol_item>(huge), 2, brol_fmt_float, 8, brol::detail::to_item(1.5), 0}, "1.50000"},
+      {{brol_fmt_frac, static_cast<brol_item>(huge), 2, brol_fmt_fixed, 4, 98304, 0}, "1.50000"},
+      {{brol_fmt_digits, static_cast<brol_item>(huge), brol_fmt_ratio, 8, address(pair), 0}, "0000000"},
+  };
+  for (const auto& c : cases) {
+    char buf[16];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(brol_vformat(buf, 8, c.items[0], {c.items.data() + 1, c.items.data() + c.items.size()}), huge);
+    EXPECT_STREQ(buf, c.expected);
+    EXPECT_EQ(buf[8], 'x');
+  }
+}
+
 // Every conversion of this file, measured and written under every cut with a spread of settings.
 TEST(BrolFormatNumber, EveryCutWritesThePrefixOfTheMeasuredText) {
   const std::int32_t pair[2] = {-22, 7};
