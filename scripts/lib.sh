@@ -41,7 +41,8 @@ brol_wine_start() {
   export WINEPREFIX="$BROL_ROOT/build/windows/wineprefix"
   mkdir -p "$WINEPREFIX"
   [ -f "$WINEPREFIX/system.reg" ] || brol_log "creating the Wine prefix (once)"
-  wineserver -p >/dev/null 2>&1 </dev/null
+  # Already running (a test or run before this one) is fine.
+  wineserver -p >/dev/null 2>&1 </dev/null || true
   # The first Wine command starts the prefix's background services, which inherit its output: start
   # them here with output to /dev/null, or a pipe reading a test's output would never see its end.
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true

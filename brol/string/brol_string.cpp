@@ -212,19 +212,7 @@ bool brol_string::assign_sub(const char* s, std::int64_t offset, std::int64_t n)
 
 // --- Appending ----------------------------------------------------------------------------------
 
-bool brol_string::append_range(const char* s, std::int64_t k) noexcept {
-  const std::int64_t len = length();
-  if (k > k_max - 2 - len) {
-    error = 1;
-    return false;
-  }
-  const bool own = owns(s);
-  const std::int64_t at = own ? s - text : 0;
-  if (!reserve(len + k)) return false;
-  std::memmove(text + len, own ? text + at : s, static_cast<std::size_t>(k));
-  text[len + k] = '\0';
-  return true;
-}
+bool brol_string::append_range(const char* s, std::int64_t k) noexcept { return insert_range(length(), s, k); }
 
 brol_string& brol_string::append(const char* s) noexcept {
   if (s && *s) append_range(s, text_length(s));

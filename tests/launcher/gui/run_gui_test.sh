@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The launcher's end-to-end test (and the demo of scripts/run): lays out a fresh folder with the
+# launcher, the stand-in programs and the example tunnel configurations, runs the driver under Wine in
+# a virtual desktop of the current X display, and answers the driver's screenshot requests with
+# ImageMagick, checking the pixels it names. Needs DISPLAY (run it under xvfb-run) and WINEPREFIX.
+#   run_gui_test.sh LAUNCHER_EXE STANDIN_DIR DRIVER_EXE EXAMPLES_DIR OUT_DIR [demo]
+# Exit code 0 when every check passed. Screenshots stay in OUT_DIR/shots.
+set -euo pipefail
+
+launcher=$1 standins=$2 driver=$3 examples=$4 out=$5 mode=${6:-test}
+limit=${BROL_GUI_LIMIT:-240}   # seconds for the whole run
+desktop_size=1024x768
+
+: "${DISPLAY:?run under xvfb-run or another X display}"
+rm -rf "$out"
+mkdir -p "$out/app" "$out/elsewhere" "$out/shots"
+cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$out/app/"
+cp "$driver" "$out/driver.exe"
+shots=$out/shots
+
+winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
+
+# One screenshot request: NAME.req holds "crop X Y W H" and the checks (see the driver).
+answer_request() {
+  local request=$1 name full verdicts kind x y w h expected label got dark iw ih
+  name=$(basename "$request" .req)
+  full="$shots/$name.full.png"
+  import -window root "$full"
+  verdicts=""
+  while read -r kind x y w h label; do
+    case $kind in
+      crop) convert "$full" -crop "${w}x${h}+${x}+${y}" +repage "$shots/$name.png" ;;
+      pixel)
+        expected=$w label="$h $label"
+        got=$(convert "$full" -format "%[hex:p{$x,$y}]" info: | cut -c1-6)
+        if [ "$got" = "$expected" ]; then verdicts+="ok $label (#$got at $x,$y)"$'\n'
+        else verdicts+="bad $label: #$got at $x,$y, expected #$expected"$'\n'; fi ;;
+      ink)
+        dark=$(convert "$full" -crop "${w}x${h}+${x}+${y}" +repage -colorspace gray -format '%[fx:minima.r<0.5]' info:)
+        if [ "$dark" = 1 ]; then verdicts+="ok $label"$'\n'; else verdicts+="bad $label: nothing dark in ${w}x${h}+$x+$y"$'\n'; fi ;;
+      inkbox)
+        read -r iw ih label <<<"$label"
+        got=$(convert "$full" -crop "${w}x${h}+${x}+${y}" +repage -colorspace gray -threshold 50% -trim -format '%w %h' info: 2>/dev/null)
+        if [ "${got% *}" -ge $((iw - 1)) ] && [ "${got% *}" -le $((iw + 1)) ] && [ "${got#* }" -ge $((ih - 1)) ] && [ "${got#* }" -le $((ih + 1)) ]
+        then verdicts+="ok $label (ink $got, drawn here $iw $ih)"$'\n'
+        else verdicts+="bad $label: ink $got, expected $iw $ih"$'\n'; fi ;;
+    esac
+  done < "$request"
+  rm -f "$full" "$request"
+  printf '%s' "$verdicts" > "$shots/$name.ack.tmp"
+  mv "$shots/$name.ack.tmp" "$shots/$name.ack"
+}
+
+started=$SECONDS
+args=("$(winpath "$out/app")" "$(winpath "$out/elsewhere")" "$(winpath "$shots")")
+[ "$mode" = demo ] && args+=(demo)
+(cd "$out/elsewhere" && exec wine explorer "/desktop=brolgui$$,$desktop_size" "$(winpath "$out/driver.exe")" "${args[@]}") \
+  >"$out/wine.out" 2>&1 &
+wine_pid=$!
+
+while [ ! -f "$shots/result.txt" ] && [ $((SECONDS - started)) -lt "$limit" ]; do
+  for request in "$shots"/*.req; do
+    [ -e "$request" ] && answer_request "$request"
+  done
+  sleep 0.05
+done
+# The desktop's explorer ends with the X display; end the one we started if it is still there.
+kill "$wine_pid" 2>/dev/null || true
+wait "$wine_pid" 2>/dev/null || true
+
+[ -f "$shots/driver.log" ] && cat "$shots/driver.log"
+if [ ! -f "$shots/result.txt" ]; then
+  echo "the GUI test did not finish within $limit s"
+  exit 1
+fi
+echo "GUI test run took $((SECONDS - started)) s; screenshots in $shots"
+grep -q ' 0 failed' "$shots/result.txt"
