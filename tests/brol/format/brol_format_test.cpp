@@ -212,3 +212,69 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random well-formed item lists of every kind: each formats to the same text at every buffer size
+// (a cut prefix of the whole text, terminated, the full length returned) and never writes past the
+// buffer, whatever the settings.
+TEST(BrolFormat, RandomListsCutConsistently) {
+  std::mt19937_64 rng(7);
+  static const char* const texts[] = {"", "a", "  padded \t", "Mixed Case 123", "\xFC\xE4\xF6"};
+  static const std::int32_t pair32[2] = {-7, 3};
+  static const std::int64_t pair64[2] = {std::numeric_limits<std::int64_t>::min(), -1};
+  static const long double extended = -1234.5678L;
+  const auto pick = [&](std::initializer_list<std::int64_t> values) {
+    return static_cast<brol_item>(*(values.begin() + rng() % values.size()));
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<brol_item> items;
+    const int count = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < count; ++i) {
+      switch (rng() % 12) {
+        case 0: items.push_back(reinterpret_cast<std::uintptr_t>(texts[rng() % 5])); break;
+        case 1: {  // an unknown size code (3) takes no value item
+          const brol_item size = pick({1, 2, 3, 4, 8});
+          items.insert(items.end(), {brol_fmt_int, size});
+          if (size != 3) items.push_back(rng());
+          break;
+        }
+        case 2: items.insert(items.end(), {brol_fmt_uint, pick({1, 2, 4, 8}), rng()}); break;
+        case 3: items.insert(items.end(), {brol_fmt_strn, reinterpret_cast<std::uintptr_t>(texts[rng() % 5]), pick({-1, 0, 3, 100})}); break;
+        case 4: items.insert(items.end(), {brol_fmt_char, rng() & 0xFF}); break;
+        case 5: items.insert(items.end(), {brol_fmt_float, 8, std::bit_cast<brol_item>(static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 7.0)}); break;
+        case 6: items.insert(items.end(), {brol_fmt_float, 16, reinterpret_cast<std::uintptr_t>(&extended)}); break;
+        case 7: items.insert(items.end(), {brol_fmt_fixed, pick({4, 8}), rng() >> (rng() % 64)}); break;
+        case 8: {
+          const bool wide = rng() & 1;  // size code 16 reads two 64-bit numbers, 8 two 32-bit ones
+          items.insert(items.end(), {brol_fmt_ratio, wide ? 16U : 8U,
+                                     wide ? reinterpret_cast<std::uintptr_t>(pair64) : reinterpret_cast<std::uintptr_t>(pair32)});
+          break;
+        }
+        case 9: items.insert(items.end(), {pick({brol_fmt_left, brol_fmt_center, brol_fmt_right}), pick({-3, 0, 5, 17})}); break;
+        case 10: items.insert(items.end(), {pick({brol_fmt_maxlen, brol_fmt_digits, brol_fmt_base, brol_fmt_group}), pick({-2, 0, 2, 3, 16, 36, 40})}); break;
+        default: items.push_back(pick({brol_fmt_again, brol_fmt_trim, brol_fmt_upper, brol_fmt_lower, brol_fmt_swapcase, brol_fmt_ellipsis, brol_fmt_plus})); break;
+      }
+    }
+    items.push_back(brol_fmt_end);
+    const brol_fmt_cursor cursor{items.data() + 1, items.data() + items.size()};
+    const std::int64_t length = brol_vformat(nullptr, 0, items[0], cursor);
+    ASSERT_GE(length, 0);
+    ASSERT_LT(length, 4096);
+    std::vector<char> whole(static_cast<std::size_t>(length) + 1);
+    ASSERT_EQ(brol_vformat(whole.data(), length + 1, items[0], cursor), length);
+    ASSERT_LE(std::strlen(whole.data()), static_cast<std::size_t>(length));
+    for (std::int64_t size = 0; size <= length + 1; ++size) {
+      std::vector<char> buf(static_cast<std::size_t>(size) + 4, '\x5A');
+      ASSERT_EQ(brol_vformat(buf.data(), size, items[0], cursor), length) << "round " << round;
+      if (size > 0) {
+        const auto kept = static_cast<std::size_t>(std::min(length, size - 1));
+        ASSERT_EQ(std::memcmp(buf.data(), whole.data(), kept), 0) << "round " << round << " size " << size;
+        ASSERT_EQ(buf[kept], '\0');
+      }
+      for (std::size_t i = static_cast<std::size_t>(size); i < buf.size(); ++i) ASSERT_EQ(buf[i], '\x5A');
+    }
+  }
+}
+
+}  // namespace
