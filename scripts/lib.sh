@@ -10,12 +10,16 @@ BROL_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils imagemagick
 )
+# What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
+BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl)
 
 brol_log() { printf '[brol] %s\n' "$*" >&2; }
 
+# brol_install_packages [PACKAGE...]: the named packages, or BROL_PACKAGES without arguments.
 brol_install_packages() {
   local missing=() p
-  for p in "${BROL_PACKAGES[@]}"; do
+  [ $# -gt 0 ] || set -- "${BROL_PACKAGES[@]}"
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
