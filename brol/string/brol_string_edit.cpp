@@ -269,7 +269,7 @@ brol_string& brol_string::append_path(const char* part) noexcept {
   const std::int64_t at = owns(part) ? part - text : -1;
   if (!reserve(len + sep + plen)) return *this;
   if (at >= 0) part = text + at;
-  std::memmove(text + len + sep, part, static_cast<std::size_t>(plen));
+  if (plen > 0) std::memmove(text + len + sep, part, static_cast<std::size_t>(plen));
   if (sep) text[len] = '\\';
   text[len + sep + plen] = '\0';
   return *this;
