@@ -58,28 +58,15 @@ constexpr int k_nothing = -1;
 constexpr int k_both = -2;
 
 int unescape(char e, char quote) noexcept {
-  switch (e) {
-    case 'a':
-      return 0x07;
-    case 'b':
-      return 0x08;
-    case 'f':
-      return 0x0C;
-    case 'n':
-      return 0x0A;
-    case 'r':
-      return 0x0D;
-    case 't':
-      return 0x09;
-    case 'v':
-      return 0x0B;
-    case '\\':
-      return '\\';
-    case '\n':
-      return k_nothing;
-    default:
-      return e == quote ? static_cast<unsigned char>(e) : k_both;
+  static constexpr char k_letters[] = "abfnrtv";
+  static constexpr char k_bytes[] = "\a\b\f\n\r\t\v";
+  // In the order of the escape table: the letters, the backslash, the quote, then the line
+  // continuation (so that in a text quoted by LF, backslash LF is the LF).
+  for (int k = 0; k_letters[k]; ++k) {
+    if (e == k_letters[k]) return k_bytes[k];
   }
+  if (e == '\\' || e == quote) return static_cast<unsigned char>(e);
+  return e == '\n' ? k_nothing : k_both;
 }
 
 // Where the quote that opens at `open` closes in src[0, max): its position, or the negative of
