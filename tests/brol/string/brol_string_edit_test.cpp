@@ -169,7 +169,7 @@ TEST(BrolStringEdit, ReplaceAllAgreesWithTheReferenceOnRandomTexts) {
   for (int round = 0; round < 3000; ++round) {
     const std::string text = random_text(rng, "abc", 40);
     std::string find = random_text(rng, "abc", 3);
-    if (find.empty()) find = "a";
+    if (find.empty()) find.push_back('a');
     const std::string repl = random_text(rng, "abc", 5);
     str s(text.c_str());
     s.replace_all(find.c_str(), repl.c_str());
