@@ -212,12 +212,13 @@ struct brol_string {
   // its escape. When last - first <= 0 or fewer fields follow, the rest of src from field first is
   // taken. False, with the string unchanged, for a negative first or when src has fewer than first
   // separating delims (a null src counts as empty; a delim of 0 separates nothing). src may point into
-  // the own text. After a failed allocation: no buffer, error 1, false.
+  // the own text. A failed allocation gives false and error 1, the old text given up as by
+  // reserve_discard.
   bool take_fields(const char* src, std::int16_t first, std::int16_t last, char delim, char escape) noexcept;
   // Assigns token n of src, every byte of separators ending a token (adjacent separators give empty
   // tokens; the NUL is never a separator). False, with the string unchanged, for a negative n or when
   // src has fewer than n separators (a null src counts as empty). src may point into the own text.
-  // After a failed allocation: no buffer, error 1, false.
+  // A failed allocation gives false and error 1, the old text given up as by reserve_discard.
   bool take_token(const char* src, std::int16_t n, const char* separators) noexcept;
 
   // --- Formatted text -------------------------------------------------------------------------
