@@ -177,6 +177,7 @@ TEST(BrolStringField, TakeBetween) {
   std::memcpy(tight.get(), "[a", 3);
   str s("old");
   EXPECT_EQ(s.take_between(tight.get(), 100, '[', ']'), 0);
+  EXPECT_EQ(s.take_between(tight.get(), 100, '(', ')'), 0);
   std::memcpy(tight.get(), "<>", 3);
   EXPECT_EQ(s.take_between(tight.get(), 100, '<', '>'), 2);
   // The own text, whole and from inside.
@@ -327,8 +328,10 @@ TEST(BrolStringField, ArrayGrowsByDoublingAndKeepsItsElements) {
   // Refusals leave the array as it was.
   brol_string* const begin = a.begin;
   EXPECT_EQ(a.add(-1), nullptr);
-  EXPECT_EQ(a.add(INT32_MAX), nullptr);       // the count passes the 32-bit range
-  EXPECT_EQ(a.add(INT32_MAX - 20), nullptr);  // doubling would pass it
+  EXPECT_EQ(a.add(INT32_MAX), nullptr);  // the count passes the 32-bit range
+  // Doubling would pass the range: refused before any allocation is tried.
+  const std::int32_t past_doubling = (1 << 30) + 1 - a.size();  // 2^30 + 1 elements need 2^31 places
+  EXPECT_EQ(brol_test::count_allocations([&] { EXPECT_EQ(a.add(past_doubling), nullptr); }), 0);
   EXPECT_EQ(a.begin, begin);
   EXPECT_EQ(a.size(), 29);
   EXPECT_EQ(a.capacity, 32);
