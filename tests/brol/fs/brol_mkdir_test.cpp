@@ -133,6 +133,7 @@ TEST_F(BrolMkdir, PathSyntaxOfThePlatform) {
     EXPECT_TRUE(brol_mkdir("Q:/x"));
     EXPECT_EQ(brol_path_kind("C:"), 2);
     EXPECT_EQ(brol_path_kind("q:"), 0);
+    EXPECT_EQ(brol_os.logical_drives(), 0u);
   }
   EXPECT_TRUE(messages.empty());
 }

@@ -147,33 +147,26 @@ TEST_F(BrolLog, FieldsOfEachLevelAndMessageKind) {
   struct row {
     std::uint8_t level;
     std::int32_t error_number;
-    const char* format;
+    const char* format;  // given the argument "y"
     const char* label;
-    bool located;
     std::string message;
   };
   const std::string text_12 = std::string("error 12: '") + std::strerror(12) + "'";
   const row rows[] = {
-      {0, 0, "debug %d", " DEBUG: ", true, "debug 7"},
-      {1, 22, "x %s", " FATAL: ", true, "x y"},  // a format keeps level 1
-      {1, 12, nullptr, " FATAL: ", true, text_12},
-      {1, 0, nullptr, " FATAL: ", true, "unknown error"},
-      {2, 0, "two", " FATAL: ", true, "two"},
-      {3, 12, nullptr, " FATAL: ", true, "unknown error"},  // only level 1 turns into the error text
-      {4, 0, nullptr, " WARN: ", false, "unknown error"},
-      {5, 0, "five %s", ": ", false, "five y"},
+      {0, 0, "debug %s", " DEBUG: ", "debug y"},
+      {1, 22, "x %s", " FATAL: ", "x y"},  // a format keeps level 1
+      {1, 12, nullptr, " FATAL: ", text_12},
+      {1, 0, nullptr, " FATAL: ", "unknown error"},
+      {2, 0, "two", " FATAL: ", "two"},
+      {3, 12, nullptr, " FATAL: ", "unknown error"},  // only level 1 turns into the error text
+      {4, 0, nullptr, " WARN: ", "unknown error"},
+      {5, 0, "five %s", ": ", "five y"},
+      {200, 0, "high", ": ", "high"},
   };
   brol_log_ident = "ident-x";
+  brol_log_file_level = 255;
   for (const row& r : rows) {
-    if (r.format != nullptr && std::strchr(r.format, '%') != nullptr) {
-      if (std::strstr(r.format, "%d") != nullptr) {
-        brol_log(r.level, "fn", "src", 31, r.error_number, r.format, 7);
-      } else {
-        brol_log(r.level, "fn", "src", 31, r.error_number, r.format, "y");
-      }
-    } else {
-      brol_log(r.level, "fn", "src", 31, r.error_number, r.format);
-    }
+    brol_log(r.level, "fn", "src", 31, r.error_number, r.format, "y");
   }
   const std::vector<std::string> got = lines();
   ASSERT_EQ(got.size(), std::size(rows));
@@ -184,7 +177,7 @@ TEST_F(BrolLog, FieldsOfEachLevelAndMessageKind) {
     EXPECT_EQ(p.date, expected_date());
     EXPECT_EQ(p.pid, "4242");
     EXPECT_EQ(p.label, rows[i].label);
-    EXPECT_EQ(p.location, rows[i].located ? "[src fn() line 31] " : "");
+    EXPECT_EQ(p.location, rows[i].level <= 3 ? "[src fn() line 31] " : "");
     EXPECT_EQ(p.message, rows[i].message);
   }
 }
