@@ -136,8 +136,12 @@ class BrolLog : public ::testing::Test {
 };
 
 TEST_F(BrolLog, TheDocumentedExampleLines) {
+  // A viewer holding the file open does not keep lines out.
+  std::FILE* viewer = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(viewer, nullptr);
   brol_log(1, "brol_mkdir_step", "brol_mkdir", 57, 20, "mkdir(%s) is a file", "C:\\data\\x");
   brol_log(4, "brol_httpget", "brol_httpget", 99, 0, "could not send");
+  std::fclose(viewer);
   const std::string date = expected_date();
   EXPECT_EQ(text(), date + " (4242)  FATAL: [brol_mkdir brol_mkdir_step() line 57] mkdir(C:\\data\\x) is a file\n" +
                         date + " (4242)  WARN: could not send\n");
@@ -400,6 +404,26 @@ TEST_F(BrolLog, PlatformFailuresLoseTheLineQuietly) {
   brol_os.time_now = unrepresentable_now;
   brol_log(4, "f", "s", 1, 0, "no date");
   EXPECT_EQ(text(), " (4242)  WARN: no date\n");
+}
+
+TEST_F(BrolLog, LogPastFourGibibytesGrowsAtItsEnd) {
+  const std::int64_t size = (std::int64_t{4} << 30) + 7;  // sparse
+  const brol_file_handle f = brol_os.file_open(path.c_str(), brol_access_write, brol_create_always);
+  ASSERT_EQ(brol_os.file_seek(f, size - 1, brol_seek_begin), size - 1);
+  ASSERT_EQ(brol_os.file_write(f, "<", 1), 1);
+  ASSERT_TRUE(brol_os.file_close(f));
+  brol_log(5, "f", "s", 1, 0, "at the end");
+  const std::string line = expected_date() + " (4242) : at the end\n";
+  brol_file_status st{};
+  ASSERT_TRUE(brol_os.file_stat(path.c_str(), &st));
+  ASSERT_EQ(st.size, size + static_cast<std::int64_t>(line.size()));
+  std::string tail(line.size() + 1, '\0');
+  const brol_file_handle r = brol_os.file_open(path.c_str(), brol_access_read, brol_open_existing);
+  ASSERT_EQ(brol_os.file_seek(r, size - 1, brol_seek_begin), size - 1);
+  EXPECT_EQ(brol_os.file_read(r, tail.data(), static_cast<std::int32_t>(tail.size())),
+            static_cast<std::int32_t>(tail.size()));
+  EXPECT_TRUE(brol_os.file_close(r));
+  EXPECT_EQ(tail, "<" + line);
 }
 
 // --- Several writers at once --------------------------------------------------------------------
