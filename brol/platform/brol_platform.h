@@ -91,10 +91,11 @@ struct brol_platform_calls {
   bool (*file_close)(brol_file_handle file);
   // Size and type of the file or directory at path (_stat64).
   bool (*file_stat)(const char* path, brol_file_status* out);
-  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA, OPEN_ALWAYS
-  // and sharing for reading, writing and deleting; O_WRONLY | O_APPEND | O_CREAT): every write lands
-  // at the file's real end, also past 4 GiB. Readers and other appenders may hold the file open
-  // meanwhile, and they do not block this open. A directory is never opened. Write with file_append.
+  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA and the
+  // FILE_READ_DATA that locks ask for, OPEN_ALWAYS, sharing for reading, writing and deleting;
+  // O_WRONLY | O_APPEND | O_CREAT): every write lands at the file's real end, also past 4 GiB.
+  // Readers and other appenders may hold the file open meanwhile, and they do not block this open. A
+  // directory is never opened. Write with file_append.
   brol_file_handle (*file_open_append)(const char* path);
   // Writes size bytes to a file_open_append handle at the file's end as one piece: no write of
   // another appender (thread or process) lands inside it or in the same place. The count written,
