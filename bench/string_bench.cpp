@@ -21,19 +21,64 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t k_convert_size = 64 << 20;
+constexpr std::int64_t k_convert_size = 64 << 20;
 constexpr std::int64_t k_text_size = 100 << 20;
 constexpr std::int64_t k_buffer = 8192;
 
 // Words of German, French, Scandinavian and Spanish text in ISO 8859-15, about one byte in eleven
 // above 0x7F, with the euro sign and the letters that differ from ISO 8859-1.
-const char* const k_words[] = {
-    "der",       "die",       "und",         "Stra\xDF" "e",   "Gr\xF6\xDF" "e", "\xFC" "ber",  "f\xFCr",
-    "caf\xE9",   "na\xEF" "ve", "fa\xE7" "ade", "\xE0",          "o\xF9",           "\xE9t\xE9", "le",
-    "la",        "et",        "pour",        "preis",           "100\xA4",         "\xBC" "uvre", "\xA6" "koda",
-    "\xC6r\xF8", "se\xF1or",  "ma\xF1" "ana", "the",            "and",             "of",         "with",
-    "remote",    "Wartung",   "Sitzung",     "beenden",         "starten",         "K\xE4se",    "\xE5r",
-    "system",    "Datei",     "\xC5ngstr\xF6m", "\xBD" "il",    "Fran\xE7" "ois",  "\xBE",       "prix"};
+const char* const k_words[] = {"der",
+                               "die",
+                               "und",
+                               "Stra\xDF"
+                               "e",
+                               "Gr\xF6\xDF"
+                               "e",
+                               "\xFC"
+                               "ber",
+                               "f\xFCr",
+                               "caf\xE9",
+                               "na\xEF"
+                               "ve",
+                               "fa\xE7"
+                               "ade",
+                               "\xE0",
+                               "o\xF9",
+                               "\xE9t\xE9",
+                               "le",
+                               "la",
+                               "et",
+                               "pour",
+                               "preis",
+                               "100\xA4",
+                               "\xBC"
+                               "uvre",
+                               "\xA6"
+                               "koda",
+                               "\xC6r\xF8",
+                               "se\xF1or",
+                               "ma\xF1"
+                               "ana",
+                               "the",
+                               "and",
+                               "of",
+                               "with",
+                               "remote",
+                               "Wartung",
+                               "Sitzung",
+                               "beenden",
+                               "starten",
+                               "K\xE4se",
+                               "\xE5r",
+                               "system",
+                               "Datei",
+                               "\xC5ngstr\xF6m",
+                               "\xBD"
+                               "il",
+                               "Fran\xE7"
+                               "ois",
+                               "\xBE",
+                               "prix"};
 
 std::string make_latin9(std::size_t size) {
   std::mt19937 rng(3);
@@ -49,7 +94,7 @@ std::string make_latin9(std::size_t size) {
 }
 
 struct inputs {
-  std::string latin9 = make_latin9(k_convert_size);
+  std::string latin9 = make_latin9(static_cast<std::size_t>(k_convert_size));
   std::string utf8;
   fs::path dir;
   std::string lines;
@@ -116,7 +161,7 @@ void BM_to_utf8_brol(benchmark::State& state) {
   }
   if (in().utf8 != s.c_str()) state.SkipWithError("output differs");
   s.destroy();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * k_convert_size));
+  state.SetBytesProcessed(state.iterations() * k_convert_size);
 }
 
 void BM_from_utf8_brol(benchmark::State& state) {
@@ -128,7 +173,7 @@ void BM_from_utf8_brol(benchmark::State& state) {
   }
   if (in().latin9 != s.c_str()) state.SkipWithError("output differs");
   s.destroy();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * k_convert_size));
+  state.SetBytesProcessed(state.iterations() * k_convert_size);
 }
 
 void iconv_bench(benchmark::State& state, const char* to, const char* from, const std::string& src,
@@ -142,14 +187,12 @@ void iconv_bench(benchmark::State& state, const char* to, const char* from, cons
   }
   iconv_close(cd);
   if (expected != std::string(area.data(), length)) state.SkipWithError("output differs");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * k_convert_size));
+  state.SetBytesProcessed(state.iterations() * k_convert_size);
 }
 
 void BM_to_utf8_iconv(benchmark::State& state) { iconv_bench(state, "UTF-8", "ISO-8859-15", in().latin9, in().utf8); }
 
-void BM_from_utf8_iconv(benchmark::State& state) {
-  iconv_bench(state, "ISO-8859-15", "UTF-8", in().utf8, in().latin9);
-}
+void BM_from_utf8_iconv(benchmark::State& state) { iconv_bench(state, "ISO-8859-15", "UTF-8", in().utf8, in().latin9); }
 
 // --- read_line against std::getline and fgets -------------------------------------------------------
 

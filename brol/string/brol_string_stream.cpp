@@ -12,27 +12,28 @@ namespace {
 constexpr std::int64_t k_date_room = 40;
 
 // Where a text read from a stream stops: the first terminator or NUL in a run of buffered bytes.
-// A single terminator (a line end) is found with memchr, a set with a table.
+// A single terminator (a line end) is found with memchr; only a set of several needs a table.
 class text_end {
  public:
-  explicit text_end(const char* terminators) : table_{}, single_(0), count_(0) {
-    for (const char* t = terminators ? terminators : ""; *t; ++t) {
-      const auto c = static_cast<unsigned char>(*t);
-      count_ += table_[c] ? 0 : 1;
-      table_[c] = true;
-      single_ = c;
+  explicit text_end(const char* terminators) {
+    const char* t = terminators ? terminators : "";
+    single_ = static_cast<unsigned char>(t[0]);
+    for (const char* p = t; *p; ++p) several_ = several_ || *p != t[0];
+    if (several_) {
+      std::memset(table_, 0, sizeof table_);
+      for (const char* p = t; *p; ++p) table_[static_cast<unsigned char>(*p)] = true;
+      table_[0] = true;
     }
-    table_[0] = true;
   }
 
   // Index of the first stopping byte among the n at from, or n.
   std::int64_t find(const unsigned char* from, std::int64_t n) const {
-    if (count_ > 1) {
+    if (several_) {
       std::int64_t i = 0;
       while (i < n && !table_[from[i]]) ++i;
       return i;
     }
-    const std::int64_t stop = count_ == 1 ? find_byte(from, n, single_) : n;
+    const std::int64_t stop = single_ != 0 ? find_byte(from, n, single_) : n;
     return find_byte(from, stop, 0);
   }
 
@@ -42,9 +43,9 @@ class text_end {
     return hit ? static_cast<const unsigned char*>(hit) - from : n;
   }
 
-  bool table_[256];
-  unsigned char single_;
-  int count_;
+  unsigned char single_ = 0;
+  bool several_ = false;
+  bool table_[256];  // filled only for a set of several, which is the rarer case
 };
 
 // Room for n characters. Growth by half the capacity more keeps a text that spans many refills

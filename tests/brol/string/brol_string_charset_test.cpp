@@ -182,6 +182,13 @@ TEST(BrolStringCharset, ToUtf8Cases) {
   ASSERT_TRUE(s.to_utf8(std::string(21, '\xE4').c_str()));
   EXPECT_EQ(s.capacity, 128);
   EXPECT_EQ(s.length(), 42);
+  // Long enough for the counting to sum several rounds of lanes.
+  std::string latin(5003, 'a');
+  std::int64_t high = 0;
+  for (std::size_t i = 0; i < latin.size(); i += 3) latin[i] = '\xA4', ++high;
+  ASSERT_TRUE(s.to_utf8(latin.c_str()));
+  EXPECT_EQ(s.capacity, brol_string::block_size(5003 + 2 * high + 1));
+  EXPECT_EQ(s.get(), reference_to_utf8(latin));
 }
 
 TEST(BrolStringCharset, NullAndEmptySourcesEmptyTheText) {
@@ -250,11 +257,16 @@ TEST(BrolStringCharset, RandomTexts) {
   const unsigned char pieces[] = {'a',  'Z',  ' ',  0x80, 0xA4, 0xAC, 0x82, 0xBF, 0xC0, 0xC2, 0xC3,
                                   0xC5, 0xDF, 0xE0, 0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF8, 0xFF};
   for (int round = 0; round < 3000; ++round) {
-    std::string soup(rng() % 40, ' ');
+    std::string soup(rng() % (round % 10 == 0 ? 700 : 40), ' ');
     for (char& c : soup) c = static_cast<char>(pieces[rng() % sizeof pieces]);
     ASSERT_EQ(from_utf8(soup), reference_from_utf8(soup)) << ::testing::PrintToString(soup);
+    const std::string own = "0123456789" + to_utf8(soup) + soup;  // valid and broken sequences
+    const std::size_t skip = rng() % 11;
+    str t(own);
+    ASSERT_TRUE(t.from_utf8(t.text + skip));
+    ASSERT_EQ(t.get(), reference_from_utf8(own.substr(skip))) << ::testing::PrintToString(own) << skip;
 
-    std::string latin(rng() % 100, ' ');
+    std::string latin(rng() % (round % 10 == 0 ? 900 : 100), ' ');
     for (char& c : latin) c = static_cast<char>(rng() % 3 == 0 ? 0x80 + rng() % 128 : 0x20 + rng() % 95);
     const std::string utf8 = to_utf8(latin);
     ASSERT_EQ(utf8, reference_to_utf8(latin));
