@@ -195,8 +195,7 @@ int brol_dict_core::insert_node(const char* key, brol_dict_node** out_entry, bro
       return 0;
     }
   }
-  brol_dict_node* e = moved != nullptr ? (rekey(moved, key) ? moved : nullptr)
-                                       : create_entry(order, key, kind);
+  brol_dict_node* e = moved != nullptr ? (rekey(moved, key) ? moved : nullptr) : create_entry(order, key, kind);
   if (e == nullptr) {
     if (out_entry != nullptr) {
       *out_entry = nullptr;
@@ -229,4 +228,17 @@ brol_dict_node* brol_dict_core::find_or_add_node(const char* key, const brol_dic
 void brol_dict_core::clear_with(const brol_dict_kind& kind) noexcept {
   clear_table(&root);
   order.release_all(kind.release);
+}
+
+void brol_dict_core::swap(brol_dict_core& other) noexcept {
+  std::swap(order, other.order);
+  std::swap(last_id, other.last_id);
+  std::swap(root, other.root);
+  // The root tables are embedded and changed places; the entries chained in a root name it.
+  for (brol_dict_node* e = order.first; e != nullptr; e = e->next) {
+    if (e->table == &other.root) e->table = &root;
+  }
+  for (brol_dict_node* e = other.order.first; e != nullptr; e = e->next) {
+    if (e->table == &root) e->table = &other.root;
+  }
 }
