@@ -2,6 +2,7 @@
 #include "brol/container/brol_dict.h"
 
 #include <cstring>
+#include <utility>
 
 // Each byte c does h = (h' + c*K) * K - C, where h' is h or h ^ M as three bits of h decide. That is
 // h' * K + (c*K*K - C), whose second term does not wait for h.
