@@ -196,7 +196,8 @@ int brol_dict_core::insert_node(const char* key, brol_dict_node** out_entry, bro
       return 0;
     }
   }
-  brol_dict_node* e = moved != nullptr ? (rekey(moved, key) ? moved : nullptr) : create_entry(order, key, kind);
+  brol_dict_node* e = moved != nullptr ? (rekey(moved, key) ? moved : nullptr)
+                                       : create_entry(order, key, kind);
   if (e == nullptr) {
     if (out_entry != nullptr) {
       *out_entry = nullptr;
