@@ -28,8 +28,7 @@ bool brol_string::items_point_inside(brol_item first, brol_fmt_cursor cursor) co
 
 // Writes the text of length r behind the first pos bytes in a new buffer; the old one stays
 // readable until the engine is done, then is freed.
-bool brol_string::format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first,
-                                    brol_fmt_cursor cursor) noexcept {
+bool brol_string::format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first, brol_fmt_cursor cursor) noexcept {
   const std::int64_t size = r > k_max - 3 - pos ? 0 : block_size(pos + r + 1);
   char* fresh = size > 0 ? static_cast<char*>(brol_alloc(size)) : nullptr;
   if (!fresh) {

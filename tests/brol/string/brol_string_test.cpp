@@ -219,7 +219,7 @@ TEST(BrolString, InsertAndErase) {
     std::int64_t pos, n;
     bool result;
     const char* text;
-  } erases[] = {{2, 100, true, "ab"}, {6, 1, false, "abcdef"},  {1, -1, true, "a"},    {0, 6, true, ""},
+  } erases[] = {{2, 100, true, "ab"}, {6, 1, false, "abcdef"}, {1, -1, true, "a"}, {0, 6, true, ""},
                 {1, 2, true, "adef"}, {-1, 1, false, "abcdef"}, {5, 1, true, "abcde"}, {0, 0, true, "abcdef"}};
   for (const auto& e : erases) {
     str t("abcdef");
@@ -255,8 +255,7 @@ TEST(BrolString, Trim) {
   const struct {
     const char* in;
     const char* out;
-  } cases[] = {{"  a b \t\r\n", "a b"}, {"   ", ""},  {"x", "x"},
-               {"\n\nx", "x"},          {"x\t", "x"}, {"\xA0x\xA0", "\xA0x\xA0"}};
+  } cases[] = {{"  a b \t\r\n", "a b"}, {"   ", ""}, {"x", "x"}, {"\n\nx", "x"}, {"x\t", "x"}, {"\xA0x\xA0", "\xA0x\xA0"}};
   for (const auto& c : cases) {
     str s(c.in);
     EXPECT_TRUE(s.trim());
@@ -293,10 +292,10 @@ TEST(BrolString, Fields) {
     bool result;
     const char* field;
   } cases[] = {
-      {"a:b:c", 0, true, "a"},  {"a:b:c", 1, true, "b"},  {"a:b:c", 2, true, "c"},     {"a:b:c", 3, false, "old"},
+      {"a:b:c", 0, true, "a"},  {"a:b:c", 1, true, "b"},  {"a:b:c", 2, true, "c"},   {"a:b:c", 3, false, "old"},
       {"a:b:c", -1, true, "c"}, {"a:b:c", -3, true, "a"}, {"a:b:c", -4, false, "old"}, {"a:b:", 2, true, ""},
-      {"a:b:", -1, true, ""},   {"a::c", 1, true, ""},    {":a", -2, true, ""},        {":a", -1, true, "a"},
-      {"abc", 0, true, "abc"},  {"abc", -1, true, "abc"}, {"abc", -2, false, "old"},   {"", 0, false, "old"},
+      {"a:b:", -1, true, ""},   {"a::c", 1, true, ""},    {":a", -2, true, ""},       {":a", -1, true, "a"},
+      {"abc", 0, true, "abc"},  {"abc", -1, true, "abc"}, {"abc", -2, false, "old"},  {"", 0, false, "old"},
   };
   for (const auto& c : cases) {
     str s("old");
@@ -350,8 +349,7 @@ TEST(BrolString, AllocationFailureAtEveryPoint) {
   const op ops[] = {
       {"reserve", true, [](brol_string& s) { return s.reserve(500); }},
       {"append", true, [&](brol_string& s) { return s.append(long_text.c_str()).error == 0; }},
-      {"append_char", true,
-       [](brol_string& s) {
+      {"append_char", true, [](brol_string& s) {
          for (int i = 0; i < 100; ++i) s.append_char('c');
          return s.error == 0;
        }},
@@ -359,11 +357,7 @@ TEST(BrolString, AllocationFailureAtEveryPoint) {
       {"insert", true, [&](brol_string& s) { return s.insert(1, long_text.c_str()); }},
       {"append_format", true, [](brol_string& s) { return s.append_format(brol_fmt_right, 300, "x", brol_fmt_end); }},
       {"append_printf", true, [](brol_string& s) { return s.append_printf("%300d", 7); }},
-      {"append_pointer", true,
-       [](brol_string& s) {
-         s.append(std::string(50, 'p').c_str());
-         return s.append_pointer(&s).error == 0;
-       }},
+      {"append_pointer", true, [](brol_string& s) { s.append(std::string(50, 'p').c_str()); return s.append_pointer(&s).error == 0; }},
       {"assign", false, [&](brol_string& s) { return s.assign(long_text.c_str()).error == 0; }},
       {"assign_sub", false, [&](brol_string& s) { return s.assign_sub(long_text.c_str(), 0, 100); }},
       {"field", false, [&](brol_string& s) { return s.field((long_text + ":b").c_str(), 0, ':'); }},
