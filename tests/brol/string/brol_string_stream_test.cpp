@@ -164,18 +164,6 @@ TEST(BrolStringStream, RunsMatchTheByteRuleUnderShortReads) {
   }
 }
 
-TEST(BrolStringStream, SocketSource) {
-  const std::string data = sample(5000, 3);
-  stream t(100);
-  stream_test::socket_pair pair;
-  pair.attach(t.s);
-  pair.send(data);
-  pair.close_peer();
-  stream_test::fake_os fake;
-  stream_test::reads.random = true;
-  EXPECT_EQ(read_all(t.s, data, "\n"), reference_all(data, "\n"));
-}
-
 TEST(BrolStringStream, LongLinesSpanManyRefills) {
   std::string line(200000, 'x');
   for (std::size_t i = 0; i < line.size(); i += 7) line[i] = static_cast<char>('a' + i % 26);
