@@ -526,6 +526,48 @@ TEST(BrolConfig, SaveNeverLeavesACutFile) {
   EXPECT_EQ(read_file(target), k_new_file);
 }
 
+// A section written to a stream of the caller's: every line with its line end; a failing write ends it.
+TEST(BrolConfig, SectionWriteToAStream) {
+  brol_test::temp_dir dir;
+  config c;
+  for (const char* line : {"a=1", "", "# c"}) c.global.add_line(0)->assign(line);
+  for (int crlf = 0; crlf < 2; ++crlf) {
+    stream_test::stream s(4);
+    ASSERT_TRUE(s->open(dir.file("w").c_str(), 0x301));
+    EXPECT_TRUE(c.global.write(s.s, static_cast<std::int16_t>(crlf)));
+    s->close(false);
+    EXPECT_EQ(read_file(dir.file("w")), crlf ? "a=1\r\n\r\n# c\r\n" : "a=1\n\n# c\n");
+  }
+  stream_test::stream s(4);
+  ASSERT_TRUE(s->open(dir.file("w").c_str(), 0x301));
+  stream_test::fake_os fake;
+  stream_test::writes.fail_at = 3;
+  stream_test::writes.fail_errno = EIO;
+  EXPECT_FALSE(c.global.write(s.s, 0));
+  EXPECT_EQ(stream_test::writes.calls, 3);
+}
+
+// A set that meets a failed allocation changes nothing: the old value stays, no new line is left.
+TEST(BrolConfig, SetAtEveryAllocationFailure) {
+  config c;
+  bool ok = false;
+  for (const char* key : {"old", "new"}) {
+    const std::int64_t points = brol_test::for_each_allocation_failure(
+        [&] {
+          c.clear();
+          c.set("s", "old", "1", '=', 0);
+        },
+        [&] { ok = c.set("s", key, std::string(100, 'v').c_str(), '=', brol_cfg_top); },
+        [&](std::int64_t n) {
+          const std::string changed = std::string(key) == "old"
+                                          ? "[s]\nold=\"" + std::string(100, 'v') + "\"\n"
+                                          : "[s]\nnew=\"" + std::string(100, 'v') + "\"\nold=\"1\"\n";
+          EXPECT_EQ(c.text(), ok ? changed : "[s]\nold=\"1\"\n") << key << n;
+        });
+    EXPECT_GE(points, 1);
+  }
+}
+
 // Each thread has its own quoted value: another thread's gets never overwrite it.
 TEST(BrolConfig, QuotedValuesPerThread) {
   config a, b;
