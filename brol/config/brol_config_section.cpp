@@ -42,7 +42,8 @@ struct key_probe {
   const char* match(const char* line, bool uncomment) const {
     if (!possible) return nullptr;
     if (uncomment && line[0] == '#' && sep != '#') ++line;
-    while (is_space(*line)) ++line;
+    // A blank or tab may itself be the separator: the key text then ends at the first one.
+    while (is_space(*line) && *line != sep) ++line;
     if (std::strncmp(line, key, length) != 0) return nullptr;
     const char* p = line + length;
     while (is_space(*p) && *p != sep) ++p;

@@ -122,6 +122,12 @@ TEST(BrolConfig, GetFollowsTheValueRules) {
                {nullptr, "blank key"}};
   for (const auto& t : cases) EXPECT_STREQ(c.get("s", t.key, '='), t.value) << (t.key ? t.key : "null");
   EXPECT_STREQ(c.get("nosuch", "port", '='), "");
+  // A blank as the separator: the key text ends at the first blank.
+  brol_config_section& blank = *c.sections.find_or_add("blank");
+  for (const char* line : {"name  value x", "  lead x"}) blank.add_line(0)->assign(line);
+  EXPECT_STREQ(blank.get("name", ' '), "value x");
+  EXPECT_STREQ(blank.get("", ' '), "lead x");
+  EXPECT_STREQ(blank.get("lead", ' '), "");
   EXPECT_STREQ(c.get("s", "port", ':'), "");
   // Keys of content lines, not trimmed; comment and blank lines have none.
   string_list keys;
