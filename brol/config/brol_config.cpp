@@ -15,6 +15,24 @@ using section_entry = brol_dict<brol_config_section>::entry;
 
 section_entry* entry_of(brol_dict_node* node) { return brol_dict<brol_config_section>::entry_of(node); }
 
+// Files one trimmed line: "[name]..." makes the section name current (a '[' without ']' is dropped),
+// any other line moves into the current section. The line is left empty for the next read. False
+// when a section or a line cannot be created.
+bool file_line(brol_config& cfg, brol_config_section** current, brol_string& line) {
+  if (line.text == nullptr || line.text[0] != '[') {
+    brol_string* stored = (*current)->add_line(0);
+    if (stored == nullptr) return false;
+    stored->move_from(line);
+    return true;
+  }
+  if (char* close = std::strchr(line.text, ']')) {
+    *close = '\0';
+    *current = cfg.sections.find_or_add(line.text + 1);
+  }
+  line.text[0] = '\0';
+  return *current != nullptr;
+}
+
 // Reads every line of stream into cfg (which is empty): false at a read error or when memory runs
 // out. A NUL at the start of a line is skipped; one inside a line ends it.
 bool read_lines(brol_config& cfg, brol_stream& stream) {
@@ -22,38 +40,18 @@ bool read_lines(brol_config& cfg, brol_stream& stream) {
   line.init();
   brol_config_section* current = &cfg.global;
   bool ok = true;
-  for (;;) {
+  while (ok) {
     const std::int64_t got = line.read_line(stream);
     if (line.error != 0 || stream.status != brol_stream_ok) {
       ok = false;
+    } else if (got != 0) {
+      // A line stopped by the end of the data, not by a line end (at_end is set only by a read).
+      cfg.no_final_line_end = stream.at_end != 0 ? 1 : 0;
+      line.trim();
+      ok = file_line(cfg, &current, line);
+    } else if (stream.at_end != 0) {
       break;
     }
-    if (got == 0) {
-      if (stream.at_end != 0) break;
-      continue;
-    }
-    // A line stopped by the end of the data, not by a line end (at_end is set only by a read).
-    cfg.no_final_line_end = stream.at_end != 0 ? 1 : 0;
-    line.trim();
-    if (line.text != nullptr && line.text[0] == '[') {
-      char* close = std::strchr(line.text, ']');
-      if (close != nullptr) {
-        *close = '\0';
-        current = cfg.sections.find_or_add(line.text + 1);
-        if (current == nullptr) {
-          ok = false;
-          break;
-        }
-      }
-      line.text[0] = '\0';
-      continue;
-    }
-    brol_string* stored = current->add_line(0);
-    if (stored == nullptr) {
-      ok = false;
-      break;
-    }
-    stored->move_from(line);
   }
   line.destroy();
   return ok;
