@@ -19,10 +19,10 @@ struct counts {
   std::int64_t lines = 0;
   std::int64_t words = 0;
   std::int64_t bytes = 0;
-  std::int64_t longest = 0;       // bytes of the longest line, its CR and LF not counted
-  std::int64_t longest_at = 0;    // its line number, from 1
-  std::int64_t line_bytes = 0;    // of the line being read
-  bool failed = false;            // a word could not be stored
+  std::int64_t longest = 0;     // bytes of the longest line, its CR and LF not counted
+  std::int64_t longest_at = 0;  // its line number, from 1
+  std::int64_t line_bytes = 0;  // of the line being read
+  bool failed = false;          // a word could not be stored
 };
 
 // Letters, digits and every byte above 127 (the letters of UTF-8 and of code page 1252) make words.
@@ -116,8 +116,7 @@ void format_summary(brol_string& out, const char* path, const counts& c) {
   out.append_format("lines:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.lines, "\n");
   out.append_format("words:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.words, "\n");
   out.append_format("bytes:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.bytes, "\n");
-  out.append_format("longest: line ", brol_fmt_int, 8, c.longest_at, ", ", brol_fmt_int, 8, c.longest,
-                    " bytes\n");
+  out.append_format("longest: line ", brol_fmt_int, 8, c.longest_at, ", ", brol_fmt_int, 8, c.longest, " bytes\n");
 }
 
 void format_table(brol_string& out, const std::vector<ranked>& words, std::int64_t total) {
@@ -125,9 +124,8 @@ void format_table(brol_string& out, const std::vector<ranked>& words, std::int64
                     brol_fmt_right, 9, "share", "\n");
   for (std::size_t i = 0; i < words.size(); ++i) {
     const double share = 100.0 * static_cast<double>(words[i].count) / static_cast<double>(total);
-    out.append_format(brol_fmt_right, 4, brol_fmt_uint, 8, i + 1, "  ",
-                      brol_fmt_left, 16, brol_fmt_maxlen, 16, brol_fmt_ellipsis, words[i].word,
-                      brol_fmt_right, 7, brol_fmt_int, 8, words[i].count,
+    out.append_format(brol_fmt_right, 4, brol_fmt_uint, 8, i + 1, "  ", brol_fmt_left, 16, brol_fmt_maxlen, 16,
+                      brol_fmt_ellipsis, words[i].word, brol_fmt_right, 7, brol_fmt_int, 8, words[i].count,
                       brol_fmt_right, 8, brol_fmt_frac, 2, 2, brol_fmt_float, 8, share, "%\n");
   }
 }
