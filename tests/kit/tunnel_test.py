@@ -30,6 +30,9 @@ SKIPPED = 77
 LIMIT_SECONDS = 120
 WINDOWS_ONLY = {"taskbar", "service", "iconactive", "iconerror", "iconidle"}
 PAYLOAD_BYTES = 256 * 1024
+# Global options for running here: in the foreground (ended by the test), no pid file, the log with
+# the certificate checks on standard error.
+RUN_HERE = ["foreground = yes", "pid =", "syslog = no", "debug = info"]
 
 
 class Failure(Exception):
@@ -144,6 +147,7 @@ class Tunnels:
 
     def __init__(self, program, directory):
         self.program, self.directory, self.running = program, directory, []
+        self.server_port = 0  # where the client connects: the technician's server of the moment
 
     def start(self, name, config_text, port):
         config = os.path.join(self.directory, name + ".conf")
@@ -228,45 +232,59 @@ def send_quietly(s, payload):
         pass  # a refused tunnel closes the local end while bytes are still on their way
 
 
+def read(*path):
+    with open(os.path.join(*path)) as f:
+        return f.read()
+
+
+def check_genuine(name, tunnels, client_port, server, pinned):
+    """The technician's server with the pinned certificate: every byte passes unchanged."""
+    genuine = tunnels.start("server", server(pinned.removesuffix(".crt")), tunnels.server_port)
+    payload = secrets.token_bytes(PAYLOAD_BYTES)
+    if pass_through(client_port, payload) != payload:
+        raise Failure(f"{name}: the bytes did not come back unchanged through the tunnel")
+    tunnels.stop(genuine)
+
+
+def check_impostor(name, tunnels, client_port, server, echo):
+    """A server with a certificate for the same name but another key: refused, nothing passes."""
+    before = echo.counts()
+    tunnels.start("impostor", server("impostor"), tunnels.server_port)
+    back = pass_through(client_port, secrets.token_bytes(4096))
+    time.sleep(0.3)  # anything that slipped through would reach the echo server by now
+    if back or echo.counts() != before:
+        raise Failure(f"{name}: the impostor server was not refused ({len(back)} bytes came back, "
+                      f"echo server before {before}, after {echo.counts()})")
+    log = log_text(tunnels.directory, "client")
+    if "Locally installed certificate matched" not in log or "Rejected by CERT at depth=0" not in log:
+        raise Failure(f"{name}: the client's log does not show the pinned certificate accepted and the "
+                      f"impostor's rejected:\n{log}")
+
+
 def check_id(examples, work, program, echo, number):
     name = f"stunnel{number}.conf"
-    with open(os.path.join(examples, name)) as f:
-        client_text = f.read()
+    client_text = read(examples, name)
     service = check_client(name, parse(client_text))
-    host = service["connect"].rpartition(":")[0]
-    pinned = service["cafile"]
+    host, pinned = service["connect"].rpartition(":")[0], service["cafile"]
     directory = os.path.join(work, f"id{number}")
     os.makedirs(directory)
-    make_certificate(directory, pinned.removesuffix(".crt"), host)   # the technician's own
-    make_certificate(directory, "impostor", host)                    # same name, other key
-    with open(os.path.join(examples, "technician", "stunnel-techniker301.conf")) as f:
-        server_text = f.read()
+    make_certificate(directory, pinned.removesuffix(".crt"), host)  # the technician's own
+    make_certificate(directory, "impostor", host)                   # same name, other key
+    server_text = read(examples, "technician", "stunnel-techniker301.conf")
     tunnels = Tunnels(program, directory)
-    run_here = ["foreground = yes", "pid =", "syslog = no", "debug = info"]
-    client_port, server_port = free_port(), free_port()
-    try:
-        def server(stem):
-            return rewrite(server_text, {"accept": f"127.0.0.1:{server_port}", "connect": f"127.0.0.1:{echo.port}",
-                                         "cert": stem + ".crt", "key": stem + ".key"}, run_here)
+    client_port = free_port()
+    tunnels.server_port = free_port()
 
-        genuine = tunnels.start("server", server(pinned.removesuffix(".crt")), server_port)
+    def server(stem):
+        return rewrite(server_text, {"accept": f"127.0.0.1:{tunnels.server_port}", "connect": f"127.0.0.1:{echo.port}",
+                                     "cert": stem + ".crt", "key": stem + ".key"}, RUN_HERE)
+
+    try:
         tunnels.start("client", rewrite(client_text, {"accept": f"127.0.0.1:{client_port}",
-                                                      "connect": f"127.0.0.1:{server_port}"}, run_here), client_port)
-        payload = secrets.token_bytes(PAYLOAD_BYTES)
-        if pass_through(client_port, payload) != payload:
-            raise Failure(f"{name}: the bytes did not come back unchanged through the tunnel")
-        tunnels.stop(genuine)
-        before = echo.counts()
-        tunnels.start("impostor", server("impostor"), server_port)
-        back = pass_through(client_port, secrets.token_bytes(4096))
-        time.sleep(0.3)  # anything that slipped through would reach the echo server by now
-        if back or echo.counts() != before:
-            raise Failure(f"{name}: the impostor server was not refused ({len(back)} bytes came back, "
-                          f"echo server before {before}, after {echo.counts()})")
-        log = log_text(directory, "client")
-        if "Locally installed certificate matched" not in log or "Rejected by CERT at depth=0" not in log:
-            raise Failure(f"{name}: the client's log does not show the pinned certificate accepted and the "
-                          f"impostor's rejected:\n{log}")
+                                                      "connect": f"127.0.0.1:{tunnels.server_port}"}, RUN_HERE),
+                      client_port)
+        check_genuine(name, tunnels, client_port, server, pinned)
+        check_impostor(name, tunnels, client_port, server, echo)
     finally:
         tunnels.stop_all()
     print(f"ok {name}: {PAYLOAD_BYTES} bytes passed to {host} (pinned {pinned}); the impostor was refused")
