@@ -208,20 +208,21 @@ def wait_listening(port, process, name, directory):
 
 
 def pass_through(port, payload):
-    """Sends payload into the tunnel's local end and returns what comes back before it closes."""
+    """Sends payload into the tunnel's local end and returns what comes back before it closes. A
+    tunnel that refuses its server may reset the local connection before connect has returned."""
     received = bytearray()
-    with socket.create_connection(("127.0.0.1", port), timeout=15) as s:
-        sender = threading.Thread(target=lambda: send_quietly(s, payload), daemon=True)
-        sender.start()
-        try:
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=15) as s:
+            sender = threading.Thread(target=lambda: send_quietly(s, payload), daemon=True)
+            sender.start()
             while len(received) < len(payload):
                 data = s.recv(65536)
                 if not data:
                     break
                 received += data
-        except (ConnectionResetError, socket.timeout):
-            pass
-        sender.join(15)
+            sender.join(15)
+    except (ConnectionResetError, socket.timeout):
+        pass
     return bytes(received)
 
 
