@@ -25,10 +25,11 @@ inline constexpr brol_file_handle brol_invalid_file = -1;
 using brol_socket_handle = std::uint64_t;
 inline constexpr brol_socket_handle brol_invalid_socket = ~std::uint64_t{0};
 
-// Access and disposition of file_open, with the values of GENERIC_READ, GENERIC_WRITE, CREATE_ALWAYS
-// and OPEN_EXISTING.
+// Access and disposition of file_open, with the values of GENERIC_READ, GENERIC_WRITE, CREATE_NEW,
+// CREATE_ALWAYS and OPEN_EXISTING.
 inline constexpr std::uint32_t brol_access_read = 0x80000000u;
 inline constexpr std::uint32_t brol_access_write = 0x40000000u;
+inline constexpr std::uint32_t brol_create_new = 1;
 inline constexpr std::uint32_t brol_create_always = 2;
 inline constexpr std::uint32_t brol_open_existing = 3;
 
@@ -63,8 +64,10 @@ struct brol_platform_calls {
 
   // Opens a file like CreateFileA with share mode 0, no security attributes and
   // FILE_ATTRIBUTE_NORMAL: access is brol_access_read and/or brol_access_write; disposition
-  // brol_create_always creates the file or empties an existing one, brol_open_existing needs it to
-  // exist. A directory is never opened. The handle does not pass to child processes.
+  // brol_create_new creates the file and fails with EEXIST when the name is taken (by a file, a
+  // directory or a dangling link), brol_create_always creates the file or empties an existing one,
+  // brol_open_existing needs it to exist. A directory is never opened. The handle does not pass to
+  // child processes.
   brol_file_handle (*file_open)(const char* path, std::uint32_t access, std::uint32_t disposition);
   // Reads up to size bytes (ReadFile): the count, 0 at the end of the data, -1 on failure.
   std::int32_t (*file_read)(brol_file_handle file, void* data, std::int32_t size);
@@ -77,6 +80,29 @@ struct brol_platform_calls {
   bool (*file_close)(brol_file_handle file);
   // Size and type of the file or directory at path (_stat64).
   bool (*file_stat)(const char* path, brol_file_status* out);
+  // Opens or creates the file at path for appending only (CreateFileA with FILE_APPEND_DATA,
+  // OPEN_ALWAYS and sharing for reading, writing and deleting; O_WRONLY | O_APPEND | O_CREAT): every
+  // write lands at the file's real end, also past 4 GiB, and one write is never interleaved with the
+  // write of another appender. Readers and other appenders may hold the file open meanwhile, and
+  // they do not block this open. A directory is never opened.
+  brol_file_handle (*file_open_append)(const char* path);
+  // Writes the file's data through to the disk (FlushFileBuffers, fsync).
+  bool (*file_flush)(brol_file_handle file);
+  // Gives the file at from the name to, replacing a file of that name in one step: a reader sees the
+  // old content or the new one, never a mix or no file. The target keeps its attributes (ReplaceFileA;
+  // on POSIX its permission bits); without a target the file is renamed (MoveFileExA with
+  // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; rename). The move is on the disk when the call
+  // returns. Both names must lie on one volume; a directory at to is never replaced. On failure the
+  // target is as it was and from still exists.
+  bool (*file_replace)(const char* from, const char* to);
+  // Removes the file at path (DeleteFileA, unlink); never a directory.
+  bool (*file_remove)(const char* path);
+  // Creates one directory (CreateDirectoryA without security attributes; mkdir with mode 0777, less
+  // the umask). A name that exists already fails with EEXIST; a missing parent with ENOENT.
+  bool (*dir_create)(const char* path);
+  // The drive letters in use as bits, bit 0 for A: (GetLogicalDrives). POSIX has no drive letters:
+  // always 0. 0 on failure too, with errno set.
+  std::uint32_t (*logical_drives)();
   // Receives up to size bytes (recv with no flags): the count, 0 when the peer has ended its side, -1
   // on failure.
   std::int32_t (*socket_recv)(brol_socket_handle socket, void* data, std::int32_t size);
