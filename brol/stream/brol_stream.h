@@ -251,7 +251,26 @@ struct brol_stream {
   // that is not an open socket (before any system call), else the system's reason or 515; this
   // stream is then closed with address null.
   bool accept(brol_stream* listener) noexcept;
+
+  // --- Maildir delivery ------------------------------------------------------------------------------
+  // Closes the stream, frees address and opens a new file with a name that exists neither in
+  // directory/new, nor in directory/cur, nor in the target directory/subdirectory (directory itself
+  // when subdirectory is null or empty), with the flags of open. Names of name_style 1 are
+  // "<seconds>.<process id>.<delivery counter>.<host name>." (the counter of the process grows by
+  // one per name; "localhost" when the host name cannot be had); any other style takes 12 random
+  // letters and digits (brol_random_text). When flags ask for creation the file is created
+  // exclusively, so a name that another process takes between the checks and the creation counts as
+  // taken and another is drawn: two deliveries never share a file. On success name is the file's
+  // path. Failures: 523 when the target directory does not exist (error_number from the system),
+  // 521 with ENAMETOOLONG when a path would exceed 511 characters (nothing is opened cut), 521 with
+  // EEXIST when 1000 names in a row were taken, else the failure of open. Null texts count as empty.
+  bool open_maildir_file(int name_style, std::uint16_t flags, const char* directory, const char* subdirectory) noexcept;
 };
+
+// n random letters and digits (n outside 1 to 31 means 31) from the process-wide generator, in an
+// area of 32 bytes that belongs to the calling thread and is overwritten by its next call. Two calls
+// in the same second give different texts.
+const char* brol_random_text(int n) noexcept;
 
 // The watch record: one for the process, disarmed at start. It does not own the stream.
 struct brol_stream_watch {

@@ -193,8 +193,7 @@ bool brol_stream::listen(std::uint16_t port) noexcept {
   if (listener == brol_invalid_socket) {
     return fail(*this, errno);
   }
-  if (!brol_os.socket_bind(listener, address, length) ||
-      !brol_os.socket_local_address(listener, address, &length) ||
+  if (!brol_os.socket_bind(listener, address, length) || !brol_os.socket_local_address(listener, address, &length) ||
       !brol_os.socket_listen(listener, listen_backlog)) {
     return fail_closing(*this, listener, errno);
   }

@@ -118,17 +118,12 @@ TEST(BrolStreamResolve, DottedTextsAreTakenOnlyWhenEveryFieldIsAByte) {
     int lookups;
   };
   const row rows[] = {
-      {nullptr, true, "0.0.0.0", 0, 0},
-      {"", true, "0.0.0.0", 0, 0},
-      {"127.0.0.1", true, "127.0.0.1", 0, 0},
-      {"255.255.255.255", true, "255.255.255.255", 0, 0},
+      {nullptr, true, "0.0.0.0", 0, 0},          {"", true, "0.0.0.0", 0, 0},
+      {"127.0.0.1", true, "127.0.0.1", 0, 0},    {"255.255.255.255", true, "255.255.255.255", 0, 0},
       {"010.000.0.9", true, "10.0.0.9", 0, 0},  // up to 3 digits, decimal
-      {"10.0.0.256", false, nullptr, EINVAL, 0},
-      {"1..2.3", false, nullptr, EINVAL, 0},
-      {"1.2.3.", false, nullptr, EINVAL, 0},
-      {".1.2.3", false, nullptr, EINVAL, 0},
-      {"0001.2.3.4", false, nullptr, EINVAL, 0},
-      {"999.1.1.1", false, nullptr, EINVAL, 0},
+      {"10.0.0.256", false, nullptr, EINVAL, 0}, {"1..2.3", false, nullptr, EINVAL, 0},
+      {"1.2.3.", false, nullptr, EINVAL, 0},     {".1.2.3", false, nullptr, EINVAL, 0},
+      {"0001.2.3.4", false, nullptr, EINVAL, 0}, {"999.1.1.1", false, nullptr, EINVAL, 0},
       {"1.2.3", false, nullptr, ENOENT, 1},     // two dots: looked up
       {"1.2.3.4.", false, nullptr, ENOENT, 1},  // four dots: looked up
       {"a.b.c.d", false, nullptr, ENOENT, 1},
@@ -321,8 +316,8 @@ TEST(BrolStreamSockets, EveryFailingPlatformCallIsReportedAndLeavesNoSocket) {
     bool listening;  // the call belongs to listen (else to connect or accept)
   };
   const row rows[] = {
-      {"open", EMFILE, true},          {"bind", EACCES, true},         {"local_address", ENOBUFS, true},
-      {"listen", EADDRINUSE, true},    {"open", EAFNOSUPPORT, false},  {"connect", ENETUNREACH, false},
+      {"open", EMFILE, true},          {"bind", EACCES, true},        {"local_address", ENOBUFS, true},
+      {"listen", EADDRINUSE, true},    {"open", EAFNOSUPPORT, false}, {"connect", ENETUNREACH, false},
       {"accept", ECONNABORTED, false}, {"lookup", EAGAIN, false},
   };
   for (const row& r : rows) {
