@@ -80,12 +80,16 @@ struct brol_platform_calls {
   bool (*file_close)(brol_file_handle file);
   // Size and type of the file or directory at path (_stat64).
   bool (*file_stat)(const char* path, brol_file_status* out);
-  // Opens or creates the file at path for appending only (CreateFileA with FILE_APPEND_DATA,
-  // OPEN_ALWAYS and sharing for reading, writing and deleting; O_WRONLY | O_APPEND | O_CREAT): every
-  // write lands at the file's real end, also past 4 GiB, and one write is never interleaved with the
-  // write of another appender. Readers and other appenders may hold the file open meanwhile, and
-  // they do not block this open. A directory is never opened.
+  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA, OPEN_ALWAYS
+  // and sharing for reading, writing and deleting; O_WRONLY | O_APPEND | O_CREAT): every write lands
+  // at the file's real end, also past 4 GiB. Readers and other appenders may hold the file open
+  // meanwhile, and they do not block this open. A directory is never opened. Write with file_append.
   brol_file_handle (*file_open_append)(const char* path);
+  // Writes size bytes to a file_open_append handle at the file's end as one piece: no write of
+  // another appender (thread or process) lands inside it or in the same place. The count written,
+  // -1 on failure. (Appenders on Windows take turns through a byte-range lock far beyond any end,
+  // since not every system finds the end and writes in one step; Wine does not.)
+  std::int32_t (*file_append)(brol_file_handle file, const void* data, std::int32_t size);
   // Writes the file's data through to the disk (FlushFileBuffers, fsync).
   bool (*file_flush)(brol_file_handle file);
   // Gives the file at from the name to, replacing a file of that name in one step: a reader sees the
@@ -153,6 +157,11 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out);
 // (ERROR_FILE_NOT_FOUND gives ENOENT, WSAECONNRESET gives ECONNRESET, unknown codes EIO); on POSIX an
 // errno value, unchanged except ENOTSOCK, which becomes EBADF as WSAENOTSOCK does on Windows.
 int brol_platform_error_number(std::uint32_t system_code);
+
+// The C runtime's message text for an errno number (strerror's wording on each platform), or null
+// when the runtime has no text of its own for it. The text is constant or per thread: safe to use
+// from several threads, valid until the thread's next call.
+const char* brol_platform_error_text(int number);
 
 // Two connected TCP sockets over the IPv4 loopback interface (for tests and tools). False, with errno
 // set and both handles invalid, when the system refuses. On Windows the program must have started the

@@ -122,6 +122,11 @@ brol_file_handle posix_file_open_append(const char* path) {
   return open_not_directory(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC);
 }
 
+// O_APPEND makes finding the end and writing one step.
+std::int32_t posix_file_append(brol_file_handle file, const void* data, std::int32_t size) {
+  return posix_file_write(file, data, size);
+}
+
 bool posix_file_flush(brol_file_handle file) {
   int result;
   do {
@@ -344,6 +349,7 @@ const brol_platform_calls k_defaults = {
     .file_close = posix_file_close,
     .file_stat = posix_file_stat,
     .file_open_append = posix_file_open_append,
+    .file_append = posix_file_append,
     .file_flush = posix_file_flush,
     .file_replace = posix_file_replace,
     .file_remove = posix_file_remove,
@@ -392,6 +398,11 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out) {
 int brol_platform_error_number(std::uint32_t system_code) {
   const int code = static_cast<int>(system_code);
   return code == ENOTSOCK ? EBADF : code;
+}
+
+const char* brol_platform_error_text(int number) {
+  // strerror makes up "Unknown error N" for numbers it does not know; this one says null instead.
+  return ::strerrordesc_np(number);
 }
 
 namespace {

@@ -88,12 +88,28 @@ bool win32_file_stat(const char* path, brol_file_status* out) {
 
 brol_file_handle win32_file_open_append(const char* path) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  // Append access without FILE_WRITE_DATA makes the system put every write at the current end.
-  const HANDLE h = ::CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Append access without FILE_WRITE_DATA makes the system put every write at the current end; read
+  // access is what byte-range locks ask of a handle.
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA;
+  const HANDLE h = ::CreateFileA(path, access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     return fail_with_last_error(brol_invalid_file);
   }
   return reinterpret_cast<brol_file_handle>(h);
+}
+
+// Wine looks up the end and writes in two steps, so two appenders can land in the same place. A lock
+// on one byte at 2^62, where no file reaches, makes appenders of every process take turns; readers
+// are not affected. Where locks are not supported the write goes ahead unlocked.
+std::int32_t win32_file_append(brol_file_handle file, const void* data, std::int32_t size) {
+  OVERLAPPED turn{};
+  turn.OffsetHigh = 0x40000000u;
+  const bool locked = ::LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
+  const std::int32_t written = win32_file_write(file, data, size);
+  if (locked) {
+    ::UnlockFileEx(handle_of(file), 0, 1, 0, &turn);  // errno already holds the write's outcome
+  }
+  return written;
 }
 
 bool win32_file_flush(brol_file_handle file) {
@@ -234,6 +250,7 @@ const brol_platform_calls k_defaults = {
     .file_close = win32_file_close,
     .file_stat = win32_file_stat,
     .file_open_append = win32_file_open_append,
+    .file_append = win32_file_append,
     .file_flush = win32_file_flush,
     .file_replace = win32_file_replace,
     .file_remove = win32_file_remove,
@@ -359,6 +376,12 @@ int brol_platform_error_number(std::uint32_t system_code) {
     }
   }
   return EIO;
+}
+
+const char* brol_platform_error_text(int number) {
+  // The runtime answers every number it does not know with this one text.
+  const char* text = std::strerror(number);
+  return text == nullptr || std::strcmp(text, "Unknown error") == 0 ? nullptr : text;
 }
 
 namespace {
