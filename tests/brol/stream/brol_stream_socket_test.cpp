@@ -395,36 +395,6 @@ TEST(BrolStreamSockets, SendingToAPeerThatHasGoneFailsWithoutStoppingTheProcess)
   }
 }
 
-// Ticks the watch every 20 ms from another thread while alive; remembers what an abort returned.
-class watch_host {
- public:
-  watch_host()
-      : thread_([this] {
-          while (!stop_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (const std::uint16_t op = brol_stream::tick(); op != 0) {
-              aborted_ = op;
-            }
-          }
-        }) {}
-  ~watch_host() { finish(); }
-  watch_host(const watch_host&) = delete;
-  watch_host& operator=(const watch_host&) = delete;
-  // Stops ticking; the operation an abort returned, or 0.
-  std::uint16_t finish() {
-    stop_ = true;
-    if (thread_.joinable()) {
-      thread_.join();
-    }
-    return aborted_;
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<std::uint16_t> aborted_{0};
-  std::thread thread_;
-};
-
 TEST(BrolStreamWatch, AbortsABlockedConnectAndABlockedRead) {
   // A listener that never accepts: once its queue is full, further connects wait for an answer.
   stream listener;
@@ -433,7 +403,7 @@ TEST(BrolStreamWatch, AbortsABlockedConnectAndABlockedRead) {
   const std::uint16_t port = port_of(listener->address);
   std::vector<std::unique_ptr<stream>> waiting;
   {
-    watch_host host;
+    stream_test::watch_host host;
     const auto started = std::chrono::steady_clock::now();
     bool aborted = false;
     while (!aborted && waiting.size() < 64) {
@@ -458,7 +428,7 @@ TEST(BrolStreamWatch, AbortsABlockedConnectAndABlockedRead) {
   c.make("127.0.0.1");
   c.client->timeout_ticks = 5;
   {
-    watch_host host;
+    stream_test::watch_host host;
     EXPECT_EQ(c.client->get_byte(), brol_stream_not_open);
     EXPECT_EQ(c.client->status, brol_stream_aborted);
     EXPECT_EQ(host.finish(), brol_stream_op_read);

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brol/platform/brol_platform.h"
@@ -201,5 +204,36 @@ inline std::string sample_text(std::size_t size, unsigned seed) {
   }
   return text;
 }
+
+// Ticks the watch every period_ms from another thread while alive, so that no watched call blocks
+// longer than timeout_ticks periods; remembers what an abort returned.
+class watch_host {
+ public:
+  explicit watch_host(int period_ms = 20)
+      : thread_([this, period_ms] {
+          while (!stop_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
+            if (const std::uint16_t op = brol_stream::tick(); op != 0) {
+              aborted_ = op;
+            }
+          }
+        }) {}
+  ~watch_host() { finish(); }
+  watch_host(const watch_host&) = delete;
+  watch_host& operator=(const watch_host&) = delete;
+  // Stops ticking; the operation an abort returned, or 0.
+  std::uint16_t finish() {
+    stop_ = true;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    return aborted_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint16_t> aborted_{0};
+  std::thread thread_;
+};
 
 }  // namespace stream_test
