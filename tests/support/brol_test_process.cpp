@@ -56,7 +56,14 @@ int child_process::wait(int timeout_ms) {
     return -1;
   }
   const HANDLE process = reinterpret_cast<HANDLE>(id_);
-  if (WaitForSingleObject(process, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
+  const DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(timeout_ms));
+  if (waited == WAIT_FAILED) {
+    // Wine gives a Linux child a handle that cannot be waited for.
+    CloseHandle(process);
+    running_ = false;
+    return -2;
+  }
+  if (waited != WAIT_OBJECT_0) {
     kill();
     return -1;
   }

@@ -25,7 +25,9 @@ class child_process {
   // Starts arguments[0] (a path, or a name looked up in PATH on POSIX) with the arguments. Under
   // Wine, a Linux program given by its absolute path runs natively. False when it cannot be started.
   bool start(const std::vector<std::string>& arguments);
-  // Waits up to timeout_ms for the child to end: its exit code, or -1 when it had to be killed.
+  // Waits up to timeout_ms for the child to end: its exit code, or -1 when it had to be killed. -2
+  // when the child cannot be waited for (a Linux program started under Wine), which must end by
+  // itself.
   int wait(int timeout_ms);
 
  private:
