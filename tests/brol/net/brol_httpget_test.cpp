@@ -181,7 +181,7 @@ TEST(BrolHttpget, AnswersAreAcceptedOrRefusedAndTheBodyIsNeverEaten) {
       {"end inside the header", {{"HTTP/1.0 200 OK\r\nServer: x\r\n"}}, false, "could not get body", nullptr},
       {"no empty line", {{"HTTP/1.0 200 OK\r\nServer: x\r\nBODY"}}, false, "could not get body", nullptr},
   };
-  stream_test::watch_host host(250);  // each blocking call ends within a second
+  stream_test::watch_host host(1000);  // each blocking call ends within 4 s
   for (const answer_row& r : rows) {
     SCOPED_TRACE(r.name);
     scripted_server server(r.steps);
@@ -201,7 +201,7 @@ TEST(BrolHttpget, AnswersAreAcceptedOrRefusedAndTheBodyIsNeverEaten) {
 }
 
 TEST(BrolHttpget, ASlowTrickleIsReadWhole) {
-  stream_test::watch_host host(250);
+  stream_test::watch_host host(1000);
   scripted_server server(trickle("HTTP/1.0 200 OK\r\nA: b\r\n\r\nslow body", 3));
   stream connection(4096);
   ASSERT_TRUE(brol_httpget("127.0.0.1", "", connection.s, server.port()));
@@ -250,7 +250,7 @@ TEST(BrolHttpget, HostsThatCannotBeReachedAreNamedInTheLog) {
 }
 
 TEST(BrolHttpget, AnIpv6HostIsBracketedInTheHostHeader) {
-  stream_test::watch_host host(250);
+  stream_test::watch_host host(1000);
   scripted_server server({{"HTTP/1.0 200 OK\r\n\r\nsix"}}, false, "::1");
   stream connection;
   ASSERT_TRUE(brol_httpget("::1", "p?q=1", connection.s, server.port()));
@@ -334,7 +334,7 @@ class BrolHttpgetFile : public ::testing::Test {
 };
 
 TEST_F(BrolHttpgetFile, DownloadsOfEverySizeEqualTheServedFiles) {
-  stream_test::watch_host host(250);
+  stream_test::watch_host host(1000);
   for (const std::int64_t size : k_sizes) {
     SCOPED_TRACE(size);
     const std::string target = dir.file("download");
@@ -362,7 +362,7 @@ TEST_F(BrolHttpgetFile, AMissingDocumentLeavesTheOldFileAndNoOther) {
 }
 
 TEST_F(BrolHttpgetFile, AResetDuringTheBodyLeavesTheOldFileAndNoOther) {
-  stream_test::watch_host host(250);
+  stream_test::watch_host host(1000);
   const std::string body(300000, 'b');
   for (const bool had_file : {true, false}) {
     SCOPED_TRACE(had_file);
