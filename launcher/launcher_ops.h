@@ -54,6 +54,8 @@ class launcher_ops {
   virtual int message_box(launcher_box_owner owner, const char* text, const char* caption, std::uint32_t type) = 0;
   // Starts a program from the record; on success the record's hProcess holds the process handle.
   virtual bool start_program(launcher_start_record& record) = 0;
+  // True while the started process has not ended (its exit code is still STILL_ACTIVE).
+  virtual bool program_running(void* process) = 0;
   // Posts WM_CLOSE to every top-level window of the process.
   virtual void request_close(void* process) = 0;
   // Ends the process with exit code 1; a process that has already ended is no failure.

@@ -23,6 +23,7 @@ class launcher_win32_ops final : public launcher_ops {
   bool start_program(launcher_start_record& record) override;
   void request_close(void* process) override;
   void terminate_program(void* process) override;
+  bool program_running(void* process) override;
   void sleep(std::uint32_t milliseconds) override;
   void end_dialog(int result) override;
   void quit(int exit_code) override;

@@ -80,6 +80,12 @@ void launcher_win32_ops::request_close(void* process) {
 
 void launcher_win32_ops::terminate_program(void* process) { TerminateProcess(process, 1); }
 
+bool launcher_win32_ops::program_running(void* process) {
+  DWORD code = 0;
+  // A handle the system cannot ask about counts as running: only a known end stops the session.
+  return GetExitCodeProcess(process, &code) == FALSE || code == STILL_ACTIVE;
+}
+
 void launcher_win32_ops::sleep(std::uint32_t milliseconds) {
   // The dialog's thread blocks here; paint what the logic has just shown or hidden first, so that the
   // state and its texts are on screen while the programs start or stop. Only paint messages are taken

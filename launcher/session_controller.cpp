@@ -176,6 +176,12 @@ bool session_controller::start_programs() noexcept {
     return false;
   }
   ops->sleep(tunnel_start_wait);
+  // A tunnel that ended during the wait (a missing or broken configuration, a port already in use)
+  // carries nothing: starting the VNC server and showing a running session would mislead the user.
+  if (!ops->program_running(tunnel.hProcess)) {
+    ops->message_box(launcher_box_owner::none, launcher_text::tunnel_failed, launcher_text::caption, launcher_mb_ok);
+    return false;
+  }
   ops->set_progress(2);
   ops->set_control_text(IDC_STATUS, launcher_text::starting_vnc);
   launcher_start_record& vnc = record(process_slot::vnc_server);

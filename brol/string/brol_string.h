@@ -112,6 +112,115 @@ struct brol_string {
   // for a null or empty s or a field that does not exist; false after a failed allocation.
   bool field(const char* s, std::int16_t n, char delim) noexcept;
 
+  // --- Trimmed assignment (blanks here are the space and the tab only) ---------------------------
+  // The text becomes s without its leading and trailing spaces and tabs; s may point into the own
+  // text. A null, empty or blank-only s makes a present buffer empty. When the allocation fails the
+  // string has no buffer (as after reserve_discard) and error is 1.
+  void assign_trimmed(const char* s) noexcept;
+  // Takes other's text trimmed as assign_trimmed does, into a buffer of at least other's capacity.
+  // Without a buffer in other a present own buffer is made empty. A failed allocation leaves the
+  // string without a buffer and error 1. other may be the string itself.
+  void assign_trimmed_copy(const brol_string& other) noexcept;
+
+  // --- Case conversion (ASCII letters and the German umlauts of code page 1252) ----------------
+  // From byte pos to the end, a..z and the small umlauts 0xE4 0xF6 0xFC become A..Z and the capitals
+  // 0xC4 0xD6 0xDC; every other byte, the sharp s 0xDF included, stays. Nothing without a buffer or
+  // for a pos outside 0..length-1.
+  void upper_from(std::int64_t pos) noexcept;
+  // The reverse of upper_from: A..Z and 0xC4 0xD6 0xDC become a..z and 0xE4 0xF6 0xFC.
+  void lower_from(std::int64_t pos) noexcept;
+  // Append s (which may point into the own text) converted as upper_from / lower_from; the text that
+  // was there stays as it was. On a failed allocation the text is unchanged and error is 1.
+  brol_string& append_upper(const char* s) noexcept;
+  brol_string& append_lower(const char* s) noexcept;
+
+  // --- Replacing and escaping -------------------------------------------------------------------
+  // Every byte equal to from becomes to; with to = 0 every such byte is removed. A from of 0 changes
+  // nothing (the terminating NUL is never replaced). Never allocates.
+  void replace_char(char from, char to) noexcept;
+  // Replaces every match of find, scanning left to right and continuing behind each match, so that
+  // no match is searched inside replacement text (a by aa on aba gives aabaa). An empty replacement
+  // removes the matches. Nothing without a buffer, for a null or empty find or a null replacement.
+  // find and replacement may point into the own text: what they held before the call is used. Room for
+  // the whole result is reserved before the text changes: when that fails the text is unchanged and
+  // error is 1. Pointers into the buffer may be stale afterwards.
+  void replace_all(const char* find, const char* replacement) noexcept;
+  // For each byte of chars in turn, puts insertion in front of every occurrence of that byte in the
+  // current text (so a later byte of chars is also found inside insertions made for an earlier one).
+  // With chars "\"" and insertion "\\" every quote gets a backslash. Nothing without a buffer, for an
+  // empty text or a null or empty chars or insertion; both may point into the own text (what they
+  // held before the call is used). When an allocation fails the bytes of chars handled so far keep
+  // their insertions, the rest get none, and error is 1.
+  void insert_before_each(const char* chars, const char* insertion) noexcept;
+
+  // --- Decimal numbers --------------------------------------------------------------------------
+  // Removes the trailing zero digits after the last decimal point, and the point when nothing
+  // follows it any more: 1.500 gives 1.5, 2.000 and 2. give 2, .000 gives the empty text. Only when
+  // every byte after the last point is a digit: 10, 1.5e10 and 1.50e+10 stay as they are. Never
+  // allocates.
+  void strip_zeros() noexcept;
+
+  // --- Path names -------------------------------------------------------------------------------
+  // The treated part is the whole text when path is null; otherwise path is appended first and only
+  // the appended part is treated (path may point into the own text). When the last slash (/) of the
+  // whole text lies within the treated part, base_name erases from the start of the treated part up
+  // to and including that slash, and dir_name cuts the text at that slash. Otherwise nothing changes,
+  // as when the append fails (error is then 1). a/b/c gives c and a/b; x/ with the path y/z gives
+  // x/z and x/y.
+  brol_string& base_name(const char* path = nullptr) noexcept;
+  brol_string& dir_name(const char* path = nullptr) noexcept;
+  // Appends a backslash unless the text already ends with one (an empty text gets one), then part
+  // (null counts as empty; it may point into the own text): C: and C:\ with dir both give C:\dir.
+  // Both pieces are appended together or, when the allocation fails, neither (error is then 1).
+  brol_string& append_path(const char* part) noexcept;
+  // Erases everything up to and including the last ch. False, with nothing changed, for an empty
+  // text, a ch that does not occur, and ch = 0.
+  bool keep_after_last(char ch) noexcept;
+
+  // --- Random text ------------------------------------------------------------------------------
+  // Appends n letters (A..Z, a..z) and digits drawn from the process-wide generator (brol_random.h),
+  // which is seeded once, so calls within one second differ. n = 0 appends nothing. False, with the
+  // text unchanged, for a negative n and when the allocation fails (error is then 1).
+  bool append_random(std::int64_t n) noexcept;
+
+  // --- Field and token extraction ---------------------------------------------------------------
+  // Reduces the own text to its field number n (0 = before the first delim). False for an empty text
+  // or a negative n (nothing changes); when fewer than n delims occur the text is made empty and the
+  // result is false. A delim of 0 separates nothing, so the text is field 0. Never allocates.
+  bool keep_field(std::int16_t n, char delim) noexcept;
+  // Assigns the content of the first quoted text of src with its backslash escapes resolved
+  // (\a \b \f \n \r \t \v, two backslashes give one, backslash quote gives the quote, backslash LF
+  // gives nothing; a backslash before any other byte stays with it). Only the first max bytes of src
+  // are looked at (max <= 0 or beyond the text: all of it). Null src means the own text; src may also
+  // point into it (the text is then rewritten in place). The quote is the byte quote; with quote 0
+  // leading spaces and tabs are passed and the byte after them is the quote.
+  // Result: the position of the closing quote in src (a caller continues one behind it). When there
+  // is no opening quote, no closing one, or a backslash in the last byte looked at, the string is made
+  // empty and the result is the position where the search stopped. A failed allocation makes the
+  // string empty (error 1) with the closing quote's position as result. Null src and no own text: 0,
+  // nothing changes.
+  std::int64_t take_quoted(const char* src, std::int64_t max, char quote) noexcept;
+  // Assigns the bytes between the first open byte of src and the close byte after it, uninterpreted,
+  // on one line. Only the first max bytes are looked at (max <= 0: all; the terminating NUL always
+  // ends the search). Null src means the own text; src may also point into it. Result: the position
+  // behind the close byte. When there is no open byte, or an LF or the end comes before close, the
+  // string is made empty and the result is 0; so it is after a failed allocation (error 1). Null src
+  // and no own text: 0, nothing changes.
+  std::int64_t take_between(const char* src, std::int64_t max, char open, char close) noexcept;
+  // Assigns fields first .. last - 1 of src with the delims between them, where a delim directly
+  // after the escape byte does not separate (escape 0: every delim does) and stays in the text with
+  // its escape. When last - first <= 0 or fewer fields follow, the rest of src from field first is
+  // taken. False, with the string unchanged, for a negative first or when src has fewer than first
+  // separating delims (a null src counts as empty; a delim of 0 separates nothing). src may point into
+  // the own text. A failed allocation gives false and error 1, the old text given up as by
+  // reserve_discard.
+  bool take_fields(const char* src, std::int16_t first, std::int16_t last, char delim, char escape) noexcept;
+  // Assigns token n of src, every byte of separators ending a token (adjacent separators give empty
+  // tokens; the NUL is never a separator). False, with the string unchanged, for a negative n or when
+  // src has fewer than n separators (a null src counts as empty). src may point into the own text.
+  // A failed allocation gives false and error 1, the old text given up as by reserve_discard.
+  bool take_token(const char* src, std::int16_t n, const char* separators) noexcept;
+
   // --- Formatted text -------------------------------------------------------------------------
   // Appends the engine's text of the item list (first, items..., 0). False when an allocation fails
   // (the text is then unchanged).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,7 @@ class recording_ops final : public launcher_ops {
   ops_list log;
   std::vector<launcher_start_record> started;  // the records as the shell saw them
   std::uintptr_t next_process = 0x1000;
+  std::set<std::uintptr_t> ended;  // processes that have ended by themselves
 
   std::int64_t control_text_length(int id) override {
     log.push_back("length " + std::to_string(id));
@@ -64,6 +66,10 @@ class recording_ops final : public launcher_ops {
     if (!start_results.empty()) start_results.pop_front();
     if (ok) record.hProcess = reinterpret_cast<void*>(++next_process);
     return ok;
+  }
+  bool program_running(void* process) override {
+    log.push_back("running? " + handle(process));
+    return ended.count(reinterpret_cast<std::uintptr_t>(process)) == 0;
   }
   void request_close(void* process) override { log.push_back("close " + handle(process)); }
   void terminate_program(void* process) override { log.push_back("terminate " + handle(process)); }
@@ -108,12 +114,14 @@ ops_list read_field(const std::string& text) {
 }
 
 // The whole successful start of a session with the field text, which names the given configuration
-// and shows as `shown`, the processes getting the handles tunnel and vnc.
-ops_list successful_start(const std::string& text, const std::string& config, const std::string& shown) {
+// and shows as `shown`, the tunnel process getting the handle `tunnel`.
+ops_list successful_start(const std::string& text, const std::string& config, const std::string& shown,
+                          std::uintptr_t tunnel = 0x1001) {
   return read_field(text) + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
          shows(session_state::starting) +
          ops_list{"start stunnel.exe " + config,
                   "sleep 2000",
+                  "running? " + std::to_string(tunnel),
                   "progress 2",
                   "text 1305 starte VNC...",
                   "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run",
@@ -260,22 +268,40 @@ TEST_F(session_test, a_failed_tunnel_start_returns_to_input) {
   EXPECT_EQ(controller.state, session_state::input);
 }
 
+TEST_F(session_test, a_tunnel_that_ended_during_its_wait_is_a_failed_start_and_no_vnc_server_starts) {
+  ops.field = "303";
+  ops.ended = {0x1001};
+  controller.handle_command(IDC_SESSION_BUTTON);
+  EXPECT_EQ(ops.log, (read_field("303") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
+                      shows(session_state::starting) +
+                      ops_list{"start stunnel.exe stunnel3.conf", "sleep 2000", "running? 4097", tunnel_box} +
+                      shows(session_state::input)));
+  EXPECT_EQ(controller.state, session_state::input);
+  // The next start works as usual with a tunnel that stays.
+  ops.log.clear();
+  ops.field = "301";
+  controller.handle_command(IDC_SESSION_BUTTON);
+  EXPECT_EQ(ops.log, successful_start("301", "stunnel1.conf", "301", 0x1002));
+  EXPECT_EQ(controller.state, session_state::running);
+}
+
 TEST_F(session_test, a_failed_vnc_start_ends_its_tunnel_and_a_new_start_keeps_the_newest_tunnel) {
   ops.field = "301";
   ops.start_results = {true, false};
   controller.handle_command(IDC_SESSION_BUTTON);
-  EXPECT_EQ(ops.log, (read_field("301") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
-                      shows(session_state::starting) +
-                      ops_list{"start stunnel.exe stunnel1.conf", "sleep 2000", "progress 2", "text 1305 starte VNC...",
-                               "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run", vnc_box,
-                               "close 4097", "terminate 4097"} +
-                      shows(session_state::input)));
+  EXPECT_EQ(ops.log,
+            (read_field("301") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
+             shows(session_state::starting) +
+             ops_list{"start stunnel.exe stunnel1.conf", "sleep 2000", "running? 4097", "progress 2",
+                      "text 1305 starte VNC...", "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run",
+                      vnc_box, "close 4097", "terminate 4097"} +
+             shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
 
   ops.log.clear();
   ops.field = "304";
   controller.handle_command(IDC_SESSION_BUTTON);
-  EXPECT_EQ(ops.log, (successful_start("304", "stunnel4.conf", "304")));
+  EXPECT_EQ(ops.log, (successful_start("304", "stunnel4.conf", "304", 0x1002)));
   EXPECT_EQ(controller.record(process_slot::tunnel).hProcess, reinterpret_cast<void*>(0x1002));
   ops.log.clear();
   controller.handle_command(IDC_SESSION_BUTTON);

@@ -2,7 +2,9 @@
 // winvnc_QARU_RC23.exe), for the tests and the demo only. It logs each event as one line to
 // <program>.log beside the executable, shows one top-level window and leaves on WM_CLOSE, unless a
 // file <program>.ignore-close beside it or the environment variable STANDIN_IGNORE_CLOSE=1 tells it
-// to ignore close requests, as the real tunnel program can. Then only termination ends it.
+// to ignore close requests, as the real tunnel program can. Then only termination ends it. A file
+// <program>.exit-at-once beside it makes it log its start and end at once with exit code 1, as the
+// real tunnel program does with a broken configuration.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@ namespace {
 char log_path[MAX_PATH + 8];
 char program_name[MAX_PATH];
 bool ignore_close = false;
+bool exit_at_once = false;
 
 void log_line(const char* text) {
   HANDLE file = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -39,6 +42,8 @@ void find_settings() {
   char value[8] = "";
   GetEnvironmentVariableA("STANDIN_IGNORE_CLOSE", value, sizeof value);
   ignore_close = GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES || std::strcmp(value, "1") == 0;
+  std::snprintf(marker, sizeof marker, "%s.exit-at-once", path);
+  exit_at_once = GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES;
 }
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -81,6 +86,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::snprintf(line, sizeof line, "start pid=%lu cwd=%s cmdline=%s", GetCurrentProcessId(), directory,
                 GetCommandLineA());
   log_line(line);
+  if (exit_at_once) {
+    log_line("exit");
+    return 1;
+  }
   create_window(instance);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

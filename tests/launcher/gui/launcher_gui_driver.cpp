@@ -151,6 +151,7 @@ void reset_folder() {
     if (process_alive(log.pid)) kill_process(log.pid);
     DeleteFileA(app_file(std::string(program) + ".log").c_str());
     DeleteFileA(app_file(std::string(program) + ".ignore-close").c_str());
+    DeleteFileA(app_file(std::string(program) + ".exit-at-once").c_str());
   }
 }
 
@@ -587,6 +588,27 @@ void scenario_missing_program(const char* program, const char* id, const char* m
   MoveFileA(moved.c_str(), path.c_str());
 }
 
+void scenario_tunnel_ends_at_once() {
+  say("-- the tunnel ends right after its start");
+  write_file(app_file("stunnel.exit-at-once"), "");
+  launcher l;
+  if (start_launcher(l)) {
+    const std::string what = "tunnel ends at once";
+    set_edit(l.item(id_field), "303");
+    click(l);
+    expect_box(l, tunnel_failed, false, IDOK, what);
+    check(wait_until([&] { return l.visible(id_field) && l.visible(session_button); }, 5000),
+          what + ": back to the input state");
+    check_input_state(l, what);
+    const standin_log tunnel = read_log("stunnel");
+    check(tunnel.pid != 0 && tunnel.exited, what + ": the tunnel stand-in was started and ended by itself");
+    check(!exists(app_file("winvnc_QARU_RC23.log")), what + ": the VNC server was not started");
+    PostMessageA(l.dialog, WM_CLOSE, 0, 0);
+    check(l.wait_exit(5000), what + ": close ends the launcher");
+  }
+  finish_launcher(l);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -607,6 +629,7 @@ int main(int argc, char** argv) {
       scenario_escape_while_running,
       [] { scenario_missing_program("stunnel.exe", "304", tunnel_failed); },
       [] { scenario_missing_program("winvnc_QARU_RC23.exe", "302", vnc_failed); },
+      scenario_tunnel_ends_at_once,
   };
   if (demo) {
     reset_folder();
