@@ -20,6 +20,8 @@
 
 namespace {
 
+using stream_test::closed_port;
+using stream_test::listen_any;
 using stream_test::read_file;
 using stream_test::stream;
 using stream_test::write_file;
@@ -51,9 +53,6 @@ bool wait_readable(brol_socket_handle s, int milliseconds) {
   return ::select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &limit) == 1;
 }
 
-// The port sits at the same place in IPv4 and IPv6 records.
-std::uint16_t port_of(const brol_stream& s) { return ntohs(reinterpret_cast<const sockaddr_in*>(s.address)->sin_port); }
-
 // Everything left in the stream.
 std::string rest_of(brol_stream& s) {
   std::string all;
@@ -83,10 +82,7 @@ class scripted_server {
  public:
   explicit scripted_server(std::vector<step> steps, bool reset = false, const char* host = "127.0.0.1")
       : steps_(std::move(steps)), reset_(reset) {
-    EXPECT_TRUE(stream_test::sockets_started);
-    EXPECT_TRUE(listener_->resolve(host));
-    EXPECT_TRUE(listener_->listen(0));
-    port_ = port_of(listener_.s);
+    port_ = listen_any(listener_.s, host);
     thread_ = std::thread([this] { serve(); });
   }
   ~scripted_server() { finish(); }
@@ -234,14 +230,9 @@ bool unknown_host(const char*, sockaddr_storage*) {
 }
 
 TEST(BrolHttpget, HostsThatCannotBeReachedAreNamedInTheLog) {
-  stream listener;
-  ASSERT_TRUE(listener->resolve("127.0.0.1"));
-  ASSERT_TRUE(listener->listen(0));
-  const std::uint16_t closed_port = port_of(listener.s);
-  listener->close(false);
   log_capture logs;
   stream connection;
-  EXPECT_FALSE(brol_httpget("127.0.0.1", "x", connection.s, closed_port));
+  EXPECT_FALSE(brol_httpget("127.0.0.1", "x", connection.s, closed_port()));
   brol_os.host_lookup = unknown_host;  // no name server is asked
   EXPECT_FALSE(brol_httpget("no-such-host.invalid", "x", connection.s));
   brol_os = brol_platform_defaults();
@@ -287,10 +278,8 @@ class BrolHttpgetFile : public ::testing::Test {
     control_listener = std::make_unique<stream>();
     control = std::make_unique<stream>();
     brol_stream& l = control_listener->s;
-    ASSERT_TRUE(l.resolve("127.0.0.1"));
-    ASSERT_TRUE(l.listen(0));
     std::vector<std::string> command = {"/usr/bin/python3", BROL_TEST_SOURCE_DIR "/brol/net/http_test_server.py",
-                                        std::to_string(port_of(l))};
+                                        std::to_string(listen_any(l, "127.0.0.1"))};
     for (const std::int64_t size : k_sizes) {
       command.push_back(std::to_string(size));
     }
@@ -394,12 +383,7 @@ TEST_F(BrolHttpgetFile, AWriteFailureLeavesTheOldFileAndNoOther) {
 
 TEST_F(BrolHttpgetFile, NoConnectionOrNoFolderCreatesNothing) {
   log_capture logs;
-  stream listener;
-  ASSERT_TRUE(listener->resolve("127.0.0.1"));
-  ASSERT_TRUE(listener->listen(0));
-  const std::uint16_t closed_port = port_of(listener.s);
-  listener->close(false);
-  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("f").c_str(), closed_port));
+  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("f").c_str(), closed_port()));
   EXPECT_EQ(logs.messages, std::vector<std::string>{"could not connect to '127.0.0.1'"});
   EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("missing/f").c_str(), port));
   EXPECT_EQ(logs.messages.size(), 1u);  // a file that cannot be made is not logged

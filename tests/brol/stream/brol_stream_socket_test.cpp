@@ -17,12 +17,9 @@
 
 namespace {
 
+using stream_test::listen_any;
+using stream_test::port_of;
 using stream_test::stream;
-
-std::uint16_t port_of(const sockaddr* a) {
-  return ntohs(a->sa_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(a)->sin6_port
-                                        : reinterpret_cast<const sockaddr_in*>(a)->sin_port);
-}
 
 std::string ipv4_bytes(const sockaddr* a) {
   const auto* b = reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr);
@@ -200,11 +197,8 @@ struct connection {
   std::uint16_t port = 0;
 
   void make(const char* host) {
-    ASSERT_TRUE(stream_test::sockets_started);
-    ASSERT_TRUE(listener->resolve(host));
-    ASSERT_TRUE(listener->listen(0)) << listener->error_number;
-    port = port_of(listener->address);
-    ASSERT_NE(port, 0);
+    port = listen_any(listener.s, host);
+    ASSERT_NE(port, 0) << listener->error_number;
     ASSERT_TRUE(client->connect(host, port)) << client->error_number;
     ASSERT_TRUE(server->accept(&listener.s)) << server->error_number;
   }
@@ -290,11 +284,8 @@ TEST(BrolStreamAccept, ListenersThatCannotAcceptAreRefusedBeforeTheSystemCall) {
 
 TEST(BrolStreamConnect, ARefusedConnectLeavesTheStreamClosedWithNoSocket) {
   fake_sockets fakes;
-  stream listener, t;
-  ASSERT_TRUE(listener->resolve("127.0.0.1"));
-  ASSERT_TRUE(listener->listen(0));
-  const std::uint16_t port = port_of(listener->address);
-  listener->close(false);
+  stream t;
+  const std::uint16_t port = stream_test::closed_port();
   EXPECT_FALSE(t->connect("127.0.0.1", port));
   EXPECT_EQ(t->error_number, ECONNREFUSED);
   EXPECT_FALSE(t->is_open());
@@ -325,9 +316,7 @@ TEST(BrolStreamSockets, EveryFailingPlatformCallIsReportedAndLeavesNoSocket) {
     stream listener, client, server;
     std::uint16_t port = 0;
     if (!r.listening) {
-      ASSERT_TRUE(listener->resolve("127.0.0.1"));
-      ASSERT_TRUE(listener->listen(0));
-      port = port_of(listener->address);
+      port = listen_any(listener.s, "127.0.0.1");
     }
     fake_sockets fakes(r.entry, r.fail_errno);
     if (r.listening) {
@@ -352,9 +341,7 @@ TEST(BrolStreamSockets, EveryFailingPlatformCallIsReportedAndLeavesNoSocket) {
 TEST(BrolStreamSockets, NoMemoryAtAnyPointOfConnectOrAcceptLeavesNoSocket) {
   fake_sockets fakes;
   stream listener;
-  ASSERT_TRUE(listener->resolve("::1"));
-  ASSERT_TRUE(listener->listen(0));
-  const std::uint16_t port = port_of(listener->address);
+  const std::uint16_t port = listen_any(listener.s, "::1");
   std::unique_ptr<stream> client, server;
   const std::int64_t points = brol_test::for_each_allocation_failure(
       [&] {
@@ -398,9 +385,7 @@ TEST(BrolStreamSockets, SendingToAPeerThatHasGoneFailsWithoutStoppingTheProcess)
 TEST(BrolStreamWatch, AbortsABlockedConnectAndABlockedRead) {
   // A listener that never accepts: once its queue is full, further connects wait for an answer.
   stream listener;
-  ASSERT_TRUE(listener->resolve("127.0.0.1"));
-  ASSERT_TRUE(listener->listen(0));
-  const std::uint16_t port = port_of(listener->address);
+  const std::uint16_t port = listen_any(listener.s, "127.0.0.1");
   std::vector<std::unique_ptr<stream>> waiting;
   {
     stream_test::watch_host host;

@@ -60,6 +60,24 @@ struct stream {
   brol_stream* operator->() { return &s; }
 };
 
+// The port of an IPv4 or IPv6 record, in host order.
+inline std::uint16_t port_of(const sockaddr* a) {
+  return ntohs(a->sa_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(a)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(a)->sin_port);
+}
+
+// Makes s listen on host with a port the system chooses: the port, 0 when that failed.
+inline std::uint16_t listen_any(brol_stream& s, const char* host) {
+  EXPECT_TRUE(sockets_started);
+  return s.resolve(host) && s.listen(0) ? port_of(s.address) : 0;
+}
+
+// A port of 127.0.0.1 on which nothing listens (its listener has just closed).
+inline std::uint16_t closed_port() {
+  stream listener;
+  return listen_any(listener.s, "127.0.0.1");
+}
+
 // Both ends of a connected loopback pair; ends not handed to a stream are closed at the end.
 struct socket_pair {
   brol_socket_handle ours = brol_invalid_socket;
