@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "brol/stream/brol_stream.h"
+#include "brol/text/brol_gentext.h"
 #include "stream_test_fakes.h"
 
 namespace {
@@ -21,174 +23,127 @@ using stream_test::listen_any;
 using stream_test::port_of;
 using stream_test::stream;
 
-std::string ipv4_bytes(const sockaddr* a) {
-  const auto* b = reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr);
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
+// The address text of a record, as connect and accept name their peers.
+std::string text_of(const sockaddr* a) {
+  char text[brol_addr_text_size] = "";
+  brol_addr_text(text, a);
+  return text;
 }
 
-// Counts the platform's socket calls and fails a chosen one; sockets opened and closed are tracked
-// so that a test can prove none is left open.
-struct socket_calls {
-  static inline std::string failing;  // name of the entry to fail
-  static inline int fail_errno = 0;
-  static inline int lookups = 0;
-  static inline int accepts = 0;
+// Socket entries that fail when named in `failing` and keep count of the sockets open, so that a
+// test can prove none is left behind.
+struct fake_sockets {
+  static inline std::string failing;
+  static inline int fail_errno = 0, lookups = 0, accepts = 0;
   static inline std::multiset<brol_socket_handle> open_now;
 
   static bool fails(const char* entry) {
-    if (failing == entry) {
-      errno = fail_errno;
-      return true;
-    }
-    return false;
+    errno = fail_errno;
+    return failing == entry;
   }
-  static brol_socket_handle open(int family, int type, int protocol) {
-    if (fails("open")) return brol_invalid_socket;
-    const brol_socket_handle s = brol_platform_defaults().socket_open(family, type, protocol);
+  static const brol_platform_calls& os() { return brol_platform_defaults(); }
+  static brol_socket_handle track(brol_socket_handle s) {
     if (s != brol_invalid_socket) open_now.insert(s);
     return s;
   }
-  static bool close(brol_socket_handle s) {
-    if (auto it = open_now.find(s); it != open_now.end()) open_now.erase(it);
-    return brol_platform_defaults().socket_close(s);
-  }
-  static bool bind(brol_socket_handle s, const sockaddr* a, int n) {
-    return !fails("bind") && brol_platform_defaults().socket_bind(s, a, n);
-  }
-  static bool listen(brol_socket_handle s, int backlog) {
-    return !fails("listen") && brol_platform_defaults().socket_listen(s, backlog);
-  }
-  static bool local_address(brol_socket_handle s, sockaddr* a, int* n) {
-    return !fails("local_address") && brol_platform_defaults().socket_local_address(s, a, n);
-  }
-  static bool connect(brol_socket_handle s, const sockaddr* a, int n) {
-    return !fails("connect") && brol_platform_defaults().socket_connect(s, a, n);
-  }
-  static brol_socket_handle accept(brol_socket_handle s, sockaddr* a, int* n) {
-    ++accepts;
-    if (fails("accept")) return brol_invalid_socket;
-    const brol_socket_handle got = brol_platform_defaults().socket_accept(s, a, n);
-    if (got != brol_invalid_socket) open_now.insert(got);
-    return got;
-  }
-  static bool lookup(const char* host, sockaddr_storage* out) {
-    ++lookups;
-    if (fails("lookup")) return false;
-    if (failing == "lookup_unix") {
-      *out = sockaddr_storage{};
-      out->ss_family = AF_UNIX;
-      return true;
-    }
-    return brol_platform_defaults().host_lookup(host, out);
-  }
-};
-
-// While alive, the socket entries go through socket_calls.
-class fake_sockets {
- public:
-  explicit fake_sockets(std::string failing = "", int fail_errno = 0) {
+  explicit fake_sockets(std::string entry = "", int error = 0) {
     EXPECT_TRUE(stream_test::sockets_started);
-    socket_calls::failing = std::move(failing);
-    socket_calls::fail_errno = fail_errno;
-    socket_calls::lookups = socket_calls::accepts = 0;
-    socket_calls::open_now.clear();
-    brol_os.socket_open = socket_calls::open;
-    brol_os.socket_close = socket_calls::close;
-    brol_os.socket_bind = socket_calls::bind;
-    brol_os.socket_listen = socket_calls::listen;
-    brol_os.socket_local_address = socket_calls::local_address;
-    brol_os.socket_connect = socket_calls::connect;
-    brol_os.socket_accept = socket_calls::accept;
-    brol_os.host_lookup = socket_calls::lookup;
+    failing = std::move(entry);
+    fail_errno = error;
+    lookups = accepts = 0;
+    open_now.clear();
+    brol_os.socket_open = [](int f, int t, int p) {
+      return fails("open") ? brol_invalid_socket : track(os().socket_open(f, t, p));
+    };
+    brol_os.socket_close = [](brol_socket_handle s) {
+      if (auto it = open_now.find(s); it != open_now.end()) open_now.erase(it);
+      return os().socket_close(s);
+    };
+    brol_os.socket_bind = [](brol_socket_handle s, const sockaddr* a, int n) {
+      return !fails("bind") && os().socket_bind(s, a, n);
+    };
+    brol_os.socket_listen = [](brol_socket_handle s, int n) { return !fails("listen") && os().socket_listen(s, n); };
+    brol_os.socket_local_address = [](brol_socket_handle s, sockaddr* a, int* n) {
+      return !fails("local_address") && os().socket_local_address(s, a, n);
+    };
+    brol_os.socket_connect = [](brol_socket_handle s, const sockaddr* a, int n) {
+      return !fails("connect") && os().socket_connect(s, a, n);
+    };
+    brol_os.socket_accept = [](brol_socket_handle s, sockaddr* a, int* n) {
+      ++accepts;
+      return fails("accept") ? brol_invalid_socket : track(os().socket_accept(s, a, n));
+    };
+    brol_os.host_lookup = [](const char* host, sockaddr_storage* out) {
+      ++lookups;
+      if (failing == "lookup_unix") {
+        *out = sockaddr_storage{};
+        out->ss_family = AF_UNIX;
+        return true;
+      }
+      return !fails("lookup") && os().host_lookup(host, out);
+    };
   }
   ~fake_sockets() { brol_os = brol_platform_defaults(); }
-  fake_sockets(const fake_sockets&) = delete;
-  fake_sockets& operator=(const fake_sockets&) = delete;
 };
 
 TEST(BrolStreamResolve, DottedTextsAreTakenOnlyWhenEveryFieldIsAByte) {
   struct row {
     const char* host;
-    bool ok;
-    const char* address;  // expected IPv4 text, or the expected error
-    int error_number;
+    const char* address;  // expected text, or null for failure with EINVAL (no lookup) or ENOENT
     int lookups;
   };
   const row rows[] = {
-      {nullptr, true, "0.0.0.0", 0, 0},          {"", true, "0.0.0.0", 0, 0},
-      {"127.0.0.1", true, "127.0.0.1", 0, 0},    {"255.255.255.255", true, "255.255.255.255", 0, 0},
-      {"010.000.0.9", true, "10.0.0.9", 0, 0},  // up to 3 digits, decimal
-      {"10.0.0.256", false, nullptr, EINVAL, 0}, {"1..2.3", false, nullptr, EINVAL, 0},
-      {"1.2.3.", false, nullptr, EINVAL, 0},     {".1.2.3", false, nullptr, EINVAL, 0},
-      {"0001.2.3.4", false, nullptr, EINVAL, 0}, {"999.1.1.1", false, nullptr, EINVAL, 0},
-      {"1.2.3", false, nullptr, ENOENT, 1},     // two dots: looked up
-      {"1.2.3.4.", false, nullptr, ENOENT, 1},  // four dots: looked up
-      {"a.b.c.d", false, nullptr, ENOENT, 1},
+      {nullptr, "0.0.0.0", 0},        {"", "0.0.0.0", 0},
+      {"127.0.0.1", "127.0.0.1", 0},  {"255.255.255.255", "255.255.255.255", 0},
+      {"010.000.0.9", "10.0.0.9", 0}, {"10.0.0.256", nullptr, 0},
+      {"1..2.3", nullptr, 0},         {"1.2.3.", nullptr, 0},
+      {".1.2.3", nullptr, 0},         {"0001.2.3.4", nullptr, 0},
+      {"999.1.1.1", nullptr, 0},      {"1.2.3", nullptr, 1},
+      {"1.2.3.4.", nullptr, 1},       {"a.b.c.d", nullptr, 1},  // looked up
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.host != nullptr ? r.host : "(null)");
-    // The lookup answers "unknown" without asking any name server.
-    fake_sockets fakes("lookup", ENOENT);
+    fake_sockets fakes("lookup", ENOENT);  // no name server is asked
     stream t;
     t->status = 77;
-    EXPECT_EQ(t->resolve(r.host), r.ok);
-    EXPECT_EQ(socket_calls::lookups, r.lookups);
-    EXPECT_EQ(t->status, 77);  // status untouched
-    if (r.ok) {
+    EXPECT_EQ(t->resolve(r.host), r.address != nullptr);
+    EXPECT_EQ(fake_sockets::lookups, r.lookups);
+    EXPECT_EQ(t->status, 77);  // untouched
+    if (r.address != nullptr) {
       ASSERT_NE(t->address, nullptr);
-      EXPECT_EQ(t->address->sa_family, AF_INET);
-      EXPECT_EQ(ipv4_bytes(t->address), r.address);
+      EXPECT_EQ(text_of(t->address), r.address);
       EXPECT_EQ(port_of(t->address), 0);
     } else {
       EXPECT_EQ(t->address, nullptr);
-      EXPECT_EQ(t->error_number, r.error_number);
+      EXPECT_EQ(t->error_number, r.lookups == 0 ? EINVAL : ENOENT);
     }
   }
 }
 
-TEST(BrolStreamResolve, NamesAreLookedUpAndTheFirstAnswerKept) {
-  fake_sockets fakes;
-  stream t;
-  ASSERT_TRUE(t->resolve("::1"));
-  ASSERT_EQ(t->address->sa_family, AF_INET6);
-  in6_addr loopback{};
-  reinterpret_cast<unsigned char*>(&loopback)[15] = 1;
-  EXPECT_EQ(std::memcmp(&reinterpret_cast<sockaddr_in6*>(t->address)->sin6_addr, &loopback, 16), 0);
-  EXPECT_EQ(port_of(t->address), 0);
-  ASSERT_TRUE(t->resolve("localhost"));
-  ASSERT_NE(t->address, nullptr);
-  EXPECT_TRUE(t->address->sa_family == AF_INET || t->address->sa_family == AF_INET6);
-  EXPECT_EQ(socket_calls::lookups, 2);
-}
-
-TEST(BrolStreamResolve, AnAnswerOfAnotherFamilyOrNoMemoryLeavesNoAddress) {
+TEST(BrolStreamResolve, LookupsOtherFamiliesAndNoMemory) {
   {
     fake_sockets fakes("lookup_unix");
     stream t;
-    ASSERT_TRUE(t->resolve("127.0.0.1"));
     EXPECT_FALSE(t->resolve("somewhere"));
     EXPECT_EQ(t->error_number, EAFNOSUPPORT);
     EXPECT_EQ(t->address, nullptr);
   }
-  for (const char* host : {"", "127.0.0.1", "::1"}) {
-    stream t;
+  stream t;
+  ASSERT_TRUE(t->resolve("::1"));
+  EXPECT_EQ(text_of(t->address), "::1");
+  ASSERT_TRUE(t->resolve("localhost"));
+  EXPECT_TRUE(text_of(t->address) == "127.0.0.1" || text_of(t->address) == "::1") << text_of(t->address);
+  ASSERT_TRUE(t->set_any_ipv6());
+  EXPECT_EQ(text_of(t->address), "::");
+  const auto* six = reinterpret_cast<const sockaddr_in6*>(t->address);
+  EXPECT_EQ(six->sin6_port + six->sin6_flowinfo + six->sin6_scope_id, 0u);
+  for (const char* host : {"", "127.0.0.1", "::1", "(any ipv6)"}) {
+    SCOPED_TRACE(host);
     brol_test::alloc_failure failing(1);
-    EXPECT_FALSE(t->resolve(host));
+    EXPECT_FALSE(std::strcmp(host, "(any ipv6)") == 0 ? t->set_any_ipv6() : t->resolve(host));
     EXPECT_EQ(t->status, brol_stream_no_memory);
     EXPECT_EQ(t->address, nullptr);
   }
-  stream t;
-  {
-    brol_test::alloc_failure failing(1);
-    EXPECT_FALSE(t->set_any_ipv6());
-  }
-  ASSERT_TRUE(t->set_any_ipv6());
-  ASSERT_EQ(t->address->sa_family, AF_INET6);
-  const auto* six = reinterpret_cast<const sockaddr_in6*>(t->address);
-  EXPECT_EQ(six->sin6_port, 0);
-  EXPECT_EQ(six->sin6_flowinfo, 0u);
-  EXPECT_EQ(six->sin6_scope_id, 0u);
-  EXPECT_EQ(std::memcmp(&six->sin6_addr, &in6addr_any, 16), 0);
 }
 
 // A listener, a client connected to it and the accepted peer, over the family that host selects.
@@ -248,56 +203,50 @@ TEST(BrolStreamListen, TheIpv6WildcardListensOnIpv6Only) {
   EXPECT_EQ(v4->error_number, ECONNREFUSED);
 }
 
-TEST(BrolStreamListen, NoAddressMeansTheIpv4WildcardAndABusyPortFails) {
+TEST(BrolStreamSockets, WrongArgumentsAreRefusedBeforeAnySystemCall) {
   fake_sockets fakes;
-  stream first, second;
-  ASSERT_TRUE(first->listen(0));
-  ASSERT_NE(first->address, nullptr);
-  EXPECT_EQ(ipv4_bytes(first->address), "0.0.0.0");
-  const std::uint16_t port = port_of(first->address);
-  ASSERT_TRUE(second->resolve("127.0.0.1"));
-  EXPECT_FALSE(second->listen(port));
-  EXPECT_EQ(second->error_number, EADDRINUSE);
-  EXPECT_FALSE(second->is_open());
-  EXPECT_EQ(socket_calls::open_now.size(), 1u);  // only the first listener remains
-}
-
-TEST(BrolStreamAccept, ListenersThatCannotAcceptAreRefusedBeforeTheSystemCall) {
-  fake_sockets fakes;
-  stream t, closed;
+  stream t, file;
   ASSERT_TRUE(t->resolve("127.0.0.1"));
-  EXPECT_FALSE(t->accept(nullptr));
-  EXPECT_EQ(t->error_number, EINVAL);
-  EXPECT_EQ(t->address, nullptr);  // freed
-  EXPECT_FALSE(t->accept(&closed.s));
-  EXPECT_EQ(t->error_number, EINVAL);
   brol_test::temp_dir dir;
-  ASSERT_TRUE(closed->open_format("%s", 0x301, dir.file("f").c_str()));
-  EXPECT_FALSE(t->accept(&closed.s));  // a file is no listener
-  EXPECT_EQ(t->error_number, EINVAL);
-  EXPECT_EQ(socket_calls::accepts, 0);
-  connection c;
-  c.make("127.0.0.1");
-  EXPECT_FALSE(t->accept(&c.client.s));  // connected, not listening: the system says so
-  EXPECT_EQ(t->error_number, EINVAL);
-}
-
-TEST(BrolStreamConnect, ARefusedConnectLeavesTheStreamClosedWithNoSocket) {
-  fake_sockets fakes;
-  stream t;
-  const std::uint16_t port = stream_test::closed_port();
-  EXPECT_FALSE(t->connect("127.0.0.1", port));
-  EXPECT_EQ(t->error_number, ECONNREFUSED);
-  EXPECT_FALSE(t->is_open());
-  EXPECT_TRUE(socket_calls::open_now.empty());
-  EXPECT_FALSE(t->connect_address(nullptr));
-  EXPECT_EQ(t->error_number, EINVAL);
+  ASSERT_TRUE(file->open_format("%s", 0x301, dir.file("f").c_str()));
   sockaddr_storage other{};
   other.ss_family = AF_UNIX;
-  EXPECT_FALSE(t->connect_address(reinterpret_cast<sockaddr*>(&other)));
+  const std::function<bool()> calls[] = {
+      [&] { return t->accept(nullptr); },
+      [&] { return t->accept(&file.s); },  // a file is no listener
+      [&] { return t->accept(&t.s); },     // neither is a closed stream
+      [&] { return t->connect_address(nullptr); },
+      [&] { return t->connect_address(reinterpret_cast<sockaddr*>(&other)); },
+      [&] { return t->connect("10.0.0.256", 80); },  // never turned into another host
+      [&] { return t->listen(0); },                  // the record of the line above is gone
+  };
+  for (std::size_t i = 0; i + 1 < std::size(calls); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(calls[i]());
+    EXPECT_EQ(t->error_number, EINVAL);
+    EXPECT_FALSE(t->is_open());
+  }
+  EXPECT_EQ(fake_sockets::accepts + fake_sockets::lookups, 0);
+  EXPECT_TRUE(fake_sockets::open_now.empty());
+  // Without an address, listen takes the IPv4 wildcard.
+  ASSERT_TRUE(calls[std::size(calls) - 1]());
+  EXPECT_EQ(text_of(t->address), "0.0.0.0");
+}
+
+TEST(BrolStreamSockets, RefusalsOfTheSystemLeaveTheStreamClosedWithNoSocket) {
+  connection c;
+  c.make("127.0.0.1");
+  fake_sockets fakes;
+  stream t;
+  EXPECT_FALSE(t->accept(&c.client.s));  // connected, not listening: the system says so
   EXPECT_EQ(t->error_number, EINVAL);
-  EXPECT_FALSE(t->connect("10.0.0.256", 80));  // never turned into another host
-  EXPECT_EQ(t->error_number, EINVAL);
+  EXPECT_FALSE(t->connect("127.0.0.1", stream_test::closed_port()));
+  EXPECT_EQ(t->error_number, ECONNREFUSED);
+  ASSERT_TRUE(t->resolve("127.0.0.1"));
+  EXPECT_FALSE(t->listen(port_of(c.listener->address)));
+  EXPECT_EQ(t->error_number, EADDRINUSE);
+  EXPECT_FALSE(t->is_open());
+  EXPECT_TRUE(fake_sockets::open_now.empty());
 }
 
 TEST(BrolStreamSockets, EveryFailingPlatformCallIsReportedAndLeavesNoSocket) {
@@ -334,7 +283,7 @@ TEST(BrolStreamSockets, EveryFailingPlatformCallIsReportedAndLeavesNoSocket) {
       EXPECT_EQ(client->error_number, r.fail_errno);
       EXPECT_FALSE(client->is_open());
     }
-    EXPECT_TRUE(socket_calls::open_now.empty());
+    EXPECT_TRUE(fake_sockets::open_now.empty());
   }
 }
 
@@ -359,7 +308,7 @@ TEST(BrolStreamSockets, NoMemoryAtAnyPointOfConnectOrAcceptLeavesNoSocket) {
         EXPECT_TRUE((*server)->is_open() || (*server)->status == brol_stream_no_memory || !connected);
         client.reset();
         server.reset();
-        EXPECT_EQ(socket_calls::open_now, std::multiset<brol_socket_handle>{listener->socket});
+        EXPECT_EQ(fake_sockets::open_now, std::multiset<brol_socket_handle>{listener->socket});
       });
   EXPECT_GE(points, 4);  // connect's address and name, accept's address and name
 }
