@@ -33,6 +33,16 @@ inline constexpr std::uint32_t brol_create_new = 1;
 inline constexpr std::uint32_t brol_create_always = 2;
 inline constexpr std::uint32_t brol_open_existing = 3;
 
+// The system's path syntax: Windows separates components with a backslash and names drives by letter
+// ("C:", "C:\"); POSIX separates with '/' and has no drive letters ("C:" is an ordinary name).
+#ifdef _WIN32
+inline constexpr char brol_path_separator = '\\';
+inline constexpr bool brol_path_drive_letters = true;
+#else
+inline constexpr char brol_path_separator = '/';
+inline constexpr bool brol_path_drive_letters = false;
+#endif
+
 // Origins of file_seek (FILE_BEGIN, FILE_CURRENT, FILE_END) and the `how` of socket_shutdown that
 // ends both directions (SD_BOTH).
 inline constexpr int brol_seek_begin = 0;
@@ -48,6 +58,7 @@ struct brol_file_status {
 };
 inline constexpr std::uint32_t brol_mode_type_mask = 0xF000;
 inline constexpr std::uint32_t brol_mode_directory = 0x4000;
+inline constexpr std::uint32_t brol_mode_regular = 0x8000;
 
 // The calls the library makes of the system, as one table of function pointers. The defaults are the
 // platform's own; a test swaps an entry (and restores it) to make a call fail, return short counts or
@@ -80,10 +91,11 @@ struct brol_platform_calls {
   bool (*file_close)(brol_file_handle file);
   // Size and type of the file or directory at path (_stat64).
   bool (*file_stat)(const char* path, brol_file_status* out);
-  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA, OPEN_ALWAYS
-  // and sharing for reading, writing and deleting; O_WRONLY | O_APPEND | O_CREAT): every write lands
-  // at the file's real end, also past 4 GiB. Readers and other appenders may hold the file open
-  // meanwhile, and they do not block this open. A directory is never opened. Write with file_append.
+  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA and the
+  // FILE_READ_DATA that locks ask for, OPEN_ALWAYS, sharing for reading, writing and deleting;
+  // O_WRONLY | O_APPEND | O_CREAT): every write lands at the file's real end, also past 4 GiB.
+  // Readers and other appenders may hold the file open meanwhile, and they do not block this open. A
+  // directory is never opened. Write with file_append.
   brol_file_handle (*file_open_append)(const char* path);
   // Writes size bytes to a file_open_append handle at the file's end as one piece: no write of
   // another appender (thread or process) lands inside it or in the same place. The count written,

@@ -103,6 +103,25 @@ TEST(BrolReplaceFile, MissingTargetIsCreatedAndAStreamCanWrite) {
   EXPECT_EQ(read_all(target), "a line longer than the stream's buffer\ntail");
 }
 
+TEST(BrolReplaceFile, TargetKeepsItsPermissions) {
+  if (brol_path_drive_letters) {
+    GTEST_SKIP() << "Windows keeps the target's attributes through ReplaceFileA; POSIX keeps its mode here";
+  }
+  namespace fs = std::filesystem;
+  brol_test::temp_dir dir;
+  const std::string target = dir.file("private");
+  write_all(target, "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  replacing x;
+  ASSERT_TRUE(x.r.begin(target.c_str()));
+  put(x.r, "new");
+  ASSERT_TRUE(x.r.commit());
+  EXPECT_EQ(read_all(target), "new");
+  brol_file_status st{};
+  ASSERT_TRUE(brol_os.file_stat(target.c_str(), &st));
+  EXPECT_EQ(st.mode & 0777u, 0640u);
+}
+
 TEST(BrolReplaceFile, AbortAndDestroyLeaveTheTarget) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("t");

@@ -136,8 +136,12 @@ class BrolLog : public ::testing::Test {
 };
 
 TEST_F(BrolLog, TheDocumentedExampleLines) {
+  // A viewer holding the file open does not keep lines out.
+  std::FILE* viewer = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(viewer, nullptr);
   brol_log(1, "brol_mkdir_step", "brol_mkdir", 57, 20, "mkdir(%s) is a file", "C:\\data\\x");
   brol_log(4, "brol_httpget", "brol_httpget", 99, 0, "could not send");
+  std::fclose(viewer);
   const std::string date = expected_date();
   EXPECT_EQ(text(), date + " (4242)  FATAL: [brol_mkdir brol_mkdir_step() line 57] mkdir(C:\\data\\x) is a file\n" +
                         date + " (4242)  WARN: could not send\n");
@@ -147,33 +151,26 @@ TEST_F(BrolLog, FieldsOfEachLevelAndMessageKind) {
   struct row {
     std::uint8_t level;
     std::int32_t error_number;
-    const char* format;
+    const char* format;  // given the argument "y"
     const char* label;
-    bool located;
     std::string message;
   };
   const std::string text_12 = std::string("error 12: '") + std::strerror(12) + "'";
   const row rows[] = {
-      {0, 0, "debug %d", " DEBUG: ", true, "debug 7"},
-      {1, 22, "x %s", " FATAL: ", true, "x y"},  // a format keeps level 1
-      {1, 12, nullptr, " FATAL: ", true, text_12},
-      {1, 0, nullptr, " FATAL: ", true, "unknown error"},
-      {2, 0, "two", " FATAL: ", true, "two"},
-      {3, 12, nullptr, " FATAL: ", true, "unknown error"},  // only level 1 turns into the error text
-      {4, 0, nullptr, " WARN: ", false, "unknown error"},
-      {5, 0, "five %s", ": ", false, "five y"},
+      {0, 0, "debug %s", " DEBUG: ", "debug y"},
+      {1, 22, "x %s", " FATAL: ", "x y"},  // a format keeps level 1
+      {1, 12, nullptr, " FATAL: ", text_12},
+      {1, 0, nullptr, " FATAL: ", "unknown error"},
+      {2, 0, "two", " FATAL: ", "two"},
+      {3, 12, nullptr, " FATAL: ", "unknown error"},  // only level 1 turns into the error text
+      {4, 0, nullptr, " WARN: ", "unknown error"},
+      {5, 0, "five %s", ": ", "five y"},
+      {200, 0, "high", ": ", "high"},
   };
   brol_log_ident = "ident-x";
+  brol_log_file_level = 255;
   for (const row& r : rows) {
-    if (r.format != nullptr && std::strchr(r.format, '%') != nullptr) {
-      if (std::strstr(r.format, "%d") != nullptr) {
-        brol_log(r.level, "fn", "src", 31, r.error_number, r.format, 7);
-      } else {
-        brol_log(r.level, "fn", "src", 31, r.error_number, r.format, "y");
-      }
-    } else {
-      brol_log(r.level, "fn", "src", 31, r.error_number, r.format);
-    }
+    brol_log(r.level, "fn", "src", 31, r.error_number, r.format, "y");
   }
   const std::vector<std::string> got = lines();
   ASSERT_EQ(got.size(), std::size(rows));
@@ -184,7 +181,7 @@ TEST_F(BrolLog, FieldsOfEachLevelAndMessageKind) {
     EXPECT_EQ(p.date, expected_date());
     EXPECT_EQ(p.pid, "4242");
     EXPECT_EQ(p.label, rows[i].label);
-    EXPECT_EQ(p.location, rows[i].located ? "[src fn() line 31] " : "");
+    EXPECT_EQ(p.location, rows[i].level <= 3 ? "[src fn() line 31] " : "");
     EXPECT_EQ(p.message, rows[i].message);
   }
 }
@@ -407,6 +404,26 @@ TEST_F(BrolLog, PlatformFailuresLoseTheLineQuietly) {
   brol_os.time_now = unrepresentable_now;
   brol_log(4, "f", "s", 1, 0, "no date");
   EXPECT_EQ(text(), " (4242)  WARN: no date\n");
+}
+
+TEST_F(BrolLog, LogPastFourGibibytesGrowsAtItsEnd) {
+  const std::int64_t size = (std::int64_t{4} << 30) + 7;  // sparse
+  const brol_file_handle f = brol_os.file_open(path.c_str(), brol_access_write, brol_create_always);
+  ASSERT_EQ(brol_os.file_seek(f, size - 1, brol_seek_begin), size - 1);
+  ASSERT_EQ(brol_os.file_write(f, "<", 1), 1);
+  ASSERT_TRUE(brol_os.file_close(f));
+  brol_log(5, "f", "s", 1, 0, "at the end");
+  const std::string line = expected_date() + " (4242) : at the end\n";
+  brol_file_status st{};
+  ASSERT_TRUE(brol_os.file_stat(path.c_str(), &st));
+  ASSERT_EQ(st.size, size + static_cast<std::int64_t>(line.size()));
+  std::string tail(line.size() + 1, '\0');
+  const brol_file_handle r = brol_os.file_open(path.c_str(), brol_access_read, brol_open_existing);
+  ASSERT_EQ(brol_os.file_seek(r, size - 1, brol_seek_begin), size - 1);
+  EXPECT_EQ(brol_os.file_read(r, tail.data(), static_cast<std::int32_t>(tail.size())),
+            static_cast<std::int32_t>(tail.size()));
+  EXPECT_TRUE(brol_os.file_close(r));
+  EXPECT_EQ(tail, "<" + line);
 }
 
 // --- Several writers at once --------------------------------------------------------------------

@@ -285,17 +285,6 @@ TEST(BrolPlatformFiles, DirectoryCreationOneLevelAtATime) {
   }
 }
 
-TEST(BrolPlatformFiles, LogicalDrivesAreTheRootsThatExist) {
-  // Each drive letter in use has a root folder, and no other letter has one; where the system has
-  // no drive letters (POSIX) no bit is set and "C:\" is no folder either.
-  const std::uint32_t drives = os.logical_drives();
-  for (int letter = 0; letter < 26; ++letter) {
-    const std::string root = std::string(1, static_cast<char>('A' + letter)) + ":\\";
-    const bool in_use = ((drives >> letter) & 1u) != 0;
-    EXPECT_EQ(is_directory(root), in_use) << root;
-  }
-}
-
 TEST(BrolPlatformSockets, LoopbackPairCarriesBytesBothWays) {
   ASSERT_TRUE(sockets_started);
   brol_socket_handle a, b;
