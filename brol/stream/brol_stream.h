@@ -218,8 +218,9 @@ struct brol_stream {
   // On Windows the program starts the socket library (WSAStartup) before the first of these; the
   // library never does. None of them sets status except 515 for a failed allocation (error_number
   // ENOMEM); every other failure is false with the reason in error_number. A connected or accepted
-  // stream is read and written like a file (positioning does nothing on it) and closed by close;
-  // sending to a peer that has gone fails with 514 and never stops the process.
+  // stream starts with position, written and error_number 0, is read and written like a file
+  // (positioning does nothing on it) and closed by close; sending to a peer that has gone fails with
+  // 514 and never stops the process.
   //
   // Makes address the record for host, port 0: null or empty is the IPv4 wildcard 0.0.0.0; a text
   // of digits with exactly three dots is a dotted IPv4 address, taken without a lookup when each of
@@ -234,7 +235,8 @@ struct brol_stream {
   // resolve(host), then connect_address to port of it.
   bool connect(const char* host, std::uint16_t port) noexcept;
   // Closes the stream and connects it to peer (an IPv4 or IPv6 record, port included), which
-  // becomes address (it may be address itself). name becomes the peer's numeric address text. The
+  // becomes address (it may be address itself). name becomes the peer's numeric address text (also
+  // when the connect then fails). The
   // connect is watched as operation 517: an abort ends it with false and status 520 (kept until the
   // next close). False: EINVAL for a null peer or another family, the system's reason for a refused
   // socket or connect, or 515; the stream is then closed and no socket is left open.
