@@ -1,17 +1,32 @@
-// An example program built on the installed brol package: reads a text file through a brol_stream,
-// counts its lines, words and bytes, and prints a summary with the most frequent words in a table
-// laid out by the formatting engine.
-//   text_summary FILE [TOP]     TOP: how many words the table lists (default 5)
-// Exit code 0 after a summary, 1 when the file cannot be read, 2 for a wrong command line.
+// An example program built on the installed brol package: reads its settings from a configuration
+// file, downloads a text document over HTTP into a file, counts the document's lines, words and bytes,
+// and prints a summary with the most frequent words in a table laid out by the formatting engine.
+//   text_summary CONFIG
+// The configuration (text_summary.ini beside this file is one) names the document and its copy:
+//   [source]  host = 127.0.0.1      a name or an address
+//             port = 8000           80 when missing
+//             path = /doc.txt
+//             save_as = doc.txt     the local copy: replaced whole, or left as it was when the download fails
+//   [report]  top = 5               how many words the table lists, 5 when missing
+// Exit code 0 after a summary, 1 when the copy cannot be read, 2 for a wrong command line, 3 when
+// the configuration cannot be read or a setting is missing or wrong, 4 when the download fails.
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "brol/config/brol_config.h"
 #include "brol/container/brol_dict.h"
+#include "brol/log/brol_log.h"
+#include "brol/net/brol_httpget.h"
 #include "brol/stream/brol_stream.h"
 #include "brol/string/brol_string.h"
+#include "brol/text/brol_parse.h"
 
 namespace {
 
@@ -111,8 +126,9 @@ std::vector<ranked> top_words(brol_dict<std::int64_t>& frequency, std::size_t to
   return all;
 }
 
-void format_summary(brol_string& out, const char* path, const counts& c) {
-  out.append_format("file:    ", path, "\n");
+void format_summary(brol_string& out, const brol_string& url, const brol_string& file, const counts& c) {
+  out.append_format("source:  ", url.c_str(), "\n");
+  out.append_format("file:    ", file.c_str(), "\n");
   out.append_format("lines:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.lines, "\n");
   out.append_format("words:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.words, "\n");
   out.append_format("bytes:   ", brol_fmt_group, ',', brol_fmt_int, 8, c.bytes, "\n");
@@ -130,30 +146,150 @@ void format_table(brol_string& out, const std::vector<ranked>& words, std::int64
   }
 }
 
-}  // namespace
+// What the configuration asks for. The texts are copies: a value that get returns points into the
+// configuration (or, when quoted, into a buffer the next quoted get overwrites).
+struct settings {
+  brol_string host;
+  brol_string path;     // without its leading '/', as brol_httpget takes it
+  brol_string save_as;  // the local copy
+  brol_string url;      // for the messages and the summary
+  std::uint16_t port = brol_http_port;
+  std::size_t top = 5;
 
-int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fputs("usage: text_summary FILE [TOP]\n", stderr);
-    return 2;
+  void init() {
+    host.init();
+    path.init();
+    save_as.init();
+    url.init();
   }
-  const std::size_t top = argc == 3 ? static_cast<std::size_t>(std::strtoul(argv[2], nullptr, 10)) : 5;
+  void destroy() {
+    host.destroy();
+    path.destroy();
+    save_as.destroy();
+    url.destroy();
+  }
+};
+
+// Copies the value of [section] key into out; false, after a message, when the key is missing or empty.
+bool read_text(brol_config& config, const char* section, const char* key, brol_string& out) {
+  const char* value = config.get(section, key, '=');
+  if (*value == '\0') {
+    std::fprintf(stderr, "text_summary: %s: [%s] %s is missing\n", config.file_name.c_str(), section, key);
+    return false;
+  }
+  if (out.assign(value).error != 0) {
+    std::fputs("text_summary: out of memory\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+// Reads [section] key as a decimal number from min to max into *value, which keeps its default when
+// the key is missing; false, after a message, for anything else.
+bool read_number(brol_config& config, const char* section, const char* key, std::uint64_t min, std::uint64_t max,
+                 std::uint64_t* value) {
+  const char* text = config.get(section, key, '=');
+  if (*text == '\0') {
+    return true;
+  }
+  const char* end = text;
+  const std::uint64_t n = brol_parse_uint(text, &end, 10);
+  if (end == text || *end != '\0' || n < min || n > max) {
+    std::fprintf(stderr, "text_summary: %s: [%s] %s must be a number from %llu to %llu, not '%s'\n",
+                 config.file_name.c_str(), section, key, static_cast<unsigned long long>(min),
+                 static_cast<unsigned long long>(max), text);
+    return false;
+  }
+  *value = n;
+  return true;
+}
+
+// The address of the document, an IPv6 address text in brackets.
+void make_url(settings& s) {
+  const bool bracket = std::strchr(s.host.c_str(), ':') != nullptr;
+  s.url.append_format("http://", bracket ? "[" : "", s.host.c_str(), bracket ? "]" : "", ":", brol_fmt_uint, 8, s.port,
+                      "/", s.path.c_str());
+}
+
+// Fills s from the configuration file at path: 0, or 3 after a message.
+int read_settings(const char* path, settings& s) {
+  brol_config config;
+  config.init();
+  std::uint64_t port = s.port;
+  std::uint64_t top = s.top;
+  bool ok = config.load(path);
+  if (!ok) {
+    std::fprintf(stderr, "text_summary: cannot read the configuration %s\n", path);
+  } else {
+    ok = read_text(config, "source", "host", s.host) && read_text(config, "source", "path", s.path) &&
+         read_text(config, "source", "save_as", s.save_as) && read_number(config, "source", "port", 1, 65535, &port) &&
+         read_number(config, "report", "top", 0, 1000000, &top);
+  }
+  config.destroy();
+  if (!ok) {
+    return 3;
+  }
+  if (s.path.c_str()[0] == '/') {
+    s.path.erase(0, 1);
+  }
+  s.port = static_cast<std::uint16_t>(port);
+  s.top = static_cast<std::size_t>(top);
+  make_url(s);
+  return 0;
+}
+
+#ifdef _WIN32
+// A Windows program starts the socket library itself before its first socket call; brol never does.
+bool start_sockets() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+void stop_sockets() { WSACleanup(); }
+#else
+bool start_sockets() { return true; }
+void stop_sockets() {}
+#endif
+
+// brol tells why a download failed through its logger, which writes nowhere until the program says
+// where: this hook shows the messages on stderr.
+std::int64_t show_log_message(const brol_log_entry* entry) {
+  std::fprintf(stderr, "text_summary: %s\n", entry->message);
+  return 1;
+}
+
+// Downloads the document into s.save_as: 0, or 4 after a message.
+int download(const settings& s) {
+  if (!start_sockets()) {
+    std::fputs("text_summary: the socket library did not start\n", stderr);
+    return 4;
+  }
+  const bool ok = brol_httpget_file(s.host.c_str(), s.path.c_str(), s.save_as.c_str(), s.port);
+  stop_sockets();
+  if (!ok) {
+    std::fprintf(stderr, "text_summary: could not download %s into %s\n", s.url.c_str(), s.save_as.c_str());
+    return 4;
+  }
+  return 0;
+}
+
+// Summarises the downloaded copy on stdout: 0, or 1 after a message.
+int summarise(const settings& s) {
   brol_stream in;
   in.init(65536);
   brol_dict<std::int64_t> frequency;
   frequency.init();
   counts c;
   int status = 0;
-  if (!in.open(argv[1], brol_open_read) || !count_stream(in, frequency, c) || c.failed) {
-    std::fprintf(stderr, "text_summary: cannot read %s (status %lld, system error %d)\n", argv[1],
+  if (!in.open(s.save_as.c_str(), brol_open_read) || !count_stream(in, frequency, c) || c.failed) {
+    std::fprintf(stderr, "text_summary: cannot read %s (status %lld, system error %d)\n", s.save_as.c_str(),
                  static_cast<long long>(in.status), in.error_number);
     status = 1;
   } else {
     brol_string out;
     out.init();
-    format_summary(out, argv[1], c);
-    if (c.words > 0 && top > 0) {
-      format_table(out, top_words(frequency, top), c.words);
+    format_summary(out, s.url, s.save_as, c);
+    if (c.words > 0 && s.top > 0) {
+      format_table(out, top_words(frequency, s.top), c.words);
     }
     std::fputs(out.c_str(), stdout);
     status = out.error != 0 ? 1 : 0;
@@ -161,5 +297,26 @@ int main(int argc, char** argv) {
   }
   frequency.destroy();
   in.destroy();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: text_summary CONFIG\n", stderr);
+    return 2;
+  }
+  brol_log_hook = show_log_message;
+  settings s;
+  s.init();
+  int status = read_settings(argv[1], s);
+  if (status == 0) {
+    status = download(s);
+  }
+  if (status == 0) {
+    status = summarise(s);
+  }
+  s.destroy();
   return status;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The library as its users get it: `cmake --install` of a build into a fresh prefix, every header
 # of brol/ there, then examples/ built against the installed package twice (find_package(brol) and
-# pkg-config) and its program run on a sample text, whose summary must be exactly the expected one.
+# pkg-config) and its program run with its own configuration against a loopback HTTP server: the
+# summary of the downloaded sample must be exactly the expected one, and each failure must end with
+# its own exit code and message.
 #   consumer_test.sh BUILD_DIR SOURCE_DIR WORK_DIR native|windows
 # Windows: the consumer is cross-built with the project's toolchain file and run under Wine
 # (WINEPREFIX from the environment).
@@ -28,10 +30,10 @@ configure=(-G Ninja -DCMAKE_BUILD_TYPE=Release -Dbrol_DIR="$prefix/lib/cmake/bro
 if [ "$mode" = windows ]; then
   configure+=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake")
   cxx=x86_64-w64-mingw32-g++-posix exe=.exe static=-static
-  run() { (cd "$work/run" && wine "$@"); }
+  run() { (cd "$work/run" && timeout 120 wine "$@"); }
 else
   cxx=g++ exe="" static=""
-  run() { (cd "$work/run" && "$@"); }
+  run() { (cd "$work/run" && timeout 120 "$@"); }
 fi
 cmake -S "$source/examples" -B "$work/cmake-build" "${configure[@]}" >"$work/configure.log" ||
   { cat "$work/configure.log"; fail "find_package(brol) did not configure"; }
@@ -44,10 +46,29 @@ read -r -a libs <<<"$(pkg-config --libs brol)"
 "$cxx" "${flags[@]}" "$source/examples/text_summary.cpp" -o "$work/pkg-config-build$exe" "${libs[@]}" $static ||
   fail "the pkg-config consumer did not build"
 
-# A sample with CR LF, a blank line, a last line without LF, a UTF-8 word and mixed case.
+# The document: a sample with CR LF, a blank line, a last line without LF, a UTF-8 word and mixed case,
+# served by python3's http.server on a loopback port the system picks. The server ends with this
+# script and, whatever happens to it, after 5 minutes.
+mkdir -p "$work/www"
 printf 'Der Techniker sieht den Bildschirm.\r\nDer Techniker hilft: Gr\xc3\xbc\xc3\x9fe!\n\nEnde der Sitzung, der Sitzung Ende' \
-  >"$work/run/sample.txt"
-cat >"$work/expected.txt" <<'EOF'
+  >"$work/www/sample.txt"
+timeout 300 python3 -u -m http.server --bind 127.0.0.1 --directory "$work/www" 0 >"$work/server.log" 2>&1 &
+server=$!
+stop_server() { kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; }
+trap stop_server EXIT
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9][0-9]*\) .*/\1/p' "$work/server.log")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/server.log"; fail "the HTTP server did not start"; }
+
+# The example's own configuration, pointed at that server.
+sed "s/^port = 8000\$/port = $port/" "$source/examples/text_summary.ini" >"$work/run/summary.ini"
+grep -qx "port = $port" "$work/run/summary.ini" || fail "examples/text_summary.ini has no line 'port = 8000'"
+cat >"$work/expected.txt" <<EOF
+source:  http://127.0.0.1:$port/sample.txt
 file:    sample.txt
 lines:   4
 words:   15
@@ -59,12 +80,44 @@ rank  word              count    share
    3  ende                  2   13.33%
 EOF
 
-for program in "$work/cmake-build/text_summary$exe" "$work/pkg-config-build$exe"; do
-  run "$program" sample.txt 3 | tr -d '\r' >"$work/got.txt" || fail "$program failed"
+# expect_exit CODE TEXT ARGUMENTS...: the program ends with CODE and says TEXT on stderr.
+expect_exit() {
+  local code=$1 text=$2 status=0
+  shift 2
+  run "$@" >"$work/out.txt" 2>"$work/err.txt" || status=$?
+  tr -d '\r' <"$work/err.txt" >"$work/err.lf"
+  [ $status -eq "$code" ] || { cat "$work/err.lf"; fail "$*: exit code $status, expected $code"; }
+  grep -qF -- "$text" "$work/err.lf" || { cat "$work/err.lf"; fail "$*: no '$text' on stderr"; }
+}
+
+# Configurations with one thing wrong: sed FILE EXPRESSION...
+variant() {
+  local file=$1
+  shift
+  sed "$@" "$work/run/summary.ini" >"$work/run/$file"
+}
+variant no_host.ini -e '/^host = /d'
+variant bad_port.ini -e 's/^port = .*/port = 65536/'
+variant missing_document.ini -e 's|^path = .*|path = /missing.txt|' -e 's/^save_as = .*/save_as = missing.txt/'
+
+programs=("$work/cmake-build/text_summary$exe" "$work/pkg-config-build$exe")
+for program in "${programs[@]}"; do
+  rm -f "$work/run/sample.txt"
+  run "$program" summary.ini | tr -d '\r' >"$work/got.txt" || fail "$program failed"
   diff -u "$work/expected.txt" "$work/got.txt" || fail "$program: unexpected summary"
-  # A file that cannot be read is reported with exit code 1, not as an empty summary.
-  status=0
-  run "$program" missing.txt >/dev/null 2>&1 || status=$?
-  [ $status -eq 1 ] || fail "$program: exit code $status for a missing file, expected 1"
+  cmp "$work/www/sample.txt" "$work/run/sample.txt" || fail "$program: the downloaded copy differs"
 done
+
+# Failures, each with its own exit code and a message that names the cause (one build suffices: the
+# same source). A failed download leaves the earlier copy as it was.
+program=${programs[0]}
+expect_exit 2 "usage: text_summary CONFIG" "$program"
+expect_exit 3 "cannot read the configuration missing.ini" "$program" missing.ini
+expect_exit 3 "no_host.ini: [source] host is missing" "$program" no_host.ini
+expect_exit 3 "[source] port must be a number from 1 to 65535, not '65536'" "$program" bad_port.ini
+expect_exit 4 "first line was 'HTTP/1.0 404" "$program" missing_document.ini
+[ ! -e "$work/run/missing.txt" ] || fail "a refused download left a file behind"
+stop_server
+expect_exit 4 "could not connect to '127.0.0.1'" "$program" summary.ini
+cmp "$work/www/sample.txt" "$work/run/sample.txt" || fail "a failed download changed the earlier copy"
 echo "ok: the installed package builds the example with find_package and pkg-config ($mode)"
