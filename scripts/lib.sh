@@ -11,7 +11,7 @@ BROL_PACKAGES=(
   wine wine64 xvfb xauth x11-utils imagemagick
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
-BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl)
+BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)
 
 brol_log() { printf '[brol] %s\n' "$*" >&2; }
 
