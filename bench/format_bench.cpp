@@ -4,9 +4,9 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <cinttypes>
 #include <clocale>
 #include <cmath>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -219,8 +219,8 @@ BENCHMARK(double4_to_chars);
 
 constexpr std::int64_t k_row = 128;
 
-const char* const k_names[] = {"root", "administrator", "svc", "backup-agent", "x", "maintenance", "guest",
-                               "remote.desk", "operator01", "ab"};
+const char* const k_names[] = {"root",        "administrator", "svc",         "backup-agent", "x",
+                               "maintenance", "guest",         "remote.desk", "operator01",   "ab"};
 const char* const k_hosts[] = {"alpha", "beta.local", "gw", "fileserver-2", "db", "printer", "nas-backup"};
 const char* const k_states[] = {"up", "down", "starting", "degraded", "ok"};
 
@@ -251,8 +251,8 @@ std::size_t row_brol(char* buf, std::size_t i) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
 std::size_t row_snprintf(char* buf, std::size_t i) {
-  return static_cast<std::size_t>(std::snprintf(buf, k_row, "%-16s%-10s%-8s%'" PRId64, k_names[i % 10],
-                                                k_hosts[i % 7], k_states[i % 5], values64()[i]));
+  return static_cast<std::size_t>(std::snprintf(buf, k_row, "%-16s%-10s%-8s%'" PRId64, k_names[i % 10], k_hosts[i % 7],
+                                                k_states[i % 5], values64()[i]));
 }
 #pragma GCC diagnostic pop
 // Three digits a group, ',' between them: the grouping of en_US without needing that locale.

@@ -5,8 +5,8 @@
 #include "brol/format/brol_format_conv.h"
 
 const brol_fmt_conversion brol_fmt_conversions[9] = {
-    nullptr,         brol_conv_strn, brol_conv_mem,   brol_conv_char,  brol_conv_int,
-    brol_conv_uint,  brol_conv_float, brol_conv_fixed, brol_conv_ratio,
+    nullptr,        brol_conv_strn,  brol_conv_mem,   brol_conv_char,  brol_conv_int,
+    brol_conv_uint, brol_conv_float, brol_conv_fixed, brol_conv_ratio,
 };
 
 namespace {
@@ -33,13 +33,13 @@ void reset(brol_format_state* st) noexcept {
 }
 
 // Signed item as a count setting; negative counts are taken as 0.
-std::int64_t count_item(brol_fmt_cursor* cur) noexcept {
-  return non_negative(static_cast<std::int64_t>(cur->take()));
-}
+std::int64_t count_item(brol_fmt_cursor* cur) noexcept { return non_negative(static_cast<std::int64_t>(cur->take())); }
 
 void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur) noexcept {
   switch (code) {
-    case 1: case 2: case 3:  // left, centred, right
+    case 1:
+    case 2:
+    case 3:  // left, centred, right
       st->align = static_cast<std::int64_t>(code);
       st->width = count_item(cur);
       break;
@@ -48,22 +48,33 @@ void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur)
       st->width = count_item(cur);
       st->column = count_item(cur);
       break;
-    case 5: st->max_length = count_item(cur); break;
-    case 8: st->min_digits = static_cast<std::int64_t>(cur->take()); break;
+    case 5:
+      st->max_length = count_item(cur);
+      break;
+    case 8:
+      st->min_digits = static_cast<std::int64_t>(cur->take());
+      break;
     case 9:
       st->min_frac = static_cast<std::int64_t>(cur->take());
       st->max_frac = static_cast<std::int64_t>(cur->take());
       break;
-    case 10: st->base = static_cast<std::int64_t>(cur->take()); break;
-    case 11: st->point_char = static_cast<char>(cur->take() & 0xFF); break;
-    case 12: st->group_char = static_cast<char>(cur->take() & 0xFF); break;
+    case 10:
+      st->base = static_cast<std::int64_t>(cur->take());
+      break;
+    case 11:
+      st->point_char = static_cast<char>(cur->take() & 0xFF);
+      break;
+    case 12:
+      st->group_char = static_cast<char>(cur->take() & 0xFF);
+      break;
     case 13: {
       const brol_item v = cur->take();
       st->group_char = static_cast<char>((v >> 8) & 0xFF);
       st->point_char = static_cast<char>(v & 0xFF);
       break;
     }
-    default: break;  // unknown modifier codes take no further item
+    default:
+      break;  // unknown modifier codes take no further item
   }
 }
 
@@ -77,8 +88,7 @@ struct output {
   std::int64_t room() const noexcept { return total < limit ? limit - total : 0; }
   char* position() const noexcept { return start + total; }
   void grow(std::int64_t n) noexcept {
-    total = n > std::numeric_limits<std::int64_t>::max() - total ? std::numeric_limits<std::int64_t>::max()
-                                                                  : total + n;
+    total = n > std::numeric_limits<std::int64_t>::max() - total ? std::numeric_limits<std::int64_t>::max() : total + n;
   }
   void pad(std::int64_t n) noexcept {
     const std::int64_t w = n < room() ? n : room();
@@ -87,51 +97,58 @@ struct output {
   }
 };
 
-// What produces an output item's text in the write step: a literal or a conversion with the cursor
-// copy saved before its measure call.
+// What produces an output item's text in the write step. Literals are copied; integers and most
+// floating-point numbers were read and split by the measure step, which keeps them here, so the write
+// step only lays out their digits; the other conversions are called again on the cursor copy saved
+// before their measure call.
 struct item_text {
-  const char* literal;
-  brol_fmt_conversion conversion;
+  enum kind_t { literal, integer, floating, conversion } kind;
+  const char* text;
+  brol_fmt_conversion call;
   brol_fmt_cursor saved;
-  bool is_integer;  // places 4 and 5: the engine keeps the measured number instead
   brol::detail::int_text number;
+  brol::detail::float_text real;
 };
 
-void write_text(const brol_format_state* st, item_text* text, char* at, std::int64_t k,
-                brol_format_state* writable) noexcept {
-  if (text->literal != nullptr) {
-    brol::detail::copy_text(st, at, text->literal, k);
-  } else if (text->is_integer) {
-    brol::detail::int_write(st, text->number, at, k);
-  } else {
-    text->conversion(writable, &text->saved, at, k);
+void write_text(brol_format_state* st, item_text* item, char* at, std::int64_t k) noexcept {
+  switch (item->kind) {
+    case item_text::literal:
+      brol::detail::copy_text(st, at, item->text, k);
+      break;
+    case item_text::integer:
+      brol::detail::int_write(st, item->number, at, k);
+      break;
+    case item_text::floating:
+      brol::detail::float_write(st, item->real, at, k);
+      break;
+    case item_text::conversion:
+      item->call(st, &item->saved, at, k);
+      break;
   }
 }
 
-void output_step(const brol_format_state* st, output* out, std::int64_t n, item_text* text,
-                 brol_format_state* writable) noexcept {
-  if (st->max_length == 0 && st->align == 0) {
-    // No layout (width is only ever set together with an alignment): the text, cut at the end.
-    const std::int64_t room = out->room();
-    const std::int64_t k = n < room ? n : room;
-    if (k > 0) write_text(st, text, out->position(), k, writable);
-    out->grow(n);
-    return;
+// The leading pad of an item shown in `shown` characters.
+std::int64_t leading_pad(const brol_format_state* st, std::int64_t shown) noexcept {
+  switch (st->align) {
+    case 2:
+      return non_negative(st->width / 2 - shown / 2);
+    case 3:
+      return non_negative(st->width - shown);
+    case 4:
+      return non_negative(st->column - st->int_length);
+    default:
+      return 0;
   }
+}
+
+void output_step(brol_format_state* st, output* out, std::int64_t n, item_text* item) noexcept {
   std::int64_t shown = n;
   std::int64_t kept = n;
   if (st->max_length != 0 && n > st->max_length) {
     shown = st->max_length;
     kept = (st->flags & brol_flag_ellipsis) ? non_negative(shown - 3) : shown;
   }
-  std::int64_t p = 0;
-  switch (st->align) {
-    case 2: p = st->width / 2 - shown / 2; break;
-    case 3: p = st->width - shown; break;
-    case 4: p = st->column - st->int_length; break;
-    default: break;
-  }
-  p = non_negative(p);
+  const std::int64_t p = leading_pad(st, shown);
   if (p > 0) out->pad(p);
 
   const std::int64_t room = out->room();
@@ -139,7 +156,7 @@ void output_step(const brol_format_state* st, output* out, std::int64_t n, item_
   const std::int64_t s = shown < room ? shown : room;
   if (s > 0) {
     char* at = out->position();
-    if (k > 0) write_text(st, text, at, k, writable);
+    if (k > 0) write_text(st, item, at, k);
     if (s > k) std::memset(at + k, '.', static_cast<std::size_t>(s - k));
   }
   out->grow(shown);
@@ -148,12 +165,48 @@ void output_step(const brol_format_state* st, output* out, std::int64_t n, item_
   if (t > 0) out->pad(t);
 }
 
+// A literal with the default settings: the text, cut at the end of the buffer.
+void plain_literal(output* out, const char* text) noexcept {
+  const auto n = static_cast<std::int64_t>(std::strlen(text));
+  const std::int64_t room = out->room();
+  if (room > 0) std::memcpy(out->position(), text, static_cast<std::size_t>(n < room ? n : room));
+  out->grow(n);
+}
+
+// Measures a conversion item (its further items taken from the cursor) into `item`; the text's length.
+std::int64_t measure(brol_format_state* st, brol_item code, brol_fmt_cursor* cursor, item_text* item) noexcept {
+  st->int_length = st->frac_digits = 0;
+  switch (code) {
+    case brol_fmt_int:
+    case brol_fmt_uint:
+      item->kind = item_text::integer;
+      brol::detail::int_measure(st, cursor, code == brol_fmt_int, &item->number);
+      return st->text_length;
+    case brol_fmt_float:
+      item->saved = *cursor;
+      brol::detail::float_measure(st, cursor, &item->real);
+      // A wide integer part is not kept: the conversion splits the value again to write it.
+      item->kind = item->real.wide ? item_text::conversion : item_text::floating;
+      item->call = brol_conv_float;
+      return st->text_length;
+    default:
+      item->kind = item_text::conversion;
+      item->call = brol_fmt_conversions[code];
+      item->saved = *cursor;
+      st->text_length = 0;
+      item->call(st, cursor, nullptr, 0);
+      return non_negative(st->text_length);
+  }
+}
+
 }  // namespace
 
+// Settings are reset lazily: `changed` tells whether a modifier or flag has touched them since the
+// last reset, so the commonest lists (literals and numbers with default settings) never reset.
 std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
   if ((first == brol_fmt_int || first == brol_fmt_uint) && cursor.end - cursor.next >= 3 &&
-      cursor.next[2] == brol_fmt_end && (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 ||
-                                          cursor.next[0] == 8)) {
+      cursor.next[2] == brol_fmt_end &&
+      (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 || cursor.next[0] == 8)) {
     return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, cursor.next[0], cursor.next[1]);
   }
   const bool writes = destination != nullptr && size >= 1;
@@ -161,44 +214,45 @@ std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first,
   brol_format_state st;
   reset(&st);
   st.int_length = st.frac_digits = st.text_length = 0;
+  bool changed = false;
   bool reset_pending = false;
+  item_text item;
 
-  for (brol_item item = first; item != brol_fmt_end; item = cursor.take()) {
-    if (item == brol_fmt_again) {
+  for (brol_item code = first; code != brol_fmt_end; code = cursor.take()) {
+    if (code == brol_fmt_again) {
       reset_pending = false;
       continue;
     }
     if (reset_pending) {
-      reset(&st);
-      reset_pending = false;
+      if (changed) reset(&st);
+      changed = reset_pending = false;
     }
-    item_text text{nullptr, nullptr, cursor, false, {}};
     std::int64_t n = 0;
-    if (item == brol_fmt_int || item == brol_fmt_uint) {
-      text.is_integer = true;
-      st.frac_digits = 0;
-      brol::detail::int_measure(&st, &cursor, item == brol_fmt_int, &text.number);
-      n = st.text_length;
-    } else if (item >= k_first_literal) {
-      text.literal = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(item));
-      n = static_cast<std::int64_t>(std::strlen(text.literal));
-      if (st.flags & brol_flag_trim) n = brol::detail::trimmed_length(&st, text.literal, n);
+    if (code >= k_first_literal) {
+      item.text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(code));
+      reset_pending = true;
+      if (!changed) {
+        plain_literal(&out, item.text);
+        continue;
+      }
+      item.kind = item_text::literal;
+      n = static_cast<std::int64_t>(std::strlen(item.text));
+      if (st.flags & brol_flag_trim) n = brol::detail::trimmed_length(&st, item.text, n);
       st.int_length = 0;
-    } else if (item >= 1 && item <= k_last_conversion) {
-      text.conversion = brol_fmt_conversions[item];
-      st.int_length = st.frac_digits = st.text_length = 0;
-      text.conversion(&st, &cursor, nullptr, 0);
-      n = non_negative(st.text_length);
+    } else if (code >= 1 && code <= k_last_conversion) {
+      n = measure(&st, code, &cursor, &item);
+      reset_pending = true;
     } else {
-      if (item >= k_first_modifier && item < k_first_flags) {
-        apply_modifier(&st, item - 1024, &cursor);
-      } else if (item >= k_first_flags && item < k_first_flags + 1024) {
-        st.flags = static_cast<std::uint16_t>(st.flags | ((item - k_first_flags) & 0x3FF));
+      if (code >= k_first_modifier && code < k_first_flags) {
+        apply_modifier(&st, code - 1024, &cursor);
+        changed = true;
+      } else if (code >= k_first_flags && code < k_first_flags + 1024) {
+        st.flags = static_cast<std::uint16_t>(st.flags | ((code - k_first_flags) & 0x3FF));
+        changed = true;
       }
       continue;  // values that are no items are passed over
     }
-    output_step(&st, &out, n, &text, &st);
-    reset_pending = true;
+    output_step(&st, &out, n, &item);
   }
 
   if (writes) destination[out.total < out.limit ? out.total : out.limit] = '\0';

@@ -39,8 +39,8 @@ std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magni
 
 // Writes the integer part of `magnitude` that int_part_length measured as `length` characters,
 // storing only the leftmost min(length, space) of them at destination.
-void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
-                    char* destination, std::int64_t space) noexcept;
+void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length, char* destination,
+                    std::int64_t space) noexcept;
 
 // Copies exactly k bytes of a text through the trim and case rules of state->flags (leading white
 // space skipped under the trim flag; letters converted by the case field). Shared by literals and
@@ -57,7 +57,7 @@ struct int_text {
   bool negative;
   bool has_sign;  // '-' or, with the plus flag, '+'
   std::uint64_t magnitude;
-  int digits;     // digits of the magnitude in the base in force
+  int digits;  // digits of the magnitude in the base in force
 };
 
 // Reads an integer conversion's size code and value, sets int_length and text_length.
@@ -65,6 +65,26 @@ void int_measure(brol_format_state* state, brol_fmt_cursor* cursor, bool is_sign
 
 // Writes the first count characters of the measured integer's text.
 void int_write(const brol_format_state* state, const int_text& number, char* destination, std::int64_t count) noexcept;
+
+// A floating-point item as measured: kept by the engine between the measure and the write step, so
+// that the value is scaled, rounded and split into its digits once.
+struct float_text {
+  enum kind_t : unsigned char { number, infinite, not_a_number } kind;
+  bool negative;
+  bool wide;           // the integer part needs more than 64 bits: only the conversion writes it
+  std::int64_t p;      // fraction digits computed: min(max_frac, 256 / base)
+  std::int64_t m;      // of which shown (trailing zeros dropped down to min_frac)
+  std::uint64_t high;  // the integer part, unless wide
+  unsigned char fraction[128];
+};
+
+// Reads a floating-point conversion's size code and value; sets int_length, frac_digits and
+// text_length.
+void float_measure(brol_format_state* state, brol_fmt_cursor* cursor, float_text* out) noexcept;
+
+// Writes the first count characters of a measured floating-point text that is not wide.
+void float_write(const brol_format_state* state, const float_text& number, char* destination,
+                 std::int64_t count) noexcept;
 
 // The text of one integer item with the default settings (decimal, no sign for non-negative values,
 // no layout), written and cut like the engine does. The engine's path for the commonest list.

@@ -14,10 +14,26 @@ constexpr char k_digit_pairs[] =
     "8081828384858687888990919293949596979899";
 
 constexpr std::uint64_t k_powers_of_ten[20] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-    1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-    100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
-    1000000000000000000ULL, 10000000000000000000ULL,
+    1ULL,
+    10ULL,
+    100ULL,
+    1000ULL,
+    10000ULL,
+    100000ULL,
+    1000000ULL,
+    10000000ULL,
+    100000000ULL,
+    1000000000ULL,
+    10000000000ULL,
+    100000000000ULL,
+    1000000000000ULL,
+    10000000000000ULL,
+    100000000000000ULL,
+    1000000000000000ULL,
+    10000000000000000ULL,
+    100000000000000000ULL,
+    1000000000000000000ULL,
+    10000000000000000000ULL,
 };
 
 // Decimal digits of v (1 for 0), from its bit width: log10(2) is close to 1233 / 4096.
@@ -29,7 +45,7 @@ int decimal_digits(std::uint64_t v) noexcept {
 
 int digit_count(std::uint64_t v, unsigned base) noexcept {
   if (base == 10) return decimal_digits(v);
-  if (std::has_single_bit(base)) {
+  if ((base & (base - 1)) == 0) {  // a power of two, without a population count
     const int bits = std::countr_zero(base);
     return (static_cast<int>(std::bit_width(v | 1)) + bits - 1) / bits;
   }
@@ -69,7 +85,6 @@ void write_decimal(std::uint64_t v, char* end) noexcept {
   }
 }
 
-
 }  // namespace
 
 void brol_conv_int(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
@@ -101,12 +116,6 @@ std::int64_t int_part_length_of(const brol_format_state* state, std::int64_t dig
   if (digits < state->min_digits) digits = state->min_digits;
   if (state->group_char == 0) return digits;
   return add_saturating(digits, (digits - 1) / 3);
-}
-
-// Plain decimal that fits whole: zeros up to min_digits, then the nd digits.
-void write_plain_decimal(std::uint64_t magnitude, int nd, std::int64_t length, char* destination) noexcept {
-  if (length > nd) std::memset(destination, '0', static_cast<std::size_t>(length - nd));
-  write_decimal(magnitude, destination + length);
 }
 
 }  // namespace
@@ -169,24 +178,91 @@ void int_write(const brol_format_state* state, const int_text& number, char* des
     *destination++ = number.negative ? '-' : '+';
     --count;
   }
-  const std::int64_t length = state->int_length;
-  if (format_base(state) == 10 && state->group_char == 0 && length <= count) {
-    write_plain_decimal(number.magnitude, number.digits, length, destination);
-  } else {
-    int_part_write(state, number.magnitude, length, destination, count);
+  int_part_write(state, number.magnitude, state->int_length, destination, count);
+}
+
+namespace {
+
+constexpr char k_upper_digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr char k_lower_digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// The digits of v without grouping, the last one just before `end`; returns where the first stands.
+char* write_digits(std::uint64_t v, unsigned base, char* end, const char* chars) noexcept {
+  if (base == 10) {
+    char* const start = end - decimal_digits(v);
+    write_decimal(v, end);
+    return start;
+  }
+  if ((base & (base - 1)) == 0) {
+    const int shift = std::countr_zero(base);
+    do {
+      *--end = chars[v & (base - 1)];
+      v >>= shift;
+    } while (v != 0);
+    return end;
+  }
+  do {
+    *--end = chars[v % base];
+    v /= base;
+  } while (v != 0);
+  return end;
+}
+
+// The grouped integer part from the right end: a separator after every three digits, '0' once the
+// value is used up. Base is a constant where the caller knows it (0: take `base`), so that the common
+// decimal case divides by a constant.
+template <unsigned Fixed>
+void write_grouped(std::uint64_t v, unsigned base, char* begin, char* end, const char* chars, char separator) noexcept {
+  const unsigned b = Fixed != 0 ? Fixed : base;
+  for (int in_group = 0; end > begin; ++in_group) {
+    if (in_group == 3) {
+      *--end = separator;
+      in_group = -1;
+      continue;
+    }
+    *--end = chars[v % b];
+    v /= b;
   }
 }
 
-void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
-                    char* destination, std::int64_t space) noexcept {
+// The whole integer part of `length` characters at destination.
+void write_whole(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
+                 char* destination) noexcept {
   const unsigned base = format_base(state);
+  const char* chars = (state->flags & brol_flag_lower) ? k_lower_digits : k_upper_digits;
+  char* const end = destination + length;
+  if (state->group_char == 0) {
+    char* const start = write_digits(magnitude, base, end, chars);
+    if (start > destination) std::memset(destination, '0', static_cast<std::size_t>(start - destination));
+  } else if (base == 10) {
+    write_grouped<10>(magnitude, base, destination, end, chars, state->group_char);
+  } else {
+    write_grouped<0>(magnitude, base, destination, end, chars, state->group_char);
+  }
+}
+
+// The longest integer part without leading zeros: 64 binary digits and 21 separators.
+constexpr std::int64_t k_short_int_part = 96;
+
+}  // namespace
+
+void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length, char* destination,
+                    std::int64_t space) noexcept {
   if (length <= 0 || space <= 0) return;
-  if (base == 10 && state->group_char == 0 && length <= space) {
-    write_plain_decimal(magnitude, decimal_digits(magnitude), length, destination);
+  if (length <= space) {
+    write_whole(state, magnitude, length, destination);
     return;
   }
-  // Digits least significant first; position r from the right holds a separator when r % 4 == 3
-  // (with grouping), else digit r - (r + 1) / 4, and '0' beyond the magnitude's digits.
+  if (length <= k_short_int_part) {
+    char whole[k_short_int_part];
+    write_whole(state, magnitude, length, whole);
+    std::memcpy(destination, whole, static_cast<std::size_t>(space));
+    return;
+  }
+  // Many leading zeros (a large min_digits) and cut: only the leftmost `space` positions are made.
+  // Position r from the right holds a separator when r % 4 == 3 (with grouping), else digit
+  // r - (r + 1) / 4, and '0' beyond the magnitude's digits.
+  const unsigned base = format_base(state);
   unsigned char digits[64];
   int nd = 0;
   do {
@@ -194,8 +270,7 @@ void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std
     magnitude /= base;
   } while (magnitude != 0);
   const bool grouped = state->group_char != 0;
-  const std::int64_t stored = length < space ? length : space;
-  for (std::int64_t i = 0; i < stored; ++i) {
+  for (std::int64_t i = 0; i < space; ++i) {
     const std::int64_t r = length - 1 - i;
     if (grouped && r % 4 == 3) {
       destination[i] = state->group_char;
