@@ -2,7 +2,7 @@
 #include <cstring>
 #include <limits>
 
-#include "brol/format/brol_format_conv.h"
+#include "brol/format/brol_format_digits.h"
 
 const brol_fmt_conversion brol_fmt_conversions[9] = {
     nullptr,        brol_conv_strn,  brol_conv_mem,   brol_conv_char,  brol_conv_int,
@@ -78,6 +78,10 @@ void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur)
   }
 }
 
+using brol::detail::copy_short;
+
+void fill_blanks(char* at, std::int64_t n) noexcept { brol::detail::fill_short<' '>(at, n); }
+
 // The destination as the output step sees it: limit L, the uncut length so far, and the start.
 struct output {
   char* start;
@@ -92,7 +96,7 @@ struct output {
   }
   void pad(std::int64_t n) noexcept {
     const std::int64_t w = n < room() ? n : room();
-    if (w > 0) std::memset(position(), ' ', static_cast<std::size_t>(w));
+    if (w > 0) fill_blanks(position(), w);
     grow(n);
   }
 };
@@ -141,6 +145,22 @@ std::int64_t leading_pad(const brol_format_state* st, std::int64_t shown) noexce
   }
 }
 
+// The output step of an item of n characters that is not shortened and fits whole, pads included
+// (the rule): writes the pads and returns where the text goes. Null otherwise, and nothing written.
+char* place_whole(const brol_format_state* st, output* out, std::int64_t n) noexcept {
+  if (st->max_length != 0) return nullptr;
+  const std::int64_t p = leading_pad(st, n);
+  const std::int64_t t = non_negative(st->width - n - p);
+  const std::int64_t room = out->room();
+  if (p > room || n > room - p || t > room - p - n) return nullptr;
+  char* at = out->position();
+  fill_blanks(at, p);
+  fill_blanks(at + p + n, t);
+  out->total += p + n + t;
+  return at + p;
+}
+
+// The output step of any item: pads, the text shortened and cut, with the uncut length counted.
 void output_step(brol_format_state* st, output* out, std::int64_t n, item_text* item) noexcept {
   std::int64_t shown = n;
   std::int64_t kept = n;
@@ -169,34 +189,58 @@ void output_step(brol_format_state* st, output* out, std::int64_t n, item_text* 
 void plain_literal(output* out, const char* text) noexcept {
   const auto n = static_cast<std::int64_t>(std::strlen(text));
   const std::int64_t room = out->room();
-  if (room > 0) std::memcpy(out->position(), text, static_cast<std::size_t>(n < room ? n : room));
+  if (room > 0) copy_short(out->position(), text, n < room ? n : room);
   out->grow(n);
 }
 
-// Measures a conversion item (its further items taken from the cursor) into `item`; the text's length.
-std::int64_t measure(brol_format_state* st, brol_item code, brol_fmt_cursor* cursor, item_text* item) noexcept {
-  st->int_length = st->frac_digits = 0;
-  switch (code) {
-    case brol_fmt_int:
-    case brol_fmt_uint:
-      item->kind = item_text::integer;
-      brol::detail::int_measure(st, cursor, code == brol_fmt_int, &item->number);
-      return st->text_length;
-    case brol_fmt_float:
-      item->saved = *cursor;
-      brol::detail::float_measure(st, cursor, &item->real);
-      // A wide integer part is not kept: the conversion splits the value again to write it.
-      item->kind = item->real.wide ? item_text::conversion : item_text::floating;
-      item->call = brol_conv_float;
-      return st->text_length;
-    default:
-      item->kind = item_text::conversion;
-      item->call = brol_fmt_conversions[code];
-      item->saved = *cursor;
-      st->text_length = 0;
-      item->call(st, cursor, nullptr, 0);
-      return non_negative(st->text_length);
+// One integer item: measured, then written where it fits whole, else through the general step.
+void integer_item(brol_format_state* st, output* out, brol_fmt_cursor* cursor, bool is_signed,
+                  item_text* item) noexcept {
+  st->frac_digits = 0;
+  brol::detail::int_measure(st, cursor, is_signed, &item->number);
+  const std::int64_t n = st->text_length;
+  if (char* at = place_whole(st, out, n)) {
+    brol::detail::int_write(st, item->number, at, n);
+    return;
   }
+  item->kind = item_text::integer;
+  output_step(st, out, n, item);
+}
+
+// A literal under settings (trimmed, cased, laid out).
+void literal_item(brol_format_state* st, output* out, const char* text, item_text* item) noexcept {
+  auto n = static_cast<std::int64_t>(std::strlen(text));
+  if (st->flags & brol_flag_trim) n = brol::detail::trimmed_length(st, text, n);
+  st->int_length = 0;
+  if (char* at = place_whole(st, out, n)) {
+    if (n > 0) brol::detail::copy_text(st, at, text, n);
+    return;
+  }
+  item->kind = item_text::literal;
+  item->text = text;
+  output_step(st, out, n, item);
+}
+
+// Any other conversion: a floating-point number is split once and kept for the write (unless its
+// integer part is wide); the others are called again on the saved cursor to write.
+void conversion_item(brol_format_state* st, output* out, brol_item code, brol_fmt_cursor* cursor,
+                     item_text* item) noexcept {
+  st->int_length = st->frac_digits = st->text_length = 0;
+  item->saved = *cursor;
+  item->call = brol_fmt_conversions[code];
+  item->kind = item_text::conversion;
+  if (code == brol_fmt_float) {
+    brol::detail::float_measure(st, cursor, &item->real);
+    if (!item->real.wide) item->kind = item_text::floating;
+  } else {
+    item->call(st, cursor, nullptr, 0);
+  }
+  const std::int64_t n = non_negative(st->text_length);
+  if (char* at = place_whole(st, out, n)) {
+    if (n > 0) write_text(st, item, at, n);
+    return;
+  }
+  output_step(st, out, n, item);
 }
 
 }  // namespace
@@ -227,32 +271,27 @@ std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first,
       if (changed) reset(&st);
       changed = reset_pending = false;
     }
-    std::int64_t n = 0;
     if (code >= k_first_literal) {
-      item.text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(code));
-      reset_pending = true;
-      if (!changed) {
-        plain_literal(&out, item.text);
-        continue;
+      const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(code));
+      if (changed) {
+        literal_item(&st, &out, text, &item);
+      } else {
+        plain_literal(&out, text);
       }
-      item.kind = item_text::literal;
-      n = static_cast<std::int64_t>(std::strlen(item.text));
-      if (st.flags & brol_flag_trim) n = brol::detail::trimmed_length(&st, item.text, n);
-      st.int_length = 0;
+      reset_pending = true;
+    } else if (code == brol_fmt_int || code == brol_fmt_uint) {
+      integer_item(&st, &out, &cursor, code == brol_fmt_int, &item);
+      reset_pending = true;
     } else if (code >= 1 && code <= k_last_conversion) {
-      n = measure(&st, code, &cursor, &item);
+      conversion_item(&st, &out, code, &cursor, &item);
       reset_pending = true;
-    } else {
-      if (code >= k_first_modifier && code < k_first_flags) {
-        apply_modifier(&st, code - 1024, &cursor);
-        changed = true;
-      } else if (code >= k_first_flags && code < k_first_flags + 1024) {
-        st.flags = static_cast<std::uint16_t>(st.flags | ((code - k_first_flags) & 0x3FF));
-        changed = true;
-      }
-      continue;  // values that are no items are passed over
-    }
-    output_step(&st, &out, n, &item);
+    } else if (code >= k_first_modifier && code < k_first_flags) {
+      apply_modifier(&st, code - 1024, &cursor);
+      changed = true;
+    } else if (code >= k_first_flags && code < k_first_flags + 1024) {
+      st.flags = static_cast<std::uint16_t>(st.flags | ((code - k_first_flags) & 0x3FF));
+      changed = true;
+    }  // values that are no items are passed over
   }
 
   if (writes) destination[out.total < out.limit ? out.total : out.limit] = '\0';
@@ -279,7 +318,7 @@ void copy_text(const brol_format_state* state, char* destination, const char* te
   }
   const unsigned mode = state->flags & brol_flag_case;
   if (mode == 0) {
-    std::memcpy(destination, text, static_cast<std::size_t>(k));
+    copy_short(destination, text, k);
     return;
   }
   for (std::int64_t i = 0; i < k; ++i) {

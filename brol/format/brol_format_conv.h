@@ -27,9 +27,6 @@ void brol_conv_ratio(brol_format_state* state, brol_fmt_cursor* cursor, char* de
 
 namespace brol::detail {
 
-// The base in force: state->base when it lies in 2..36, else 10.
-unsigned format_base(const brol_format_state* state) noexcept;
-
 // The character of digit value d (0..35): '0'-'9', then 'A'-'Z' or, with the lower flag, 'a'-'z'.
 char digit_char(const brol_format_state* state, unsigned d) noexcept;
 
@@ -51,6 +48,9 @@ void copy_text(const brol_format_state* state, char* destination, const char* te
 // flag; n itself otherwise).
 std::int64_t trimmed_length(const brol_format_state* state, const char* text, std::int64_t n) noexcept;
 
+// The base in force, state->base when it lies in 2..36, else 10, is format_base in
+// brol_format_digits.h, with the integer item's measure and write steps.
+
 // An integer item as measured: kept by the engine between the measure and the write step so that the
 // value is read and its digits counted once.
 struct int_text {
@@ -59,12 +59,6 @@ struct int_text {
   std::uint64_t magnitude;
   int digits;  // digits of the magnitude in the base in force
 };
-
-// Reads an integer conversion's size code and value, sets int_length and text_length.
-void int_measure(brol_format_state* state, brol_fmt_cursor* cursor, bool is_signed, int_text* out) noexcept;
-
-// Writes the first count characters of the measured integer's text.
-void int_write(const brol_format_state* state, const int_text& number, char* destination, std::int64_t count) noexcept;
 
 // A floating-point item as measured: kept by the engine between the measure and the write step, so
 // that the value is scaled, rounded and split into its digits once.

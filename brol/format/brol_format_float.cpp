@@ -219,6 +219,44 @@ void split_small(std::uint64_t v, const scale& s, unsigned base, float_parts& pa
   }
 }
 
+// V split at 10^P for the common fraction counts: a 64-bit division by a constant is a multiplication,
+// by a variable one a divide instruction that alone costs about as much as the rest of the split.
+template <int P>
+void split_decimal(std::uint64_t v, float_parts& parts) noexcept {
+  constexpr std::uint64_t s = k_exact_tens[P];
+  parts.high = v / s;
+  fraction_digits(v % s, P, 10, parts.fraction);
+}
+
+void split_small_decimal(std::uint64_t v, const scale& s, float_parts& parts) noexcept {
+  switch (parts.p) {
+    case 0:
+      parts.high = v;
+      break;
+    case 1:
+      split_decimal<1>(v, parts);
+      break;
+    case 2:
+      split_decimal<2>(v, parts);
+      break;
+    case 3:
+      split_decimal<3>(v, parts);
+      break;
+    case 4:
+      split_decimal<4>(v, parts);
+      break;
+    case 5:
+      split_decimal<5>(v, parts);
+      break;
+    case 6:
+      split_decimal<6>(v, parts);
+      break;
+    default:
+      split_small(v, s, 10, parts);
+      break;
+  }
+}
+
 // The general path: a scaled value of 2^63 or more is an integer already. Its exact value gives F as
 // its P lowest base-B digits and H as the rest, every digit exact however large H is.
 const big_uint* split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
@@ -256,7 +294,7 @@ const big_uint* split(const brol_format_state* st, const float_item& item, float
   std::uint64_t v = 0;
   const big_uint* wide = nullptr;
   if (item.is_double && base == 10 && scale_double(item.bits & ~(1ULL << 63), parts.p, v)) {
-    split_small(v, s, base, parts);
+    split_small_decimal(v, s, parts);
   } else {
     const long double scaled = std::fabs(x) * s.factor;
     if (!std::isfinite(scaled)) {
@@ -264,7 +302,11 @@ const big_uint* split(const brol_format_state* st, const float_item& item, float
       return nullptr;
     }
     if (scaled < k_two_63) {
-      split_small(round_small(scaled), s, base, parts);
+      if (base == 10) {
+        split_small_decimal(round_small(scaled), s, parts);
+      } else {
+        split_small(round_small(scaled), s, base, parts);
+      }
     } else {
       wide = split_large(scaled, base, parts, storage);
     }
@@ -408,7 +450,25 @@ void float_measure(brol_format_state* state, brol_fmt_cursor* cursor, float_text
 
 void float_write(const brol_format_state* state, const float_text& number, char* destination,
                  std::int64_t count) noexcept {
-  write(state, number, nullptr, destination, count);
+  if (number.kind != float_text::number || count < state->text_length || state->group_char != 0 || state->base != 10) {
+    write(state, number, nullptr, destination, count);
+    return;
+  }
+  // Decimal without grouping, written whole (the rule): no cut to watch for.
+  char* at = destination;
+  if (number.negative) {
+    *at++ = '-';
+  } else if (state->flags & brol_flag_plus) {
+    *at++ = '+';
+  }
+  const std::int64_t int_length = state->int_length;
+  fill_short<'0'>(at, int_length - decimal_digits(number.high));
+  at += int_length;
+  write_decimal(number.high, at);
+  if (number.m == 0) return;
+  *at++ = state->point_char;
+  for (std::int64_t i = 0; i < number.m; ++i) at[i] = static_cast<char>('0' + number.fraction[i]);
+  fill_short<'0'>(at + number.m, non_negative(non_negative(state->min_frac) - number.p));
 }
 
 }  // namespace brol::detail
