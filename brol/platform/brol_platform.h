@@ -25,12 +25,23 @@ inline constexpr brol_file_handle brol_invalid_file = -1;
 using brol_socket_handle = std::uint64_t;
 inline constexpr brol_socket_handle brol_invalid_socket = ~std::uint64_t{0};
 
-// Access and disposition of file_open, with the values of GENERIC_READ, GENERIC_WRITE, CREATE_ALWAYS
-// and OPEN_EXISTING.
+// Access and disposition of file_open, with the values of GENERIC_READ, GENERIC_WRITE, CREATE_NEW,
+// CREATE_ALWAYS and OPEN_EXISTING.
 inline constexpr std::uint32_t brol_access_read = 0x80000000u;
 inline constexpr std::uint32_t brol_access_write = 0x40000000u;
+inline constexpr std::uint32_t brol_create_new = 1;
 inline constexpr std::uint32_t brol_create_always = 2;
 inline constexpr std::uint32_t brol_open_existing = 3;
+
+// The system's path syntax: Windows separates components with a backslash and names drives by letter
+// ("C:", "C:\"); POSIX separates with '/' and has no drive letters ("C:" is an ordinary name).
+#ifdef _WIN32
+inline constexpr char brol_path_separator = '\\';
+inline constexpr bool brol_path_drive_letters = true;
+#else
+inline constexpr char brol_path_separator = '/';
+inline constexpr bool brol_path_drive_letters = false;
+#endif
 
 // Origins of file_seek (FILE_BEGIN, FILE_CURRENT, FILE_END) and the `how` of socket_shutdown that
 // ends both directions (SD_BOTH).
@@ -47,6 +58,7 @@ struct brol_file_status {
 };
 inline constexpr std::uint32_t brol_mode_type_mask = 0xF000;
 inline constexpr std::uint32_t brol_mode_directory = 0x4000;
+inline constexpr std::uint32_t brol_mode_regular = 0x8000;
 
 // The calls the library makes of the system, as one table of function pointers. The defaults are the
 // platform's own; a test swaps an entry (and restores it) to make a call fail, return short counts or
@@ -63,8 +75,10 @@ struct brol_platform_calls {
 
   // Opens a file like CreateFileA with share mode 0, no security attributes and
   // FILE_ATTRIBUTE_NORMAL: access is brol_access_read and/or brol_access_write; disposition
-  // brol_create_always creates the file or empties an existing one, brol_open_existing needs it to
-  // exist. A directory is never opened. The handle does not pass to child processes.
+  // brol_create_new creates the file and fails with EEXIST when the name is taken (by a file, a
+  // directory or a dangling link), brol_create_always creates the file or empties an existing one,
+  // brol_open_existing needs it to exist. A directory is never opened. The handle does not pass to
+  // child processes.
   brol_file_handle (*file_open)(const char* path, std::uint32_t access, std::uint32_t disposition);
   // Reads up to size bytes (ReadFile): the count, 0 at the end of the data, -1 on failure.
   std::int32_t (*file_read)(brol_file_handle file, void* data, std::int32_t size);
@@ -77,6 +91,34 @@ struct brol_platform_calls {
   bool (*file_close)(brol_file_handle file);
   // Size and type of the file or directory at path (_stat64).
   bool (*file_stat)(const char* path, brol_file_status* out);
+  // Opens or creates the file at path for appending (CreateFileA with FILE_APPEND_DATA and the
+  // FILE_READ_DATA that locks ask for, OPEN_ALWAYS, sharing for reading, writing and deleting;
+  // O_WRONLY | O_APPEND | O_CREAT): every write lands at the file's real end, also past 4 GiB.
+  // Readers and other appenders may hold the file open meanwhile, and they do not block this open. A
+  // directory is never opened. Write with file_append.
+  brol_file_handle (*file_open_append)(const char* path);
+  // Writes size bytes to a file_open_append handle at the file's end as one piece: no write of
+  // another appender (thread or process) lands inside it or in the same place. The count written,
+  // -1 on failure. (Appenders on Windows take turns through a byte-range lock far beyond any end,
+  // since not every system finds the end and writes in one step; Wine does not.)
+  std::int32_t (*file_append)(brol_file_handle file, const void* data, std::int32_t size);
+  // Writes the file's data through to the disk (FlushFileBuffers, fsync).
+  bool (*file_flush)(brol_file_handle file);
+  // Gives the file at from the name to, replacing a file of that name in one step: a reader sees the
+  // old content or the new one, never a mix or no file. The target keeps its attributes (ReplaceFileA;
+  // on POSIX its permission bits); without a target the file is renamed (MoveFileExA with
+  // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; rename). The move is on the disk when the call
+  // returns. Both names must lie on one volume; a directory at to is never replaced. On failure the
+  // target is as it was and from still exists.
+  bool (*file_replace)(const char* from, const char* to);
+  // Removes the file at path (DeleteFileA, unlink); never a directory.
+  bool (*file_remove)(const char* path);
+  // Creates one directory (CreateDirectoryA without security attributes; mkdir with mode 0777, less
+  // the umask). A name that exists already fails with EEXIST; a missing parent with ENOENT.
+  bool (*dir_create)(const char* path);
+  // The drive letters in use as bits, bit 0 for A: (GetLogicalDrives). POSIX has no drive letters:
+  // always 0. 0 on failure too, with errno set.
+  std::uint32_t (*logical_drives)();
   // Receives up to size bytes (recv with no flags): the count, 0 when the peer has ended its side, -1
   // on failure.
   std::int32_t (*socket_recv)(brol_socket_handle socket, void* data, std::int32_t size);
@@ -102,6 +144,11 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out);
 // (ERROR_FILE_NOT_FOUND gives ENOENT, WSAECONNRESET gives ECONNRESET, unknown codes EIO); on POSIX an
 // errno value, unchanged except ENOTSOCK, which becomes EBADF as WSAENOTSOCK does on Windows.
 int brol_platform_error_number(std::uint32_t system_code);
+
+// The C runtime's message text for an errno number (strerror's wording on each platform), or null
+// when the runtime has no text of its own for it. The text is constant or per thread: safe to use
+// from several threads, valid until the thread's next call.
+const char* brol_platform_error_text(int number);
 
 // Two connected TCP sockets over the IPv4 loopback interface (for tests and tools). False, with errno
 // set and both handles invalid, when the system refuses. On Windows the program must have started the

@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +27,25 @@ T fail_with_errno(T failure) {
   return failure;
 }
 
+// open(2) with flags and mode 0666, retried when a signal interrupts it. CreateFileA never opens a
+// directory as a file, while POSIX opens one for reading: that is refused here with EISDIR.
+brol_file_handle open_not_directory(const char* path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    return fail_with_errno(brol_invalid_file);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return brol_invalid_file;
+  }
+  return static_cast<brol_file_handle>(fd);
+}
+
 brol_file_handle posix_file_open(const char* path, std::uint32_t access, std::uint32_t disposition) {
   int flags = O_CLOEXEC;
   if ((access & brol_access_read) != 0 && (access & brol_access_write) != 0) {
@@ -35,22 +57,10 @@ brol_file_handle posix_file_open(const char* path, std::uint32_t access, std::ui
   }
   if (disposition == brol_create_always) {
     flags |= O_CREAT | O_TRUNC;
+  } else if (disposition == brol_create_new) {
+    flags |= O_CREAT | O_EXCL;
   }
-  int fd;
-  do {
-    fd = ::open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    return fail_with_errno(brol_invalid_file);
-  }
-  // CreateFileA never opens a directory as a file; POSIX opens one for reading.
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    errno = EISDIR;
-    return brol_invalid_file;
-  }
-  return static_cast<brol_file_handle>(fd);
+  return open_not_directory(path, flags);
 }
 
 // A descriptor that is open but not for this direction gives EBADF on POSIX and
@@ -106,6 +116,73 @@ bool posix_file_stat(const char* path, brol_file_status* out) {
   return true;
 }
 
+brol_file_handle posix_file_open_append(const char* path) {
+  return open_not_directory(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC);
+}
+
+// O_APPEND makes finding the end and writing one step.
+std::int32_t posix_file_append(brol_file_handle file, const void* data, std::int32_t size) {
+  return posix_file_write(file, data, size);
+}
+
+bool posix_file_flush(brol_file_handle file) {
+  int result;
+  do {
+    result = ::fsync(fd_of(file));
+  } while (result != 0 && errno == EINTR);
+  return result == 0 || fail_with_errno(false);
+}
+
+// Makes a rename in the folder of path durable, as MOVEFILE_WRITE_THROUGH does. The rename has
+// happened either way, so a folder that cannot be synced is no failure of the caller's move.
+void sync_parent_folder(const char* path) {
+  char folder[PATH_MAX] = ".";
+  const char* slash = std::strrchr(path, '/');
+  if (slash != nullptr) {
+    const std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+    if (length >= sizeof folder) {
+      return;
+    }
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool posix_file_replace(const char* from, const char* to) {
+  // ReplaceFileA keeps the target's attributes; here that is its permission bits.
+  struct stat target {};
+  if (::stat(to, &target) == 0 && S_ISREG(target.st_mode)) {
+    ::chmod(from, target.st_mode & 07777);
+  }
+  if (::rename(from, to) != 0) {
+    return fail_with_errno(false);
+  }
+  sync_parent_folder(to);
+  return true;
+}
+
+bool posix_file_remove(const char* path) {
+  // unlink removes a directory on no Linux file system, but says EISDIR; DeleteFileA says access
+  // denied, and so does this.
+  if (::unlink(path) == 0) {
+    return true;
+  }
+  if (errno == EISDIR) {
+    errno = EACCES;
+    return false;
+  }
+  return fail_with_errno(false);
+}
+
+bool posix_dir_create(const char* path) { return ::mkdir(path, 0777) == 0 || fail_with_errno(false); }
+
+std::uint32_t posix_logical_drives() { return 0; }
+
 std::int32_t posix_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
   ssize_t n;
   do {
@@ -142,6 +219,13 @@ const brol_platform_calls k_defaults = {
     .file_seek = posix_file_seek,
     .file_close = posix_file_close,
     .file_stat = posix_file_stat,
+    .file_open_append = posix_file_open_append,
+    .file_append = posix_file_append,
+    .file_flush = posix_file_flush,
+    .file_replace = posix_file_replace,
+    .file_remove = posix_file_remove,
+    .dir_create = posix_dir_create,
+    .logical_drives = posix_logical_drives,
     .socket_recv = posix_socket_recv,
     .socket_send = posix_socket_send,
     .socket_shutdown = posix_socket_shutdown,
@@ -177,6 +261,11 @@ bool brol_platform_gmtime(std::int64_t seconds, std::tm* out) {
 int brol_platform_error_number(std::uint32_t system_code) {
   const int code = static_cast<int>(system_code);
   return code == ENOTSOCK ? EBADF : code;
+}
+
+const char* brol_platform_error_text(int number) {
+  // strerror makes up "Unknown error N" for numbers it does not know; this one says null instead.
+  return ::strerrordesc_np(number);
 }
 
 namespace {

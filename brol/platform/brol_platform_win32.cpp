@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -85,6 +86,65 @@ bool win32_file_stat(const char* path, brol_file_status* out) {
   return true;
 }
 
+brol_file_handle win32_file_open_append(const char* path) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // Append access without FILE_WRITE_DATA makes the system put every write at the current end; read
+  // access is what byte-range locks ask of a handle.
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA;
+  const HANDLE h = ::CreateFileA(path, access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return fail_with_last_error(brol_invalid_file);
+  }
+  return reinterpret_cast<brol_file_handle>(h);
+}
+
+// Wine looks up the end and writes in two steps, so two appenders can land in the same place. A lock
+// on one byte at 2^62, where no file reaches, makes appenders of every process take turns; readers
+// are not affected. Where locks are not supported the write goes ahead unlocked.
+std::int32_t win32_file_append(brol_file_handle file, const void* data, std::int32_t size) {
+  OVERLAPPED turn{};
+  turn.OffsetHigh = 0x40000000u;
+  const bool locked = ::LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
+  const std::int32_t written = win32_file_write(file, data, size);
+  if (locked) {
+    ::UnlockFileEx(handle_of(file), 0, 1, 0, &turn);  // errno already holds the write's outcome
+  }
+  return written;
+}
+
+bool win32_file_flush(brol_file_handle file) {
+  return ::FlushFileBuffers(handle_of(file)) != 0 || fail_with_last_error(false);
+}
+
+bool win32_file_replace(const char* from, const char* to) {
+  const DWORD attributes = ::GetFileAttributesA(to);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (::ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) {
+      return true;
+    }
+    // The target vanished meanwhile, or ReplaceFileA removed it but could not rename the new file:
+    // the plain move below still puts the new file in place.
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+        error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      return fail_with_last_error(false);
+    }
+  }
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return ::MoveFileExA(from, to, flags) != 0 || fail_with_last_error(false);
+}
+
+bool win32_file_remove(const char* path) { return ::DeleteFileA(path) != 0 || fail_with_last_error(false); }
+
+bool win32_dir_create(const char* path) {
+  return ::CreateDirectoryA(path, nullptr) != 0 || fail_with_last_error(false);
+}
+
+std::uint32_t win32_logical_drives() {
+  const DWORD drives = ::GetLogicalDrives();
+  return drives != 0 ? static_cast<std::uint32_t>(drives) : fail_with_last_error(std::uint32_t{0});
+}
+
 std::int32_t win32_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
   const int n = ::recv(socket_of(socket), static_cast<char*>(data), size, 0);
   return n == SOCKET_ERROR ? fail_with_socket_error(std::int32_t{-1}) : static_cast<std::int32_t>(n);
@@ -112,6 +172,13 @@ const brol_platform_calls k_defaults = {
     .file_seek = win32_file_seek,
     .file_close = win32_file_close,
     .file_stat = win32_file_stat,
+    .file_open_append = win32_file_open_append,
+    .file_append = win32_file_append,
+    .file_flush = win32_file_flush,
+    .file_replace = win32_file_replace,
+    .file_remove = win32_file_remove,
+    .dir_create = win32_dir_create,
+    .logical_drives = win32_logical_drives,
     .socket_recv = win32_socket_recv,
     .socket_send = win32_socket_send,
     .socket_shutdown = win32_socket_shutdown,
@@ -134,6 +201,7 @@ const error_pair k_errors[] = {
     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
     {ERROR_OUTOFMEMORY, ENOMEM},
     {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_NOT_SAME_DEVICE, EXDEV},
     {ERROR_WRITE_PROTECT, EACCES},
     {ERROR_SHARING_VIOLATION, EACCES},
     {ERROR_LOCK_VIOLATION, EACCES},
@@ -153,6 +221,7 @@ const error_pair k_errors[] = {
     {ERROR_NO_DATA, EPIPE},
     {ERROR_DIRECTORY, ENOTDIR},
     {ERROR_OPERATION_ABORTED, EINTR},
+    {ERROR_UNABLE_TO_REMOVE_REPLACED, EACCES},
     {WSAEINTR, EINTR},
     {WSAEBADF, EBADF},
     {WSAEACCES, EACCES},
@@ -222,6 +291,12 @@ int brol_platform_error_number(std::uint32_t system_code) {
     }
   }
   return EIO;
+}
+
+const char* brol_platform_error_text(int number) {
+  // The runtime answers every number it does not know with this one text.
+  const char* text = std::strerror(number);
+  return text == nullptr || std::strcmp(text, "Unknown error") == 0 ? nullptr : text;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "brol_test_support.h"
@@ -100,6 +101,188 @@ TEST(BrolPlatformFiles, FailuresLeaveErrno) {
   errno = 0;
   EXPECT_EQ(os.file_write(f, "x", 1), -1);
   EXPECT_EQ(errno, EBADF);
+}
+
+std::string read_all(const std::string& path) {
+  std::string content;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    return "<missing>";
+  }
+  char chunk[256];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
+    content.append(chunk, n);
+  }
+  std::fclose(f);
+  return content;
+}
+
+void write_all(const std::string& path, const std::string& content) {
+  const brol_file_handle f = create(path);
+  ASSERT_NE(f, brol_invalid_file) << path;
+  ASSERT_EQ(os.file_write(f, content.data(), static_cast<std::int32_t>(content.size())),
+            static_cast<std::int32_t>(content.size()));
+  ASSERT_TRUE(os.file_close(f));
+}
+
+bool is_directory(const std::string& path) {
+  brol_file_status st{};
+  return os.file_stat(path.c_str(), &st) && (st.mode & brol_mode_type_mask) == brol_mode_directory;
+}
+
+TEST(BrolPlatformFiles, CreateNewNeverTakesAnExistingName) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("new");
+  const brol_file_handle f = os.file_open(path.c_str(), brol_access_write, brol_create_new);
+  ASSERT_NE(f, brol_invalid_file);
+  EXPECT_EQ(os.file_write(f, "kept", 4), 4);
+  EXPECT_TRUE(os.file_close(f));
+  for (const std::string& taken : {path, dir.path()}) {
+    errno = 0;
+    EXPECT_EQ(os.file_open(taken.c_str(), brol_access_write, brol_create_new), brol_invalid_file) << taken;
+    EXPECT_EQ(errno, EEXIST) << taken;
+  }
+  EXPECT_EQ(read_all(path), "kept");
+}
+
+TEST(BrolPlatformFiles, AppendingLandsAtTheEndWhateverOthersDo) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("log");
+  write_all(path, "head|");
+  const brol_file_handle first = os.file_open_append(path.c_str());
+  const brol_file_handle second = os.file_open_append(path.c_str());
+  ASSERT_NE(first, brol_invalid_file);
+  ASSERT_NE(second, brol_invalid_file) << "a second appender must not be blocked";
+  // A reader that holds the file open (as a log viewer does) blocks neither appender.
+  std::FILE* reader = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(os.file_append(first, "a1|", 3), 3);
+  EXPECT_EQ(os.file_append(second, "b1|", 3), 3);
+  // Moving an appender's pointer back does not make it overwrite.
+  EXPECT_GE(os.file_seek(first, 0, brol_seek_begin), 0);
+  EXPECT_EQ(os.file_append(first, "a2|", 3), 3);
+  EXPECT_EQ(os.file_append(second, "b2", 2), 2);
+  char got[32] = {};
+  EXPECT_EQ(std::fread(got, 1, sizeof got - 1, reader), 16u);
+  std::fclose(reader);
+  EXPECT_EQ(std::string(got), "head|a1|b1|a2|b2");
+  // A plain write through an appending handle lands at the end too.
+  EXPECT_EQ(os.file_write(second, "|c", 2), 2);
+  EXPECT_EQ(read_all(path), "head|a1|b1|a2|b2|c");
+  EXPECT_TRUE(os.file_close(first));
+  EXPECT_TRUE(os.file_close(second));
+}
+
+TEST(BrolPlatformFiles, AppendingCreatesAndRefusesDirectories) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("fresh");
+  const brol_file_handle f = os.file_open_append(path.c_str());
+  ASSERT_NE(f, brol_invalid_file);
+  EXPECT_EQ(os.file_append(f, "x", 1), 1);
+  EXPECT_TRUE(os.file_flush(f));
+  EXPECT_TRUE(os.file_close(f));
+  EXPECT_EQ(read_all(path), "x");
+  errno = 0;
+  EXPECT_EQ(os.file_open_append(dir.path().c_str()), brol_invalid_file);
+  EXPECT_TRUE(errno == EACCES || errno == EISDIR) << errno;
+  errno = 0;
+  EXPECT_EQ(os.file_open_append(dir.file("no/such/dir").c_str()), brol_invalid_file);
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_FALSE(os.file_flush(f));
+  EXPECT_EQ(errno, EBADF);
+  errno = 0;
+  EXPECT_EQ(os.file_append(f, "x", 1), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(BrolPlatformFiles, AppendingPastFourGibibytes) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("big");
+  const std::int64_t last = (std::int64_t{4} << 30) + 5;  // stays sparse
+  const brol_file_handle f = create(path);
+  ASSERT_NE(f, brol_invalid_file);
+  ASSERT_EQ(os.file_seek(f, last, brol_seek_begin), last);
+  ASSERT_EQ(os.file_write(f, "<", 1), 1);
+  ASSERT_TRUE(os.file_close(f));
+  const brol_file_handle log = os.file_open_append(path.c_str());
+  ASSERT_NE(log, brol_invalid_file);
+  EXPECT_EQ(os.file_append(log, "tail", 4), 4);
+  EXPECT_TRUE(os.file_close(log));
+  brol_file_status st{};
+  ASSERT_TRUE(os.file_stat(path.c_str(), &st));
+  EXPECT_EQ(st.size, last + 5);
+  const brol_file_handle check = os.file_open(path.c_str(), brol_access_read, brol_open_existing);
+  ASSERT_EQ(os.file_seek(check, last, brol_seek_begin), last);
+  char got[8] = {};
+  EXPECT_EQ(os.file_read(check, got, sizeof got), 5);
+  EXPECT_EQ(std::string(got), "<tail");
+  EXPECT_TRUE(os.file_close(check));
+}
+
+TEST(BrolPlatformFiles, ReplaceSwapsWholeFilesOrNothing) {
+  brol_test::temp_dir dir;
+  const std::string from = dir.file("new.tmp");
+  const std::string to = dir.file("target");
+  // Onto an existing file.
+  write_all(to, "old content");
+  write_all(from, "new");
+  EXPECT_TRUE(os.file_replace(from.c_str(), to.c_str()));
+  EXPECT_EQ(read_all(to), "new");
+  EXPECT_EQ(read_all(from), "<missing>");
+  // Without a target: a rename.
+  const std::string other = dir.file("other");
+  write_all(from, "second");
+  EXPECT_TRUE(os.file_replace(from.c_str(), other.c_str()));
+  EXPECT_EQ(read_all(other), "second");
+  EXPECT_EQ(read_all(from), "<missing>");
+  // A missing source changes nothing.
+  errno = 0;
+  EXPECT_FALSE(os.file_replace(from.c_str(), to.c_str()));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(read_all(to), "new");
+  // A directory is never replaced by a file; the file stays where it was.
+  const std::string folder = dir.file("folder");
+  ASSERT_TRUE(os.dir_create(folder.c_str()));
+  write_all(from, "third");
+  errno = 0;
+  EXPECT_FALSE(os.file_replace(from.c_str(), folder.c_str()));
+  EXPECT_TRUE(errno == EACCES || errno == EISDIR || errno == EEXIST) << errno;
+  EXPECT_TRUE(is_directory(folder));
+  EXPECT_EQ(read_all(from), "third");
+}
+
+TEST(BrolPlatformFiles, RemoveTakesFilesOnly) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("gone");
+  write_all(path, "x");
+  EXPECT_TRUE(os.file_remove(path.c_str()));
+  EXPECT_EQ(read_all(path), "<missing>");
+  errno = 0;
+  EXPECT_FALSE(os.file_remove(path.c_str()));
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_FALSE(os.file_remove(dir.path().c_str()));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_TRUE(is_directory(dir.path()));
+}
+
+TEST(BrolPlatformFiles, DirectoryCreationOneLevelAtATime) {
+  brol_test::temp_dir dir;
+  const std::string sub = dir.file("sub");
+  EXPECT_TRUE(os.dir_create(sub.c_str()));
+  EXPECT_TRUE(is_directory(sub));
+  struct row {
+    std::string path;
+    int number;
+  };
+  write_all(dir.file("file"), "x");
+  const row rows[] = {{sub, EEXIST}, {dir.file("file"), EEXIST}, {dir.file("missing/child"), ENOENT}};
+  for (const row& r : rows) {
+    errno = 0;
+    EXPECT_FALSE(os.dir_create(r.path.c_str())) << r.path;
+    EXPECT_EQ(errno, r.number) << r.path;
+  }
 }
 
 TEST(BrolPlatformSockets, LoopbackPairCarriesBytesBothWays) {
