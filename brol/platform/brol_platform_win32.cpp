@@ -163,6 +163,17 @@ bool win32_socket_close(brol_socket_handle socket) {
   return ::closesocket(socket_of(socket)) == 0 || fail_with_socket_error(false);
 }
 
+// Copies on Windows read and write through the caller.
+std::int32_t win32_file_copy(brol_file_handle, brol_file_handle, std::int32_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
+std::int32_t win32_file_send(brol_file_handle, brol_socket_handle, std::int32_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
 const brol_platform_calls k_defaults = {
     .time_now = win32_time_now,
     .process_id = win32_process_id,
@@ -183,6 +194,8 @@ const brol_platform_calls k_defaults = {
     .socket_send = win32_socket_send,
     .socket_shutdown = win32_socket_shutdown,
     .socket_close = win32_socket_close,
+    .file_copy = win32_file_copy,
+    .file_send = win32_file_send,
 };
 
 struct error_pair {

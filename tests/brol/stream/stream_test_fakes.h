@@ -165,18 +165,43 @@ inline std::int64_t fake_seek(brol_file_handle f, std::int64_t offset, int whenc
   }
   return brol_platform_defaults().file_seek(f, offset, whence);
 }
+// Copies inside the system: refused (EXDEV, as between two file systems) unless a test lets them
+// through, so that the tests of the buffered loop see its reads and writes. What the watch held
+// during the last copy call is kept.
+inline io_plan copies;
+inline bool copies_refused = true;
+inline brol_stream* armed_during_copy = nullptr;
+inline std::int32_t copy_decision(std::int32_t size) {
+  armed_during_copy = brol_watch.stream.load();
+  if (copies_refused) {
+    errno = EXDEV;
+    return -1;
+  }
+  return copies.decide(size);
+}
+inline std::int32_t fake_file_copy(brol_file_handle from, brol_file_handle to, std::int32_t size) {
+  const std::int32_t n = copy_decision(size);
+  return n <= 0 ? n : brol_platform_defaults().file_copy(from, to, n);
+}
+inline std::int32_t fake_file_send(brol_file_handle from, brol_socket_handle to, std::int32_t size) {
+  const std::int32_t n = copy_decision(size);
+  return n <= 0 ? n : brol_platform_defaults().file_send(from, to, n);
+}
 inline bool fake_socket_close(brol_socket_handle s) {
   closed_sockets.push_back(s);
   return brol_platform_defaults().socket_close(s);
 }
 
-// While alive, the platform's reads, writes, seeks and socket closes go through the stand-ins
-// above, starting from a clean plan; the original table comes back at the end.
+// While alive, the platform's reads, writes, copies, seeks and socket closes go through the
+// stand-ins above, starting from a clean plan; the original table comes back at the end.
 class fake_os {
  public:
   fake_os() {
     reads = io_plan{};
     writes = io_plan{};
+    copies = io_plan{};
+    copies_refused = true;
+    armed_during_copy = nullptr;
     seek_calls = seek_fail_at = 0;
     closed_sockets.clear();
     brol_os.file_read = fake_file_read;
@@ -185,6 +210,8 @@ class fake_os {
     brol_os.socket_send = fake_send;
     brol_os.file_seek = fake_seek;
     brol_os.socket_close = fake_socket_close;
+    brol_os.file_copy = fake_file_copy;
+    brol_os.file_send = fake_file_send;
   }
   ~fake_os() { brol_os = brol_platform_defaults(); }
   fake_os(const fake_os&) = delete;
