@@ -147,15 +147,15 @@ std::int64_t leading_pad(const brol_format_state* st, std::int64_t shown) noexce
 
 // The output step of an item of n characters that is not shortened and fits whole, pads included
 // (the rule): writes the pads and returns where the text goes. Null otherwise, and nothing written.
-char* place_whole(const brol_format_state* st, output* out, std::int64_t n) noexcept {
+inline char* place_whole(const brol_format_state* st, output* out, std::int64_t n) noexcept {
   if (st->max_length != 0) return nullptr;
   const std::int64_t p = leading_pad(st, n);
   const std::int64_t t = non_negative(st->width - n - p);
   const std::int64_t room = out->room();
   if (p > room || n > room - p || t > room - p - n) return nullptr;
   char* at = out->position();
-  fill_blanks(at, p);
-  fill_blanks(at + p + n, t);
+  if (p > 0) fill_blanks(at, p);
+  if (t > 0) fill_blanks(at + p + n, t);
   out->total += p + n + t;
   return at + p;
 }

@@ -46,16 +46,19 @@ inline constexpr char k_lower_digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 // bytes): up to 16 bytes move as two overlapping fixed-size copies instead of a library call.
 inline void copy_short(char* to, const char* from, std::int64_t n) noexcept {
   const auto size = static_cast<std::size_t>(n);
-  if (n >= 8 && n <= 16) {
+  if (n > 16) {
+    std::memcpy(to, from, size);
+  } else if (n >= 8) {
     std::memcpy(to, from, 8);
     std::memcpy(to + size - 8, from + size - 8, 8);
-  } else if (n >= 4 && n < 8) {
+  } else if (n >= 4) {
     std::memcpy(to, from, 4);
     std::memcpy(to + size - 4, from + size - 4, 4);
-  } else if (n > 16) {
-    std::memcpy(to, from, size);
-  } else {
-    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+  } else if (n >= 2) {
+    std::memcpy(to, from, 2);
+    std::memcpy(to + size - 2, from + size - 2, 2);
+  } else if (n == 1) {
+    *to = *from;
   }
 }
 
