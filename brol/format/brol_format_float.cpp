@@ -289,7 +289,9 @@ const big_uint* split(const brol_format_state* st, const float_item& item, float
   parts.kind = std::isnan(x) ? float_parts::not_a_number : float_parts::number;
   if (parts.kind != float_parts::number) return nullptr;
   const std::int64_t max_frac = brol::detail::non_negative(st->max_frac);
-  parts.p = max_frac < 256 / base ? max_frac : 256 / base;
+  // 256 / B, without a divide instruction for the common base.
+  const std::int64_t cap = base == 10 ? 25 : 256 / base;
+  parts.p = max_frac < cap ? max_frac : cap;
   const scale s = power(base, parts.p);
   std::uint64_t v = 0;
   const big_uint* wide = nullptr;
@@ -407,23 +409,23 @@ namespace {
 
 // The measured lengths of a split value: int_length, frac_digits, text_length.
 void measure(brol_format_state* st, const float_parts& parts, const big_uint* wide) noexcept {
-  number_out out = number_out::measure();
-  out.sign(st, parts.negative);
+  std::int64_t length = parts.negative || (st->flags & brol_flag_plus) ? 1 : 0;
   if (parts.kind != float_parts::number) {
     // The word stands where the integer part would, so decimal alignment treats it like one.
     st->int_length = 3;
   } else if (wide != nullptr) {
     st->int_length = wide_length(st, *wide);
   } else {
-    st->int_length = brol::detail::int_part_length(st, parts.high);
+    const unsigned base = brol::detail::format_base(st);
+    st->int_length = brol::detail::int_part_length_of(st, brol::detail::digit_count(parts.high, base));
   }
-  out.grow(st->int_length);
+  length = brol::detail::add_saturating(length, st->int_length);
   if (parts.kind == float_parts::number && parts.m > 0) {
-    out.grow(parts.m + 1);
-    out.grow(brol::detail::non_negative(brol::detail::non_negative(st->min_frac) - parts.p));
+    const std::int64_t zeros = brol::detail::non_negative(brol::detail::non_negative(st->min_frac) - parts.p);
+    length = brol::detail::add_saturating(brol::detail::add_saturating(length, parts.m + 1), zeros);
   }
   st->frac_digits = parts.kind == float_parts::number ? parts.m : 0;
-  st->text_length = out.length;
+  st->text_length = length;
 }
 
 // The first count characters of the measured text.
@@ -462,13 +464,14 @@ void float_write(const brol_format_state* state, const float_text& number, char*
     *at++ = '+';
   }
   const std::int64_t int_length = state->int_length;
-  fill_short<'0'>(at, int_length - decimal_digits(number.high));
+  const int digits = decimal_digits(number.high);
+  if (int_length > digits) fill_short<'0'>(at, int_length - digits);
   at += int_length;
   write_decimal(number.high, at);
   if (number.m == 0) return;
   *at++ = state->point_char;
   for (std::int64_t i = 0; i < number.m; ++i) at[i] = static_cast<char>('0' + number.fraction[i]);
-  fill_short<'0'>(at + number.m, non_negative(non_negative(state->min_frac) - number.p));
+  if (state->min_frac > number.p) fill_short<'0'>(at + number.m, state->min_frac - number.p);
 }
 
 }  // namespace brol::detail
