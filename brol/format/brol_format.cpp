@@ -245,14 +245,14 @@ void conversion_item(brol_format_state* st, output* out, brol_item code, brol_fm
 
 }  // namespace
 
-// Settings are reset lazily: `changed` tells whether a modifier or flag has touched them since the
-// last reset, so the commonest lists (literals and numbers with default settings) never reset.
-std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
-  if ((first == brol_fmt_int || first == brol_fmt_uint) && cursor.end - cursor.next >= 3 &&
-      cursor.next[2] == brol_fmt_end &&
-      (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 || cursor.next[0] == 8)) {
-    return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, cursor.next[0], cursor.next[1]);
-  }
+namespace {
+
+// The item loop, kept out of brol_vformat so that the one-integer list does not pay for setting up
+// its frame. Settings are reset lazily: `changed` tells whether a modifier or flag has touched them
+// since the last reset, so the commonest lists (literals and numbers with default settings) never
+// reset.
+[[gnu::noinline]] std::int64_t format_items(char* destination, std::int64_t size, brol_item first,
+                                            brol_fmt_cursor cursor) noexcept {
   const bool writes = destination != nullptr && size >= 1;
   output out{destination, writes ? size - 1 : 0, 0};
   brol_format_state st;
@@ -296,6 +296,17 @@ std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first,
 
   if (writes) destination[out.total < out.limit ? out.total : out.limit] = '\0';
   return out.total;
+}
+
+}  // namespace
+
+std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
+  if ((first == brol_fmt_int || first == brol_fmt_uint) && cursor.end - cursor.next >= 3 &&
+      cursor.next[2] == brol_fmt_end &&
+      (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 || cursor.next[0] == 8)) {
+    return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, cursor.next[0], cursor.next[1]);
+  }
+  return format_items(destination, size, first, cursor);
 }
 
 namespace brol::detail {
