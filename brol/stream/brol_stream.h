@@ -191,7 +191,11 @@ struct brol_stream {
   // fails (a read of 0 bytes is the normal end), 0 on success. Each blocking call arms the watch
   // with the stream whose handle it uses.
   //
-  // Called on the destination: copies until the source ends.
+  // Called on the destination: copies until the source ends. From a file source, once the unread
+  // and pending bytes are out, the system copies the rest where it can (to a file or a socket; not
+  // on Windows), without the area; each such call is watched as a write of the destination and
+  // counts as one read for copy_count's read_limit. Where the system refuses the two handles the copy
+  // goes on through the area from where it stood.
   bool copy_all(brol_stream& source) noexcept;
   // Called on the destination: copies up to count bytes, with at most read_limit system reads
   // (negative: no limit). Enough unread bytes in the source's buffer finish it without any read.
