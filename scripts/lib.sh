@@ -9,6 +9,7 @@ BROL_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils imagemagick
+  stunnel4 openssl pkg-config
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
 BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)

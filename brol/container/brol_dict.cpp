@@ -2,6 +2,7 @@
 #include "brol/container/brol_dict.h"
 
 #include <cstring>
+#include <utility>
 
 // Each byte c does h = (h' + c*K) * K - C, where h' is h or h ^ M as three bits of h decide. That is
 // h' * K + (c*K*K - C), whose second term does not wait for h.
@@ -229,4 +230,17 @@ brol_dict_node* brol_dict_core::find_or_add_node(const char* key, const brol_dic
 void brol_dict_core::clear_with(const brol_dict_kind& kind) noexcept {
   clear_table(&root);
   order.release_all(kind.release);
+}
+
+void brol_dict_core::swap(brol_dict_core& other) noexcept {
+  std::swap(order, other.order);
+  std::swap(last_id, other.last_id);
+  std::swap(root, other.root);
+  // The root tables are embedded and changed places; the entries chained in a root name it.
+  for (brol_dict_node* e = order.first; e != nullptr; e = e->next) {
+    if (e->table == &other.root) e->table = &root;
+  }
+  for (brol_dict_node* e = other.order.first; e != nullptr; e = e->next) {
+    if (e->table == &root) e->table = &other.root;
+  }
 }

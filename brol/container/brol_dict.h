@@ -86,6 +86,8 @@ struct brol_dict_core {
   brol_dict_node* find_or_add_node(const char* key, const brol_dict_kind& kind) noexcept;
   // Frees every sub-table and every entry; ids restart at base_id.
   void clear_with(const brol_dict_kind& kind) noexcept;
+  // Exchanges the whole content (entries, order, numbering, tables) with other; no entry moves.
+  void swap(brol_dict_core& other) noexcept;
 };
 
 template <class T>

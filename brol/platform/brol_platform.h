@@ -129,6 +129,31 @@ struct brol_platform_calls {
   bool (*socket_shutdown)(brol_socket_handle socket, int how);
   // Closes a socket (closesocket).
   bool (*socket_close)(brol_socket_handle socket);
+  // Creates a socket (socket) of family AF_INET or AF_INET6, type SOCK_STREAM and protocol 0 or
+  // another. An IPv6 socket carries IPv6 only, as on Windows. The handle does not pass to child
+  // processes.
+  brol_socket_handle (*socket_open)(int family, int type, int protocol);
+  // Binds a socket to the local address of length bytes (bind). A port whose old connections still
+  // linger after closing can be bound again, as Windows allows; one in use by a listener cannot.
+  bool (*socket_bind)(brol_socket_handle socket, const sockaddr* address, int length);
+  // Makes a bound socket accept connections, with up to backlog of them waiting (listen).
+  bool (*socket_listen)(brol_socket_handle socket, int backlog);
+  // Waits for a connection on a listening socket (accept): the new socket, or the invalid one. The
+  // peer's address goes to address, which has room for *length bytes; *length becomes its size.
+  brol_socket_handle (*socket_accept)(brol_socket_handle socket, sockaddr* address, int* length);
+  // Connects a socket to the address of length bytes (connect), blocking until the peer accepts or
+  // refuses. Closing the socket from another thread ends the wait with a failure.
+  bool (*socket_connect)(brol_socket_handle socket, const sockaddr* address, int length);
+  // The local address a socket is bound to (getsockname), written as socket_accept writes the peer's.
+  bool (*socket_local_address)(brol_socket_handle socket, sockaddr* address, int* length);
+  // Looks a host name or numeric address text up (getaddrinfo with no service and no hints, then
+  // freeaddrinfo) and copies the first result's address, of whatever family, to *out. Lookup errors
+  // become errno values: ENOENT for a name that has no address, EAGAIN for a temporary failure,
+  // ENOMEM, EAFNOSUPPORT, and EIO for anything else.
+  bool (*host_lookup)(const char* host, sockaddr_storage* out);
+  // This computer's name (gethostname), NUL-terminated in buffer of size bytes; false when it does
+  // not fit.
+  bool (*host_name)(char* buffer, int size);
 
   // Copies inside the system, without passing the bytes through the caller: up to size bytes from
   // the file `from`, read at its file pointer, to the file `to` (file_copy) or the socket `to`

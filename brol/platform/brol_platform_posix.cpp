@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -212,6 +214,133 @@ bool posix_socket_shutdown(brol_socket_handle socket, int how) {
 
 bool posix_socket_close(brol_socket_handle socket) { return close_descriptor(fd_of_socket(socket)); }
 
+brol_socket_handle posix_socket_open(int family, int type, int protocol) {
+  const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    return fail_with_errno(brol_invalid_socket);
+  }
+  // Windows sockets of AF_INET6 carry IPv6 only; Linux would let them take IPv4 too.
+  const int on = 1;
+  if (family == AF_INET6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return fail_with_errno(brol_invalid_socket);
+  }
+  return static_cast<brol_socket_handle>(fd);
+}
+
+bool posix_socket_bind(brol_socket_handle socket, const sockaddr* address, int length) {
+  // On Linux this only lets a port with lingering closed connections be bound again, which Windows
+  // allows without asking; an active listener still holds its port.
+  const int on = 1;
+  ::setsockopt(fd_of_socket(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  return ::bind(fd_of_socket(socket), address, static_cast<socklen_t>(length)) == 0 || fail_with_errno(false);
+}
+
+bool posix_socket_listen(brol_socket_handle socket, int backlog) {
+  return ::listen(fd_of_socket(socket), backlog) == 0 || fail_with_errno(false);
+}
+
+brol_socket_handle posix_socket_accept(brol_socket_handle socket, sockaddr* address, int* length) {
+  socklen_t size = static_cast<socklen_t>(*length);
+  int fd;
+  do {
+    fd = ::accept4(fd_of_socket(socket), address, &size, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    return fail_with_errno(brol_invalid_socket);
+  }
+  *length = static_cast<int>(size);
+  return static_cast<brol_socket_handle>(fd);
+}
+
+// A connect interrupted by a signal goes on in the background and must not be started again: its
+// outcome is awaited instead.
+bool finish_interrupted_connect(int fd) {
+  pollfd wait{fd, POLLOUT, 0};
+  int n;
+  do {
+    n = ::poll(&wait, 1, -1);
+  } while (n < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (n < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    return fail_with_errno(false);
+  }
+  errno = error;
+  return error == 0 || fail_with_errno(false);
+}
+
+bool posix_socket_connect(brol_socket_handle socket, const sockaddr* address, int length) {
+  const int fd = fd_of_socket(socket);
+  if (::connect(fd, address, static_cast<socklen_t>(length)) == 0) {
+    return true;
+  }
+  return errno == EINTR ? finish_interrupted_connect(fd) : fail_with_errno(false);
+}
+
+bool posix_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
+  socklen_t size = static_cast<socklen_t>(*length);
+  if (::getsockname(fd_of_socket(socket), address, &size) != 0) {
+    return fail_with_errno(false);
+  }
+  *length = static_cast<int>(size);
+  return true;
+}
+
+int lookup_error_number(int code) {
+  switch (code) {
+    case EAI_NONAME:
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      return ENOENT;
+    case EAI_AGAIN:
+      return EAGAIN;
+    case EAI_MEMORY:
+      return ENOMEM;
+    case EAI_FAMILY:
+      return EAFNOSUPPORT;
+    case EAI_SYSTEM:
+      return errno;
+    default:
+      return EIO;
+  }
+}
+
+bool posix_host_lookup(const char* host, sockaddr_storage* out) {
+  addrinfo* list = nullptr;
+  const int code = ::getaddrinfo(host, nullptr, nullptr, &list);
+  if (code != 0 || list == nullptr) {
+    errno = code != 0 ? lookup_error_number(code) : ENOENT;
+    return fail_with_errno(false);
+  }
+  const bool fits = list->ai_addrlen <= sizeof *out;
+  if (fits) {
+    *out = sockaddr_storage{};
+    std::memcpy(out, list->ai_addr, list->ai_addrlen);
+  }
+  ::freeaddrinfo(list);
+  if (!fits) {
+    errno = EAFNOSUPPORT;
+  }
+  return fits;
+}
+
+bool posix_host_name(char* buffer, int size) {
+  if (size <= 0 || ::gethostname(buffer, static_cast<std::size_t>(size)) != 0) {
+    errno = size <= 0 ? EINVAL : errno;
+    return fail_with_errno(false);
+  }
+  // POSIX leaves a cut name unterminated.
+  if (std::memchr(buffer, '\0', static_cast<std::size_t>(size)) == nullptr) {
+    buffer[0] = '\0';
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
 bool cannot_copy(int number) { return number == ENOSYS || number == EINVAL || number == EXDEV || number == EOPNOTSUPP; }
 
 // copy_file_range copies within the kernel (on some file systems without copying at all); between
@@ -282,6 +411,14 @@ const brol_platform_calls k_defaults = {
     .socket_send = posix_socket_send,
     .socket_shutdown = posix_socket_shutdown,
     .socket_close = posix_socket_close,
+    .socket_open = posix_socket_open,
+    .socket_bind = posix_socket_bind,
+    .socket_listen = posix_socket_listen,
+    .socket_accept = posix_socket_accept,
+    .socket_connect = posix_socket_connect,
+    .socket_local_address = posix_socket_local_address,
+    .host_lookup = posix_host_lookup,
+    .host_name = posix_host_name,
     .file_copy = posix_file_copy,
     .file_send = posix_file_send,
 };

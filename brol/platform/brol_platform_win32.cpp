@@ -163,6 +163,83 @@ bool win32_socket_close(brol_socket_handle socket) {
   return ::closesocket(socket_of(socket)) == 0 || fail_with_socket_error(false);
 }
 
+brol_socket_handle win32_socket_open(int family, int type, int protocol) {
+  const SOCKET s = ::socket(family, type, protocol);
+  if (s == INVALID_SOCKET) {
+    return fail_with_socket_error(brol_invalid_socket);
+  }
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<brol_socket_handle>(s);
+}
+
+bool win32_socket_bind(brol_socket_handle socket, const sockaddr* address, int length) {
+  return ::bind(socket_of(socket), address, length) == 0 || fail_with_socket_error(false);
+}
+
+bool win32_socket_listen(brol_socket_handle socket, int backlog) {
+  return ::listen(socket_of(socket), backlog) == 0 || fail_with_socket_error(false);
+}
+
+brol_socket_handle win32_socket_accept(brol_socket_handle socket, sockaddr* address, int* length) {
+  const SOCKET s = ::accept(socket_of(socket), address, length);
+  if (s == INVALID_SOCKET) {
+    return fail_with_socket_error(brol_invalid_socket);
+  }
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<brol_socket_handle>(s);
+}
+
+bool win32_socket_connect(brol_socket_handle socket, const sockaddr* address, int length) {
+  return ::connect(socket_of(socket), address, length) == 0 || fail_with_socket_error(false);
+}
+
+bool win32_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
+  return ::getsockname(socket_of(socket), address, length) == 0 || fail_with_socket_error(false);
+}
+
+// getaddrinfo reports its own codes; the ones without a Windows sockets counterpart in the error
+// table are translated here.
+int lookup_error_number(int code) {
+  switch (code) {
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+      return ENOENT;
+    case WSATRY_AGAIN:
+      return EAGAIN;
+    case WSA_NOT_ENOUGH_MEMORY:
+      return ENOMEM;
+    default:
+      return brol_platform_error_number(static_cast<std::uint32_t>(code));
+  }
+}
+
+bool win32_host_lookup(const char* host, sockaddr_storage* out) {
+  addrinfo* list = nullptr;
+  const int code = ::getaddrinfo(host, nullptr, nullptr, &list);
+  if (code != 0 || list == nullptr) {
+    errno = code != 0 ? lookup_error_number(code) : ENOENT;
+    return false;
+  }
+  const bool fits = list->ai_addrlen <= sizeof *out;
+  if (fits) {
+    *out = sockaddr_storage{};
+    std::memcpy(out, list->ai_addr, list->ai_addrlen);
+  }
+  ::freeaddrinfo(list);
+  if (!fits) {
+    errno = EAFNOSUPPORT;
+  }
+  return fits;
+}
+
+bool win32_host_name(char* buffer, int size) {
+  if (size <= 0) {
+    errno = EINVAL;
+    return false;
+  }
+  return ::gethostname(buffer, size) == 0 || fail_with_socket_error(false);
+}
+
 // Copies on Windows read and write through the caller.
 std::int32_t win32_file_copy(brol_file_handle, brol_file_handle, std::int32_t) {
   errno = ENOSYS;
@@ -194,6 +271,14 @@ const brol_platform_calls k_defaults = {
     .socket_send = win32_socket_send,
     .socket_shutdown = win32_socket_shutdown,
     .socket_close = win32_socket_close,
+    .socket_open = win32_socket_open,
+    .socket_bind = win32_socket_bind,
+    .socket_listen = win32_socket_listen,
+    .socket_accept = win32_socket_accept,
+    .socket_connect = win32_socket_connect,
+    .socket_local_address = win32_socket_local_address,
+    .host_lookup = win32_host_lookup,
+    .host_name = win32_host_name,
     .file_copy = win32_file_copy,
     .file_send = win32_file_send,
 };

@@ -87,8 +87,11 @@ std::uint32_t access_for(int flags) {
   return brol_access_read;
 }
 
-std::uint32_t disposition_for(int flags) {
-  return (flags & (brol_open_create | brol_open_truncate)) != 0 ? brol_create_always : brol_open_existing;
+std::uint32_t disposition_for(int flags, bool exclusive) {
+  if ((flags & (brol_open_create | brol_open_truncate)) == 0) {
+    return brol_open_existing;
+  }
+  return exclusive ? brol_create_new : brol_create_always;
 }
 
 // Records the size of the file at path; a directory closes the stream with 522 instead.
@@ -111,36 +114,40 @@ bool measure(brol_stream& s, const char* path) {
 }  // namespace
 
 bool brol_stream::open(const char* path, int flags) noexcept {
-  const bool reopen = path == nullptr || path == name;
-  if (path == nullptr && (path = name) == nullptr) {
-    status = brol_stream_open_failed;
+  return brol::detail::stream_open(*this, path, flags, false);
+}
+
+bool brol::detail::stream_open(brol_stream& s, const char* path, int flags, bool exclusive) noexcept {
+  const bool reopen = path == nullptr || path == s.name;
+  if (path == nullptr && (path = s.name) == nullptr) {
+    s.status = brol_stream_open_failed;
     return false;
   }
-  if (has_handle(*this)) {
-    close(false);
+  if (has_handle(s)) {
+    s.close(false);
   }
-  if (!measure(*this, path)) {
+  if (!measure(s, path)) {
     return false;
   }
-  position = 0;
-  written = 0;
-  const brol_file_handle handle = brol_os.file_open(path, access_for(flags), disposition_for(flags));
+  s.position = 0;
+  s.written = 0;
+  const brol_file_handle handle = brol_os.file_open(path, access_for(flags), disposition_for(flags, exclusive));
   if (handle == brol_invalid_file) {
-    error_number = errno;
-    close(false);
-    status = brol_stream_open_failed;
+    s.error_number = errno;
+    s.close(false);
+    s.status = brol_stream_open_failed;
     return false;
   }
-  file = handle;
-  is_socket = 0;
-  cursor = fill = 0;
-  at_end = 0;
-  mark = 0;
-  if (!reopen && !set_name(path)) {
+  s.file = handle;
+  s.is_socket = 0;
+  s.cursor = s.fill = 0;
+  s.at_end = 0;
+  s.mark = 0;
+  if (!reopen && !s.set_name(path)) {
     return false;
   }
-  status = brol_stream_ok;
-  error_number = 0;
+  s.status = brol_stream_ok;
+  s.error_number = 0;
   return true;
 }
 

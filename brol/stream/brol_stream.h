@@ -214,7 +214,66 @@ struct brol_stream {
   // returns the operation. Otherwise 0. An aborted stream answers 516 to every later operation and
   // keeps status 520 until close, which never uses the old handle again.
   static std::uint16_t tick() noexcept;
+
+  // --- Sockets (TCP over IPv4 and IPv6) ----------------------------------------------------------
+  // On Windows the program starts the socket library (WSAStartup) before the first of these; the
+  // library never does. None of them sets status except 515 for a failed allocation (error_number
+  // ENOMEM); every other failure is false with the reason in error_number. A connected or accepted
+  // stream starts with position, written and error_number 0, is read and written like a file
+  // (positioning does nothing on it) and closed by close; sending to a peer that has gone fails with
+  // 514 and never stops the process.
+  //
+  // Makes address the record for host, port 0: null or empty is the IPv4 wildcard 0.0.0.0; a text
+  // of digits with exactly three dots is a dotted IPv4 address, taken without a lookup when each of
+  // its four fields has 1 to 3 digits and a value up to 255 and otherwise refused with EINVAL (no
+  // lookup); any other text is looked up and the first IPv4 or IPv6 answer is taken. False leaves
+  // address null: EINVAL, the lookup's error (ENOENT for an unknown name), EAFNOSUPPORT for an answer
+  // of another family, or 515.
+  bool resolve(const char* host) noexcept;
+  // Makes address the IPv6 wildcard (::, port 0), so that listen listens on IPv6. False (515) when
+  // the record cannot be had; address is then null.
+  bool set_any_ipv6() noexcept;
+  // resolve(host), then connect_address to port of it.
+  bool connect(const char* host, std::uint16_t port) noexcept;
+  // Closes the stream and connects it to peer (an IPv4 or IPv6 record, port included), which
+  // becomes address (it may be address itself). name becomes the peer's numeric address text (also
+  // when the connect then fails). The
+  // connect is watched as operation 517: an abort ends it with false and status 520 (kept until the
+  // next close). False: EINVAL for a null peer or another family, the system's reason for a refused
+  // socket or connect, or 515; the stream is then closed and no socket is left open.
+  bool connect_address(const sockaddr* peer) noexcept;
+  // Closes the stream and listens on port of the interface and family that address selects (no
+  // address: the IPv4 wildcard, which is then recorded), with 10 connections waiting at most. On
+  // success address holds the bound address with the port the system chose when port was 0; name
+  // is untouched. False leaves the stream closed with no socket open: EINVAL for another family,
+  // else the system's reason.
+  bool listen(std::uint16_t port) noexcept;
+  // Closes this stream and waits (unwatched) for a peer on listener, a stream on which listen
+  // succeeded. On success this stream is connected to the peer, address holds the peer's record (16
+  // bytes for IPv4, 28 for IPv6) and name its numeric text. False: EINVAL for a null listener or one
+  // that is not an open socket (before any system call), else the system's reason or 515; this
+  // stream is then closed with address null.
+  bool accept(brol_stream* listener) noexcept;
+
+  // --- Maildir delivery ------------------------------------------------------------------------------
+  // Closes the stream, frees address and opens a new file with a name that exists neither in
+  // directory/new, nor in directory/cur, nor in the target directory/subdirectory (directory itself
+  // when subdirectory is null or empty), with the flags of open. Names of name_style 1 are
+  // "<seconds>.<process id>.<delivery counter>.<host name>." (the counter of the process grows by
+  // one per name; "localhost" when the host name cannot be had); any other style takes 12 random
+  // letters and digits (brol_random_text). When flags ask for creation the file is created
+  // exclusively, so a name that another process takes between the checks and the creation counts as
+  // taken and another is drawn: two deliveries never share a file. On success name is the file's
+  // path. Failures: 523 when the target directory does not exist (error_number from the system),
+  // 521 with ENAMETOOLONG when a path would exceed 511 characters (nothing is opened cut), 521 with
+  // EEXIST when 1000 names in a row were taken, else the failure of open. Null texts count as empty.
+  bool open_maildir_file(int name_style, std::uint16_t flags, const char* directory, const char* subdirectory) noexcept;
 };
+
+// n random letters and digits (n outside 1 to 31 means 31) from the process-wide generator, in an
+// area of 32 bytes that belongs to the calling thread and is overwritten by its next call. Two calls
+// in the same second give different texts.
+const char* brol_random_text(int n) noexcept;
 
 // The watch record: one for the process, disarmed at start. It does not own the stream.
 struct brol_stream_watch {

@@ -61,6 +61,10 @@ std::uint16_t stream_ensure_data(brol_stream& s) noexcept;
 // 513 at the end (at_end set), 514 or 515 (stored in status), 516 when aborted.
 std::uint16_t stream_refill(brol_stream& s, std::int64_t want) noexcept;
 
+// open of s with the flags of open; exclusive makes a create fail with EEXIST (status 521) when the
+// name is taken instead of emptying that file.
+bool stream_open(brol_stream& s, const char* path, int flags, bool exclusive) noexcept;
+
 // Closes the system handle of s, a socket shut down in both directions first.
 void stream_close_handle(const brol_stream& s) noexcept;
 

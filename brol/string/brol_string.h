@@ -13,6 +13,8 @@
 
 #include "brol/format/brol_format.h"
 
+struct brol_stream;
+
 struct brol_string {
   std::int16_t error;      // 1 once any allocation failed
   std::int64_t capacity;   // size of the buffer in bytes, 0 without one
@@ -239,6 +241,47 @@ struct brol_string {
   brol_string& assign_pointer(const void* p) noexcept;
   // Appends the pointer's value in decimal.
   brol_string& append_pointer(const void* p) noexcept;
+
+  // --- Character sets: UTF-8 and ISO 8859-15 -----------------------------------------------------
+  // Both conversions assign their result; src may point into the string's own text. A null or empty
+  // src empties a present buffer and is true. On a failed allocation error is 1, the result false and
+  // the string has no buffer (when src lay in the own text, the old text stays instead).
+  //
+  // The ISO 8859-15 text of the UTF-8 text src. Every code point with a place in ISO 8859-15 becomes
+  // its byte (the euro sign, S, s, Z and z with caron, OE, oe and Y with diaeresis at their eight
+  // places; every other code point up to U+00FF at its own value). Everything else yields nothing
+  // and the conversion goes on at the next byte: code points without a place (U+00A4, U+00A6, U+00A8,
+  // U+00B4, U+00B8, U+00BC to U+00BE, and above U+00FF), stray continuation bytes, cut sequences,
+  // bytes 0xF8 to 0xFF, overlong forms (so C0 80 is never NUL and C0 AF never '/') and the surrogates
+  // U+D800 to U+DFFF. The result is never longer than src.
+  bool from_utf8(const char* src) noexcept;
+  // The UTF-8 text of the ISO 8859-15 text src: bytes below 0x80 stay, every other byte becomes two
+  // bytes (three for the euro sign, 0xA4). Room is reserved for three bytes per byte above 0x7F.
+  bool to_utf8(const char* src) noexcept;
+  // The number of bytes that are not UTF-8 continuation bytes (10xxxxxx): the characters of a UTF-8
+  // text. 0 without a buffer.
+  std::int64_t utf8_length() const noexcept;
+  // True when every byte shares at least one bit with required (unless required is 0) and none with
+  // forbidden. An empty string passes. check_chars(0, 0x80): the text is pure 7-bit.
+  bool check_chars(std::uint8_t required, std::uint8_t forbidden) const noexcept;
+
+  // --- Reading from a stream, and the date ---------------------------------------------------------
+  // Appends bytes read from stream up to the first byte that occurs in terminators (a null text: no
+  // terminator; the byte 0 is never one). That byte is consumed, not stored, and the result is 1.
+  // A NUL byte (consumed, not stored) or the end of the data or any stream failure ends the reading
+  // with the number of bytes appended (0 when none). The stream keeps its own status. When a
+  // reservation fails the result is 0, error is 1, what was appended stays and the bytes not
+  // appended stay unread in the stream.
+  std::int64_t read_until(brol_stream& stream, const char* terminators) noexcept;
+  // read_until(stream, "\n"): a CR before the LF stays in the text.
+  std::int64_t read_line(brol_stream& stream) noexcept;
+  // The text becomes the next n bytes of stream (the stream's get_bytes). The n bytes are NUL before
+  // reading, so after a short read the text holds what was read. False for a negative n, a failed
+  // reservation (the string then has no buffer) or a short read.
+  bool read_bytes(brol_stream& stream, std::int64_t n) noexcept;
+  // Appends the current local date and time in the form numbered kind (brol_date_text, 1 to 5).
+  // False for another kind (nothing appended) or a failed reservation (text unchanged).
+  bool append_date(int kind) noexcept;
 
  private:
   void destroy_buffer_failed() noexcept;

@@ -318,3 +318,31 @@ TEST(BrolDict, RandomSequenceMatchesUnorderedMap) {
 }
 
 }  // namespace
+
+namespace {
+
+// Swapping exchanges whole contents, split tables and root chains alike (dict_sound checks that
+// every entry names the table that chains it), and both stay usable: a re-filed entry leaves the
+// chain of its new root.
+TEST(BrolDict, SwapExchangesContents) {
+  scoped_dict<brol_string> a, b;
+  const keys nine = keys_in_root_slot(6, 9);
+  for (const std::string& k : nine) must(a.find_or_add(k.c_str())).assign(k.c_str());
+  must(a.find_or_add("root chain")).assign("a");
+  must(b.find_or_add("only b")).assign("b");
+  a.swap(b);
+  EXPECT_TRUE(dict_sound(a));
+  EXPECT_TRUE(dict_sound(b));
+  EXPECT_EQ(keys_in_order(a), keys{"only b"});
+  EXPECT_EQ(b.root.split, 1u << 6);
+  EXPECT_STREQ(must(b.find("root chain")).c_str(), "a");
+  string_dict::entry* moved = string_dict::entry_of(b.find_node("root chain"));
+  EXPECT_EQ(b.insert("renamed", nullptr, moved), 1);
+  EXPECT_EQ(b.find("root chain"), nullptr);
+  EXPECT_STREQ(must(b.find("renamed")).c_str(), "a");
+  EXPECT_TRUE(dict_sound(b));
+  a.swap(a);
+  EXPECT_TRUE(dict_sound(a));
+}
+
+}  // namespace

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brol/platform/brol_platform.h"
@@ -56,6 +59,24 @@ struct stream {
   stream& operator=(const stream&) = delete;
   brol_stream* operator->() { return &s; }
 };
+
+// The port of an IPv4 or IPv6 record, in host order.
+inline std::uint16_t port_of(const sockaddr* a) {
+  return ntohs(a->sa_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(a)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(a)->sin_port);
+}
+
+// Makes s listen on host with a port the system chooses: the port, 0 when that failed.
+inline std::uint16_t listen_any(brol_stream& s, const char* host) {
+  EXPECT_TRUE(sockets_started);
+  return s.resolve(host) && s.listen(0) ? port_of(s.address) : 0;
+}
+
+// A port of 127.0.0.1 on which nothing listens (its listener has just closed).
+inline std::uint16_t closed_port() {
+  stream listener;
+  return listen_any(listener.s, "127.0.0.1");
+}
 
 // Both ends of a connected loopback pair; ends not handed to a stream are closed at the end.
 struct socket_pair {
@@ -244,5 +265,36 @@ inline std::string sample_text(std::size_t size, unsigned seed) {
   }
   return text;
 }
+
+// Ticks the watch every period_ms from another thread while alive, so that no watched call blocks
+// longer than timeout_ticks periods; remembers what an abort returned.
+class watch_host {
+ public:
+  explicit watch_host(int period_ms = 20)
+      : thread_([this, period_ms] {
+          while (!stop_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(period_ms));
+            if (const std::uint16_t op = brol_stream::tick(); op != 0) {
+              aborted_ = op;
+            }
+          }
+        }) {}
+  ~watch_host() { finish(); }
+  watch_host(const watch_host&) = delete;
+  watch_host& operator=(const watch_host&) = delete;
+  // Stops ticking; the operation an abort returned, or 0.
+  std::uint16_t finish() {
+    stop_ = true;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    return aborted_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint16_t> aborted_{0};
+  std::thread thread_;
+};
 
 }  // namespace stream_test

@@ -515,6 +515,8 @@ void scenario_button_start_and_stop() {
           "the stopping state shows the progress caption");
     check(text_of(l.item(progress_caption)) == "Beende Prozesse...",
           "caption " + quoted(text_of(l.item(progress_caption))));
+    // The state is visible before it is painted; the launcher paints before its 2-second wait.
+    Sleep(300);
     screenshot(l, "stopping",
                {"inkbox " + rect_of(l.item(progress_caption)) + " " + large_font_ink("Beende Prozesse...") +
                 " progress caption painted"});

@@ -1,0 +1,384 @@
+// HTTP GET against a real server (python3's http.server, started by the test) and a scripted server
+// of the test's own for tricky answers, both on 127.0.0.1. Every client call runs under the watch,
+// ticked by a host thread, so no test can hang on a silent peer.
+#include "brol/net/brol_httpget.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../stream/stream_test_fakes.h"
+#include "brol/log/brol_log.h"
+#include "brol_test_process.h"
+
+namespace {
+
+using stream_test::closed_port;
+using stream_test::listen_any;
+using stream_test::read_file;
+using stream_test::stream;
+using stream_test::write_file;
+using socket_type = decltype(::socket(0, 0, 0));
+
+// Collects the messages of brol_httpget; any entry with other fields than it must log fails.
+struct log_capture {
+  static inline std::vector<std::string> messages;
+  static std::int64_t hook(const brol_log_entry* e) {
+    EXPECT_EQ(e->level, 4);
+    EXPECT_EQ(e->error_number, 0);
+    EXPECT_STREQ(e->function, "brol_httpget");
+    EXPECT_STREQ(e->source, "brol_httpget");
+    messages.emplace_back(e->message);
+    return 1;
+  }
+  log_capture() {
+    messages.clear();
+    brol_log_hook = hook;
+  }
+  ~log_capture() { brol_log_hook = nullptr; }
+};
+
+bool wait_readable(brol_socket_handle s, int milliseconds) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(static_cast<socket_type>(s), &set);
+  timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  return ::select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &limit) == 1;
+}
+
+// Everything left in the stream.
+std::string rest_of(brol_stream& s) {
+  std::string all;
+  for (std::uint16_t c; (c = s.get_byte()) <= 255;) {
+    all += static_cast<char>(c);
+  }
+  return all;
+}
+
+struct step {
+  std::string bytes;
+  int pause_ms = 0;  // before the bytes are sent
+};
+
+// Sends each byte of text after a pause.
+std::vector<step> trickle(const std::string& text, int pause_ms) {
+  std::vector<step> steps;
+  for (const char c : text) {
+    steps.push_back({std::string(1, c), pause_ms});
+  }
+  return steps;
+}
+
+// Answers one connection on 127.0.0.1 (or ::1) with scripted steps, then closes it normally or resets it.
+// It waits at most 10 s for the connection and records the request.
+class scripted_server {
+ public:
+  explicit scripted_server(std::vector<step> steps, bool reset = false, const char* host = "127.0.0.1")
+      : steps_(std::move(steps)), reset_(reset) {
+    port_ = listen_any(listener_.s, host);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~scripted_server() { finish(); }
+  scripted_server(const scripted_server&) = delete;
+  scripted_server& operator=(const scripted_server&) = delete;
+  std::uint16_t port() const { return port_; }
+  // The request received, once the answer is out.
+  const std::string& request() {
+    finish();
+    return request_;
+  }
+
+ private:
+  void finish() {
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+  void serve() {
+    stream peer;
+    if (!wait_readable(listener_->socket, 10000) || !peer->accept(&listener_.s)) {
+      return;
+    }
+    while (request_.size() < 4 || request_.compare(request_.size() - 4, 4, "\r\n\r\n") != 0) {
+      const std::uint16_t c = peer->get_byte();
+      if (c > 255) {
+        break;
+      }
+      request_ += static_cast<char>(c);
+    }
+    for (const step& s : steps_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(s.pause_ms));
+      peer->write_bytes(s.bytes.data(), static_cast<std::int64_t>(s.bytes.size()));
+    }
+    if (reset_) {
+      // Closing with a zero linger time sends a reset instead of the normal end.
+      const linger abort_now{1, 0};
+      ::setsockopt(static_cast<socket_type>(peer->socket), SOL_SOCKET, SO_LINGER,
+                   reinterpret_cast<const char*>(&abort_now), sizeof abort_now);
+      brol_os.socket_close(peer->socket);
+      peer->close(true);
+    }
+  }
+
+  stream listener_;
+  std::vector<step> steps_;
+  bool reset_;
+  std::uint16_t port_ = 0;
+  std::string request_;
+  std::thread thread_;
+};
+
+struct answer_row {
+  const char* name;
+  std::vector<step> steps;
+  bool ok;
+  const char* logged;  // the message, or null
+  const char* body;    // what the stream holds after success
+};
+
+TEST(BrolHttpget, AnswersAreAcceptedOrRefusedAndTheBodyIsNeverEaten) {
+  const std::string eighteen = "HTTP/1.0 200 OK.78";  // a status line of exactly 18 bytes
+  const answer_row rows[] = {
+      {"crlf header",
+       {{"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX: y\r\n\r\nBODY\r\n"}},
+       true,
+       nullptr,
+       "BODY\r\n"},
+      {"bare lf", {{"HTTP/1.1 200 OK\nA: b\n\nBODY\n\nmore"}}, true, nullptr, "BODY\n\nmore"},
+      {"no header lines", {{"HTTP/1.0 200 OK\r\n\r\nfirst line\r\n\r\nrest"}}, true, nullptr, "first line\r\n\r\nrest"},
+      {"no header lines, bare lf", {{"HTTP/1.0 200 OK\n\nBODY"}}, true, nullptr, "BODY"},
+      {"empty body", {{"HTTP/1.0 200 OK\r\n\r\n"}}, true, nullptr, ""},
+      {"status of 18 bytes", {{eighteen + "\r\n\r\nBODY"}}, true, nullptr, "BODY"},
+      {"status of 18 bytes, lf", {{eighteen + "\nH: v\n\nBODY"}}, true, nullptr, "BODY"},
+      {"long status line", {{"HTTP/1.1 200 Everything is fine today\r\nA: b\r\n\r\nBODY"}}, true, nullptr, "BODY"},
+      {"200 anywhere in 18 bytes", {{"XTTP/9 x200\r\n\r\nBODY"}}, true, nullptr, "BODY"},
+      {"cr inside the first 18", {{"HTTP/1.0\r\r\r 200 OK\r\n\r\nBODY"}}, true, nullptr, "BODY"},
+      {"in pieces",
+       {{"HTTP/1.0 2"}, {"00 OK\r", 20}, {"\nA: b\r\n", 20}, {"\r", 20}, {"\nBO", 20}, {"DY", 20}},
+       true,
+       nullptr,
+       "BODY"},
+      {"slow trickle", trickle("HTTP/1.0 200 OK\r\nA: b\r\n\r\nslow body", 3), true, nullptr, "slow body"},
+      {"404", {{"HTTP/1.0 404 Not Found\r\n\r\nnope"}}, false, "first line was 'HTTP/1.0 404 Not F'", nullptr},
+      {"500", {{"HTTP/1.1 500 Internal Server Error\r\n\r\n"}}, false, "first line was 'HTTP/1.1 500 Inter'", nullptr},
+      {"200 beyond 18 bytes",
+       {{"HTTP/1.1 302 Found 200\r\n\r\n"}},
+       false,
+       "first line was 'HTTP/1.1 302 Found'",
+       nullptr},
+      {"no answer", {}, false, "could not get first line", nullptr},
+      {"end inside the status line", {{"HTTP/1.0 200"}}, false, "could not get body", nullptr},
+      {"end inside the header", {{"HTTP/1.0 200 OK\r\nServer: x\r\n"}}, false, "could not get body", nullptr},
+      {"no empty line", {{"HTTP/1.0 200 OK\r\nServer: x\r\nBODY"}}, false, "could not get body", nullptr},
+  };
+  stream_test::watch_host host(1000);  // each blocking call ends within 4 s
+  for (const answer_row& r : rows) {
+    SCOPED_TRACE(r.name);
+    scripted_server server(r.steps);
+    log_capture logs;
+    stream connection(64);
+    EXPECT_EQ(brol_httpget("127.0.0.1", "doc/a.txt", connection.s, server.port()), r.ok);
+    if (r.ok) {
+      EXPECT_EQ(rest_of(connection.s), r.body);
+      EXPECT_TRUE(logs.messages.empty());
+    } else {
+      EXPECT_EQ(logs.messages, std::vector<std::string>{r.logged});
+    }
+    connection->close(false);
+    EXPECT_EQ(server.request(),
+              "GET /doc/a.txt HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n");
+  }
+}
+
+TEST(BrolHttpget, HostsAndPathsWithControlBytesAreRefusedBeforeConnecting) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"127.0.0.1\r\nX-Injected: 1", "a"},
+      {"127.0.0.1", "a HTTP/1.0\r\nX: y\r\n\r\nGET /b"},
+      {"127.0.0.1", "a\nb"},
+      {"127.0.0.1", "tab\there"},
+      {"127.0.0.1\x1f", ""},
+  };
+  for (const auto& [host, path] : rows) {
+    SCOPED_TRACE(path);
+    log_capture logs;
+    stream connection;
+    EXPECT_FALSE(brol_httpget(host, path, connection.s, 9));
+    EXPECT_EQ(logs.messages, std::vector<std::string>{"could not send"});
+    EXPECT_EQ(connection->address, nullptr);  // no connection was tried
+  }
+}
+
+bool unknown_host(const char*, sockaddr_storage*) {
+  errno = ENOENT;
+  return false;
+}
+
+TEST(BrolHttpget, HostsThatCannotBeReachedAreNamedInTheLog) {
+  log_capture logs;
+  stream connection;
+  EXPECT_FALSE(brol_httpget("127.0.0.1", "x", connection.s, closed_port()));
+  brol_os.host_lookup = unknown_host;  // no name server is asked
+  EXPECT_FALSE(brol_httpget("no-such-host.invalid", "x", connection.s));
+  brol_os = brol_platform_defaults();
+  EXPECT_EQ(logs.messages, (std::vector<std::string>{"could not connect to '127.0.0.1'",
+                                                     "could not connect to 'no-such-host.invalid'"}));
+}
+
+TEST(BrolHttpget, AnIpv6HostIsBracketedInTheHostHeader) {
+  stream_test::watch_host host(1000);
+  scripted_server server({{"HTTP/1.0 200 OK\r\n\r\nsix"}}, false, "::1");
+  stream connection;
+  ASSERT_TRUE(brol_httpget("::1", "p?q=1", connection.s, server.port()));
+  EXPECT_EQ(rest_of(connection.s), "six");
+  EXPECT_STREQ(connection->name, "::1");
+  connection->close(false);
+  EXPECT_EQ(server.request(), "GET /p?q=1 HTTP/1.0\r\nHost: [::1]:" + std::to_string(server.port()) + "\r\n\r\n");
+}
+
+// --- Downloads into files --------------------------------------------------------------------------
+
+constexpr std::int64_t k_sizes[] = {0, 1, 2 * 1024 * 1024, 64 * 1024 * 1024};
+
+// The bytes the python server serves for a size (see http_test_server.py).
+std::string served_bytes(std::int64_t size) {
+  std::string block(4099, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    block[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  std::string all;
+  all.reserve(static_cast<std::size_t>(size));
+  while (static_cast<std::int64_t>(all.size()) < size) {
+    all.append(block, 0, std::min<std::size_t>(block.size(), static_cast<std::size_t>(size) - all.size()));
+  }
+  return all;
+}
+
+// python3's http.server with the files of k_sizes, for the whole suite. It lives while its control
+// connection does.
+class BrolHttpgetFile : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(stream_test::sockets_started);
+    control_listener = std::make_unique<stream>();
+    control = std::make_unique<stream>();
+    brol_stream& l = control_listener->s;
+    std::vector<std::string> command = {"/usr/bin/python3", BROL_TEST_SOURCE_DIR "/brol/net/http_test_server.py",
+                                        std::to_string(listen_any(l, "127.0.0.1"))};
+    for (const std::int64_t size : k_sizes) {
+      command.push_back(std::to_string(size));
+    }
+    python_server = std::make_unique<brol_test::child_process>();
+    ASSERT_TRUE(python_server->start(command));
+    ASSERT_TRUE(wait_readable(l.socket, 60000)) << "the python server did not call back";
+    ASSERT_TRUE((*control)->accept(&l));
+    char line[16];
+    ASSERT_TRUE((*control)->get_line(line, sizeof line));
+    port = static_cast<std::uint16_t>(std::stoi(line));
+  }
+  static void TearDownTestSuite() {
+    control.reset();  // the server ends with its control connection
+    if (python_server) {
+      EXPECT_NE(python_server->wait(20000), -1);
+      // It has stopped serving, also where it cannot be waited for (under Wine).
+      bool refused = false;
+      for (int i = 0; i < 200 && !refused; ++i) {
+        stream probe;
+        refused = !probe->connect("127.0.0.1", port) && probe->error_number == ECONNREFUSED;
+        std::this_thread::sleep_for(std::chrono::milliseconds(refused ? 0 : 50));
+      }
+      EXPECT_TRUE(refused);
+    }
+    python_server.reset();
+    control_listener.reset();
+  }
+  static inline std::unique_ptr<stream> control_listener, control;
+  static inline std::unique_ptr<brol_test::child_process> python_server;
+  static inline std::uint16_t port = 0;
+
+  brol_test::temp_dir dir;
+  // The names in dir, to prove that no partial or temporary file stays.
+  std::set<std::string> names() const {
+    std::set<std::string> all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      all.insert(entry.path().filename().string());
+    }
+    return all;
+  }
+};
+
+TEST_F(BrolHttpgetFile, DownloadsOfEverySizeEqualTheServedFiles) {
+  stream_test::watch_host host(1000);
+  for (const std::int64_t size : k_sizes) {
+    SCOPED_TRACE(size);
+    const std::string target = dir.file("download");
+    if (size == 1) {
+      write_file(target, "an older and longer content");  // replaced whole
+    }
+    ASSERT_TRUE(brol_httpget_file("127.0.0.1", ("file_" + std::to_string(size)).c_str(), target.c_str(), port));
+    const std::string got = read_file(target);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(size));
+    EXPECT_TRUE(got == served_bytes(size));
+    EXPECT_EQ(names(), std::set<std::string>{"download"});
+  }
+}
+
+TEST_F(BrolHttpgetFile, AMissingDocumentLeavesTheOldFileAndNoOther) {
+  log_capture logs;
+  const std::string target = dir.file("kept");
+  write_file(target, "old");
+  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "no_such_file", target.c_str(), port));
+  EXPECT_EQ(read_file(target), "old");
+  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "no_such_file", dir.file("new").c_str(), port));
+  EXPECT_EQ(names(), std::set<std::string>{"kept"});
+  ASSERT_EQ(logs.messages.size(), 2u);
+  EXPECT_EQ(logs.messages[0], "first line was 'HTTP/1.0 404 File '");
+}
+
+TEST_F(BrolHttpgetFile, AResetDuringTheBodyLeavesTheOldFileAndNoOther) {
+  stream_test::watch_host host(1000);
+  const std::string body(300000, 'b');
+  for (const bool had_file : {true, false}) {
+    SCOPED_TRACE(had_file);
+    const std::string target = dir.file("kept");
+    if (had_file) {
+      write_file(target, "old");
+    }
+    scripted_server server({{"HTTP/1.0 200 OK\r\n\r\n"}, {body}, {"", 100}}, true);
+    EXPECT_FALSE(brol_httpget_file("127.0.0.1", "x", target.c_str(), server.port()));
+    EXPECT_EQ(read_file(target), had_file ? "old" : "<missing>");
+    EXPECT_EQ(names().size(), had_file ? 1u : 0u);
+    std::filesystem::remove(target);
+  }
+}
+
+TEST_F(BrolHttpgetFile, AWriteFailureLeavesTheOldFileAndNoOther) {
+  const std::string target = dir.file("kept");
+  write_file(target, "old");
+  brol_os.file_write = [](brol_file_handle, const void*, std::int32_t) -> std::int32_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  const bool ok = brol_httpget_file("127.0.0.1", "file_2097152", target.c_str(), port);
+  brol_os = brol_platform_defaults();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(read_file(target), "old");
+  EXPECT_EQ(names(), std::set<std::string>{"kept"});
+}
+
+TEST_F(BrolHttpgetFile, NoConnectionOrNoFolderCreatesNothing) {
+  log_capture logs;
+  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("f").c_str(), closed_port()));
+  EXPECT_EQ(logs.messages, std::vector<std::string>{"could not connect to '127.0.0.1'"});
+  EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("missing/f").c_str(), port));
+  EXPECT_EQ(logs.messages.size(), 1u);  // a file that cannot be made is not logged
+  EXPECT_TRUE(names().empty());
+}
+
+}  // namespace
