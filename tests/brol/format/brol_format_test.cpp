@@ -51,7 +51,8 @@ TEST(BrolFormat, LiteralsAndLayout) {
   EXPECT_FORMAT("abcde", brol_fmt_maxlen, 5, "abcdefghij", brol_fmt_end);
   EXPECT_FORMAT("..", brol_fmt_maxlen, 2, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
   EXPECT_FORMAT("...", brol_fmt_maxlen, 3, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
-  EXPECT_FORMAT("     ab...", brol_fmt_right, 10, brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
+  EXPECT_FORMAT("     ab...", brol_fmt_right, 10, brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij",
+                brol_fmt_end);
   EXPECT_FORMAT("abcdef", "abcdef", brol_fmt_end);
   EXPECT_FORMAT("123", brol_fmt_maxlen, 3, brol_fmt_int, 4, 12345, brol_fmt_end);
 }
@@ -95,8 +96,8 @@ TEST(BrolFormat, IntegerSizesSignsAndBases) {
   EXPECT_FORMAT("0", brol_fmt_digits, 0, brol_fmt_int, 4, 0, brol_fmt_end);
   EXPECT_FORMAT("-9223372036854775808", brol_fmt_int, 8, std::numeric_limits<std::int64_t>::min(), brol_fmt_end);
   EXPECT_FORMAT("18446744073709551615", brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
-  EXPECT_FORMAT("1111111111111111111111111111111111111111111111111111111111111111", brol_fmt_base, 2, brol_fmt_uint, 8,
-                std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
+  EXPECT_FORMAT("1111111111111111111111111111111111111111111111111111111111111111", brol_fmt_base, 2,
+                brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
 }
 
 TEST(BrolFormat, Grouping) {
@@ -126,10 +127,12 @@ TEST(BrolFormat, IntegerPartsInEveryBaseAgreeWithPlainDivision) {
       text.insert(text.begin(), static_cast<char>(d < 10 ? '0' + d : (lower ? 'a' : 'A') + d - 10));
       rest /= base;
     } while (rest != 0);
-    if (static_cast<std::int64_t>(text.size()) < digits)
+    if (static_cast<std::int64_t>(text.size()) < digits) {
       text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
-    for (auto at = static_cast<std::ptrdiff_t>(text.size()) - 3; group != 0 && at > 0; at -= 3)
+    }
+    for (auto at = static_cast<std::ptrdiff_t>(text.size()) - 3; group != 0 && at > 0; at -= 3) {
       text.insert(static_cast<std::size_t>(at), 1, group);
+    }
     SCOPED_TRACE("base " + std::to_string(base));
     EXPECT_FORMAT(text, brol_fmt_base, base, brol_fmt_digits, digits, brol_fmt_group, group,
                   lower ? brol_fmt_lower : brol_fmt_again, brol_fmt_uint, 8, v, brol_fmt_end);
@@ -177,7 +180,8 @@ TEST(BrolFormat, HugeSettingsSaturateAndNeverWritePastTheBuffer) {
   EXPECT_EQ(brol_format(buf, 8, brol_fmt_right, huge, "a", brol_fmt_right, huge, "b", brol_fmt_end), huge);
   EXPECT_STREQ(buf, "       ");
   EXPECT_EQ(buf[8], 'x');
-  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_group, ',', brol_fmt_int, 4, 5, brol_fmt_end), huge);
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_group, ',', brol_fmt_int, 4, 5, brol_fmt_end),
+            huge);
   EXPECT_STREQ(buf, "000,000");
   EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_plus, brol_fmt_int, 4, 5, brol_fmt_end), huge);
   EXPECT_STREQ(buf, "+000000");
@@ -211,11 +215,11 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
     const brol_item align = left ? brol_fmt_left : brol_fmt_right;
     const brol_item flags = plus ? brol_fmt_plus : brol_fmt_again;  // 1024 is harmless before settings
 
-    std::snprintf(theirs, sizeof theirs,
-                  left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64) : (plus ? "%+*.*" PRId64 : "%*.*" PRId64), width,
-                  precision, value);
-    std::int64_t r =
-        brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8, value, brol_fmt_end);
+    std::snprintf(theirs, sizeof theirs, left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64)
+                                              : (plus ? "%+*.*" PRId64 : "%*.*" PRId64),
+                  width, precision, value);
+    std::int64_t r = brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8,
+                                 value, brol_fmt_end);
     ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs))) << theirs;
     if (size > 0) {
       ASSERT_EQ(std::string(ours), std::string(theirs).substr(0, static_cast<std::size_t>(size - 1)));
@@ -223,8 +227,8 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
 
     const auto u32 = static_cast<std::uint32_t>(raw);
     std::snprintf(theirs, sizeof theirs, "%*.*u|%x", width, precision, u32, u32);
-    r = brol_format(ours, sizeof ours, brol_fmt_right, width, brol_fmt_digits, precision, brol_fmt_uint, 4, u32, "|",
-                    brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, u32, brol_fmt_end);
+    r = brol_format(ours, sizeof ours, brol_fmt_right, width, brol_fmt_digits, precision, brol_fmt_uint, 4, u32,
+                    "|", brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, u32, brol_fmt_end);
     ASSERT_EQ(std::string(ours), theirs);
     ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs)));
 
@@ -257,55 +261,28 @@ TEST(BrolFormat, RandomListsCutConsistently) {
     const int count = 1 + static_cast<int>(rng() % 6);
     for (int i = 0; i < count; ++i) {
       switch (rng() % 12) {
-        case 0:
-          items.push_back(reinterpret_cast<std::uintptr_t>(texts[rng() % 5]));
-          break;
+        case 0: items.push_back(reinterpret_cast<std::uintptr_t>(texts[rng() % 5])); break;
         case 1: {  // an unknown size code (3) takes no value item
           const brol_item size = pick({1, 2, 3, 4, 8});
           items.insert(items.end(), {brol_fmt_int, size});
           if (size != 3) items.push_back(rng());
           break;
         }
-        case 2:
-          items.insert(items.end(), {brol_fmt_uint, pick({1, 2, 4, 8}), rng()});
-          break;
-        case 3:
-          items.insert(items.end(),
-                       {brol_fmt_strn, reinterpret_cast<std::uintptr_t>(texts[rng() % 5]), pick({-1, 0, 3, 100})});
-          break;
-        case 4:
-          items.insert(items.end(), {brol_fmt_char, rng() & 0xFF});
-          break;
-        case 5:
-          items.insert(items.end(),
-                       {brol_fmt_float, 8,
-                        std::bit_cast<brol_item>(
-                            static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 7.0)});
-          break;
-        case 6:
-          items.insert(items.end(), {brol_fmt_float, 16, reinterpret_cast<std::uintptr_t>(&extended)});
-          break;
-        case 7:
-          items.insert(items.end(), {brol_fmt_fixed, pick({4, 8}), rng() >> (rng() % 64)});
-          break;
+        case 2: items.insert(items.end(), {brol_fmt_uint, pick({1, 2, 4, 8}), rng()}); break;
+        case 3: items.insert(items.end(), {brol_fmt_strn, reinterpret_cast<std::uintptr_t>(texts[rng() % 5]), pick({-1, 0, 3, 100})}); break;
+        case 4: items.insert(items.end(), {brol_fmt_char, rng() & 0xFF}); break;
+        case 5: items.insert(items.end(), {brol_fmt_float, 8, std::bit_cast<brol_item>(static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 7.0)}); break;
+        case 6: items.insert(items.end(), {brol_fmt_float, 16, reinterpret_cast<std::uintptr_t>(&extended)}); break;
+        case 7: items.insert(items.end(), {brol_fmt_fixed, pick({4, 8}), rng() >> (rng() % 64)}); break;
         case 8: {
           const bool wide = rng() & 1;  // size code 16 reads two 64-bit numbers, 8 two 32-bit ones
-          items.insert(items.end(),
-                       {brol_fmt_ratio, wide ? 16U : 8U,
-                        wide ? reinterpret_cast<std::uintptr_t>(pair64) : reinterpret_cast<std::uintptr_t>(pair32)});
+          items.insert(items.end(), {brol_fmt_ratio, wide ? 16U : 8U,
+                                     wide ? reinterpret_cast<std::uintptr_t>(pair64) : reinterpret_cast<std::uintptr_t>(pair32)});
           break;
         }
-        case 9:
-          items.insert(items.end(), {pick({brol_fmt_left, brol_fmt_center, brol_fmt_right}), pick({-3, 0, 5, 17})});
-          break;
-        case 10:
-          items.insert(items.end(), {pick({brol_fmt_maxlen, brol_fmt_digits, brol_fmt_base, brol_fmt_group}),
-                                     pick({-2, 0, 2, 3, 16, 36, 40})});
-          break;
-        default:
-          items.push_back(pick({brol_fmt_again, brol_fmt_trim, brol_fmt_upper, brol_fmt_lower, brol_fmt_swapcase,
-                                brol_fmt_ellipsis, brol_fmt_plus}));
-          break;
+        case 9: items.insert(items.end(), {pick({brol_fmt_left, brol_fmt_center, brol_fmt_right}), pick({-3, 0, 5, 17})}); break;
+        case 10: items.insert(items.end(), {pick({brol_fmt_maxlen, brol_fmt_digits, brol_fmt_base, brol_fmt_group}), pick({-2, 0, 2, 3, 16, 36, 40})}); break;
+        default: items.push_back(pick({brol_fmt_again, brol_fmt_trim, brol_fmt_upper, brol_fmt_lower, brol_fmt_swapcase, brol_fmt_ellipsis, brol_fmt_plus})); break;
       }
     }
     items.push_back(brol_fmt_end);
