@@ -82,6 +82,21 @@ using brol::detail::copy_short;
 
 void fill_blanks(char* at, std::int64_t n) noexcept { brol::detail::fill_short<' '>(at, n); }
 
+// Blanks in the first n (0 to 16) of the 16 bytes at `at`, the others stored back as they were: one
+// fixed-size load, blend and store, where the branches of a copy by length would be mispredicted by
+// pad lengths that vary with the values. All 16 bytes must lie inside the destination.
+using byte_lanes = signed char __attribute__((vector_size(16)));
+
+void blend_blanks(char* at, std::int64_t n) noexcept {
+  static constexpr byte_lanes index = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  static constexpr byte_lanes blanks = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  byte_lanes old;
+  std::memcpy(&old, at, sizeof old);
+  const byte_lanes mask = index < static_cast<signed char>(n);
+  const byte_lanes result = (old & ~mask) | (blanks & mask);
+  std::memcpy(at, &result, sizeof result);
+}
+
 // The destination as the output step sees it: limit L, the uncut length so far, and the start.
 struct output {
   char* start;
@@ -154,8 +169,22 @@ inline char* place_whole(const brol_format_state* st, output* out, std::int64_t 
   const std::int64_t room = out->room();
   if (p > room || n > room - p || t > room - p - n) return nullptr;
   char* at = out->position();
-  if (p > 0) fill_blanks(at, p);
-  if (t > 0) fill_blanks(at + p + n, t);
+  // A pad of up to 16 is blended in where 16 bytes of the destination follow it (room counts the
+  // positions before the terminator's, so room - 15 >= 0 leaves 16 bytes).
+  if (p > 0) {
+    if (p <= 16 && room >= 15) {
+      blend_blanks(at, p);
+    } else {
+      fill_blanks(at, p);
+    }
+  }
+  if (t > 0) {
+    if (t <= 16 && room - p - n >= 15) {
+      blend_blanks(at + p + n, t);
+    } else {
+      fill_blanks(at + p + n, t);
+    }
+  }
   out->total += p + n + t;
   return at + p;
 }

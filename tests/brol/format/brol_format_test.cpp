@@ -139,6 +139,29 @@ TEST(BrolFormat, IntegerPartsInEveryBaseAgreeWithPlainDivision) {
   }
 }
 
+// Pads are blended into the destination 16 bytes at a time: the bytes after the terminator must
+// still be the caller's, whatever the alignment, width and buffer size.
+TEST(BrolFormat, BytesAfterTheTerminatorStayTheCallers) {
+  std::mt19937_64 rng(17);
+  const brol_item aligns[] = {brol_fmt_left, brol_fmt_center, brol_fmt_right};
+  for (int round = 0; round < 2000; ++round) {
+    const auto size = static_cast<std::int64_t>(rng() % 64);
+    std::vector<char> buf(80, '\x5A');
+    const brol_item align = aligns[rng() % 3];
+    const auto width = static_cast<std::int64_t>(rng() % 24);
+    const auto value = static_cast<std::int32_t>(rng() >> (rng() % 64));
+    const std::int64_t length = brol_format(buf.data(), size, align, width, brol_fmt_int, 4, value, align,
+                                            width / 2, "ab", brol_fmt_end);
+    const std::size_t end = size > 0 ? static_cast<std::size_t>(std::min(length, size - 1)) : 0;
+    if (size > 0) {
+      ASSERT_EQ(buf[end], '\0') << "round " << round;
+    }
+    for (std::size_t i = size > 0 ? end + 1 : 0; i < buf.size(); ++i) {
+      ASSERT_EQ(buf[i], '\x5A') << "round " << round << " byte " << i << " size " << size;
+    }
+  }
+}
+
 TEST(BrolFormat, PowersOfTenAndTheirNeighbours) {
   std::uint64_t p = 1;
   for (int e = 0; e < 20; ++e, p *= 10) {
