@@ -204,9 +204,9 @@ BENCHMARK(BM_get_line_brol)->Unit(benchmark::kMillisecond)->Iterations(8);
 BENCHMARK(BM_get_line_fgets)->Unit(benchmark::kMillisecond)->Iterations(8);
 BENCHMARK(BM_write_records_brol)->Unit(benchmark::kMillisecond)->Iterations(8);
 BENCHMARK(BM_write_records_fwrite)->Unit(benchmark::kMillisecond)->Iterations(8);
-BENCHMARK(BM_copy_all_brol)->Unit(benchmark::kMillisecond)->Iterations(4);
-BENCHMARK(BM_copy_read_write_loop)->Unit(benchmark::kMillisecond)->Iterations(4);
-BENCHMARK(BM_copy_sendfile)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_copy_all_brol)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_copy_read_write_loop)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_copy_sendfile)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 BENCHMARK(BM_copy_cp)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();  // cp runs in a child process
 
 }  // namespace

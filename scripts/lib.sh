@@ -12,7 +12,7 @@ BROL_PACKAGES=(
   stunnel4 openssl pkg-config
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
-BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl)
+BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)
 
 brol_log() { printf '[brol] %s\n' "$*" >&2; }
 

@@ -27,9 +27,6 @@ void brol_conv_ratio(brol_format_state* state, brol_fmt_cursor* cursor, char* de
 
 namespace brol::detail {
 
-// The base in force: state->base when it lies in 2..36, else 10.
-unsigned format_base(const brol_format_state* state) noexcept;
-
 // The character of digit value d (0..35): '0'-'9', then 'A'-'Z' or, with the lower flag, 'a'-'z'.
 char digit_char(const brol_format_state* state, unsigned d) noexcept;
 
@@ -39,8 +36,8 @@ std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magni
 
 // Writes the integer part of `magnitude` that int_part_length measured as `length` characters,
 // storing only the leftmost min(length, space) of them at destination.
-void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length,
-                    char* destination, std::int64_t space) noexcept;
+void int_part_write(const brol_format_state* state, std::uint64_t magnitude, std::int64_t length, char* destination,
+                    std::int64_t space) noexcept;
 
 // Copies exactly k bytes of a text through the trim and case rules of state->flags (leading white
 // space skipped under the trim flag; letters converted by the case field). Shared by literals and
@@ -51,20 +48,37 @@ void copy_text(const brol_format_state* state, char* destination, const char* te
 // flag; n itself otherwise).
 std::int64_t trimmed_length(const brol_format_state* state, const char* text, std::int64_t n) noexcept;
 
+// The base in force, state->base when it lies in 2..36, else 10, is format_base in
+// brol_format_digits.h, with the integer item's measure and write steps.
+
 // An integer item as measured: kept by the engine between the measure and the write step so that the
 // value is read and its digits counted once.
 struct int_text {
   bool negative;
   bool has_sign;  // '-' or, with the plus flag, '+'
   std::uint64_t magnitude;
-  int digits;     // digits of the magnitude in the base in force
+  int digits;  // digits of the magnitude in the base in force
 };
 
-// Reads an integer conversion's size code and value, sets int_length and text_length.
-void int_measure(brol_format_state* state, brol_fmt_cursor* cursor, bool is_signed, int_text* out) noexcept;
+// A floating-point item as measured: kept by the engine between the measure and the write step, so
+// that the value is scaled, rounded and split into its digits once.
+struct float_text {
+  enum kind_t : unsigned char { number, infinite, not_a_number } kind;
+  bool negative;
+  bool wide;           // the integer part needs more than 64 bits: only the conversion writes it
+  std::int64_t p;      // fraction digits computed: min(max_frac, 256 / base)
+  std::int64_t m;      // of which shown (trailing zeros dropped down to min_frac)
+  std::uint64_t high;  // the integer part, unless wide
+  unsigned char fraction[128];
+};
 
-// Writes the first count characters of the measured integer's text.
-void int_write(const brol_format_state* state, const int_text& number, char* destination, std::int64_t count) noexcept;
+// Reads a floating-point conversion's size code and value; sets int_length, frac_digits and
+// text_length.
+void float_measure(brol_format_state* state, brol_fmt_cursor* cursor, float_text* out) noexcept;
+
+// Writes the first count characters of a measured floating-point text that is not wide.
+void float_write(const brol_format_state* state, const float_text& number, char* destination,
+                 std::int64_t count) noexcept;
 
 // The text of one integer item with the default settings (decimal, no sign for non-negative values,
 // no layout), written and cut like the engine does. The engine's path for the commonest list.

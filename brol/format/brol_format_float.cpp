@@ -137,17 +137,7 @@ chunk chunk_of(unsigned base) noexcept {
   return c;
 }
 
-// A number ready to be written: sign, integer part H (in 64 bits or in a big integer) and the P
-// fraction digits of F, of which the first m are shown. Infinity and not-a-number are words.
-struct float_parts {
-  enum { number, infinite, not_a_number } kind;
-  bool negative;
-  std::int64_t p;
-  std::int64_t m;
-  std::uint64_t high;
-  const big_uint* wide;  // H when it needs more than 64 bits, else null
-  unsigned char fraction[k_max_fraction];
-};
+using float_parts = brol::detail::float_text;
 
 // V = the scaled value (below 2^63) rounded halves away from zero. Adding 2^63 leaves the x87 unit
 // to round it to an integer in the low bits of the significand (to nearest, ties to even), which
@@ -229,54 +219,104 @@ void split_small(std::uint64_t v, const scale& s, unsigned base, float_parts& pa
   }
 }
 
+// V split at 10^P for the common fraction counts: a 64-bit division by a constant is a multiplication,
+// by a variable one a divide instruction that alone costs about as much as the rest of the split.
+template <int P>
+void split_decimal(std::uint64_t v, float_parts& parts) noexcept {
+  constexpr std::uint64_t s = k_exact_tens[P];
+  parts.high = v / s;
+  fraction_digits(v % s, P, 10, parts.fraction);
+}
+
+void split_small_decimal(std::uint64_t v, const scale& s, float_parts& parts) noexcept {
+  switch (parts.p) {
+    case 0:
+      parts.high = v;
+      break;
+    case 1:
+      split_decimal<1>(v, parts);
+      break;
+    case 2:
+      split_decimal<2>(v, parts);
+      break;
+    case 3:
+      split_decimal<3>(v, parts);
+      break;
+    case 4:
+      split_decimal<4>(v, parts);
+      break;
+    case 5:
+      split_decimal<5>(v, parts);
+      break;
+    case 6:
+      split_decimal<6>(v, parts);
+      break;
+    default:
+      split_small(v, s, 10, parts);
+      break;
+  }
+}
+
 // The general path: a scaled value of 2^63 or more is an integer already. Its exact value gives F as
 // its P lowest base-B digits and H as the rest, every digit exact however large H is.
-void split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
+const big_uint* split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
   int exponent = 0;
   const long double fraction = std::frexp(scaled, &exponent);
   const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
   set_shifted(storage, mantissa, exponent - 64);
   for (std::int64_t i = parts.p; i-- > 0;) parts.fraction[i] = static_cast<unsigned char>(divide(storage, base));
   if (storage.size > 2) {
-    parts.wide = &storage;
-    return;
+    parts.wide = true;
+    return &storage;
   }
   parts.high = storage.size == 0 ? 0 : storage.limb[0];
   if (storage.size == 2) parts.high |= static_cast<std::uint64_t>(storage.limb[1]) << 32;
+  return nullptr;
 }
 
 // Sign (negative zero and not-a-number are not negative), P = min(max_frac, 256 / B), V = x * B^P
-// rounded, then H, F and m with trailing zero digits dropped down to min_frac.
-void split(const brol_format_state* st, const float_item& item, float_parts& parts, big_uint& storage) noexcept {
+// rounded, then H, F and m with trailing zero digits dropped down to min_frac. Returns H when it is
+// wide (in storage), else null.
+const big_uint* split(const brol_format_state* st, const float_item& item, float_parts& parts,
+                      big_uint& storage) noexcept {
   const unsigned base = brol::detail::format_base(st);
   const long double x = item.value;
   parts.negative = x < 0;
-  parts.wide = nullptr;
+  parts.wide = false;
   parts.high = 0;
   parts.m = 0;
+  parts.p = 0;
   parts.kind = std::isnan(x) ? float_parts::not_a_number : float_parts::number;
-  if (parts.kind != float_parts::number) return;
+  if (parts.kind != float_parts::number) return nullptr;
   const std::int64_t max_frac = brol::detail::non_negative(st->max_frac);
-  parts.p = max_frac < 256 / base ? max_frac : 256 / base;
+  // 256 / B, without a divide instruction for the common base.
+  const std::int64_t cap = base == 10 ? 25 : 256 / base;
+  parts.p = max_frac < cap ? max_frac : cap;
   const scale s = power(base, parts.p);
   std::uint64_t v = 0;
+  const big_uint* wide = nullptr;
   if (item.is_double && base == 10 && scale_double(item.bits & ~(1ULL << 63), parts.p, v)) {
-    split_small(v, s, base, parts);
+    split_small_decimal(v, s, parts);
   } else {
     const long double scaled = std::fabs(x) * s.factor;
     if (!std::isfinite(scaled)) {
       parts.kind = float_parts::infinite;
-      return;
+      return nullptr;
     }
     if (scaled < k_two_63) {
-      split_small(round_small(scaled), s, base, parts);
+      if (base == 10) {
+        split_small_decimal(round_small(scaled), s, parts);
+      } else {
+        split_small(round_small(scaled), s, base, parts);
+      }
     } else {
-      split_large(scaled, base, parts, storage);
+      wide = split_large(scaled, base, parts, storage);
     }
   }
   parts.m = parts.p;
   const std::int64_t min_frac = brol::detail::non_negative(st->min_frac);
   while (parts.m > min_frac && parts.fraction[parts.m - 1] == 0) --parts.m;
+  return wide;
 }
 
 // Base-B digit count of a big H (more than 64 bits, so more than one chunk of digits).
@@ -344,12 +384,10 @@ void word(const brol_format_state* st, number_out& out, const float_parts& parts
   }
 }
 
-void integer_part(brol_format_state* st, number_out& out, const float_parts& parts) noexcept {
-  if (out.measuring()) {
-    st->int_length = parts.wide ? wide_length(st, *parts.wide) : brol::detail::int_part_length(st, parts.high);
-  }
-  if (parts.wide) {
-    wide_int_part(st, out, *parts.wide, st->int_length);
+void integer_part(const brol_format_state* st, number_out& out, const float_parts& parts,
+                  const big_uint* wide) noexcept {
+  if (wide != nullptr) {
+    wide_int_part(st, out, *wide, st->int_length);
   } else {
     out.int_part(st, parts.high, st->int_length);
   }
@@ -367,22 +405,86 @@ void fraction_part(const brol_format_state* st, number_out& out, const float_par
 
 }  // namespace
 
+namespace {
+
+// The measured lengths of a split value: int_length, frac_digits, text_length.
+void measure(brol_format_state* st, const float_parts& parts, const big_uint* wide) noexcept {
+  std::int64_t length = parts.negative || (st->flags & brol_flag_plus) ? 1 : 0;
+  if (parts.kind != float_parts::number) {
+    // The word stands where the integer part would, so decimal alignment treats it like one.
+    st->int_length = 3;
+  } else if (wide != nullptr) {
+    st->int_length = wide_length(st, *wide);
+  } else {
+    const unsigned base = brol::detail::format_base(st);
+    st->int_length = brol::detail::int_part_length_of(st, brol::detail::digit_count(parts.high, base));
+  }
+  length = brol::detail::add_saturating(length, st->int_length);
+  if (parts.kind == float_parts::number && parts.m > 0) {
+    const std::int64_t zeros = brol::detail::non_negative(brol::detail::non_negative(st->min_frac) - parts.p);
+    length = brol::detail::add_saturating(brol::detail::add_saturating(length, parts.m + 1), zeros);
+  }
+  st->frac_digits = parts.kind == float_parts::number ? parts.m : 0;
+  st->text_length = length;
+}
+
+// The first count characters of the measured text.
+void write(const brol_format_state* st, const float_parts& parts, const big_uint* wide, char* destination,
+           std::int64_t count) noexcept {
+  number_out out = number_out::write(destination, count);
+  out.sign(st, parts.negative);
+  if (parts.kind != float_parts::number) {
+    word(st, out, parts);
+  } else {
+    integer_part(st, out, parts, wide);
+    fraction_part(st, out, parts);
+  }
+}
+
+}  // namespace
+
+namespace brol::detail {
+
+void float_measure(brol_format_state* state, brol_fmt_cursor* cursor, float_text* out) noexcept {
+  big_uint storage;
+  measure(state, *out, split(state, take_value(cursor), *out, storage));
+}
+
+void float_write(const brol_format_state* state, const float_text& number, char* destination,
+                 std::int64_t count) noexcept {
+  if (number.kind != float_text::number || count < state->text_length || state->group_char != 0 || state->base != 10) {
+    write(state, number, nullptr, destination, count);
+    return;
+  }
+  // Decimal without grouping, written whole (the rule): no cut to watch for.
+  char* at = destination;
+  if (number.negative) {
+    *at++ = '-';
+  } else if (state->flags & brol_flag_plus) {
+    *at++ = '+';
+  }
+  const std::int64_t int_length = state->int_length;
+  const int digits = decimal_digits(number.high);
+  if (int_length > digits) fill_short<'0'>(at, int_length - digits);
+  at += int_length;
+  write_decimal(number.high, at);
+  if (number.m == 0) return;
+  *at++ = state->point_char;
+  for (std::int64_t i = 0; i < number.m; ++i) at[i] = static_cast<char>('0' + number.fraction[i]);
+  if (state->min_frac > number.p) fill_short<'0'>(at + number.m, state->min_frac - number.p);
+}
+
+}  // namespace brol::detail
+
+// The conversion-table entry splits the value in both calls; the engine itself measures with
+// float_measure and keeps the split value for the write, unless its integer part is wide.
 void brol_conv_float(brol_format_state* state, brol_fmt_cursor* cursor, char* destination, std::int64_t count) {
   float_parts parts;
   big_uint storage;
-  split(state, take_value(cursor), parts, storage);
-  number_out out = destination ? number_out::write(destination, count) : number_out::measure();
-  out.sign(state, parts.negative);
-  if (parts.kind != float_parts::number) {
-    // The word stands where the integer part would, so decimal alignment treats it like one.
-    if (out.measuring()) state->int_length = 3;
-    word(state, out, parts);
+  const big_uint* wide = split(state, take_value(cursor), parts, storage);
+  if (destination == nullptr) {
+    measure(state, parts, wide);
   } else {
-    integer_part(state, out, parts);
-    fraction_part(state, out, parts);
-  }
-  if (out.measuring()) {
-    state->frac_digits = parts.kind == float_parts::number ? parts.m : 0;
-    state->text_length = out.length;
+    write(state, parts, wide, destination, count);
   }
 }

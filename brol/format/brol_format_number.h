@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "brol/format/brol_format_conv.h"
+#include "brol/format/brol_format_digits.h"
 
 namespace brol::detail {
 

@@ -154,6 +154,16 @@ struct brol_platform_calls {
   // This computer's name (gethostname), NUL-terminated in buffer of size bytes; false when it does
   // not fit.
   bool (*host_name)(char* buffer, int size);
+
+  // Copies inside the system, without passing the bytes through the caller: up to size bytes from
+  // the file `from`, read at its file pointer, to the file `to` (file_copy) or the socket `to`
+  // (file_send, the counterpart of TransmitFile), written at its file pointer; both pointers advance
+  // by the count. The count moved, 0 at the end of from's data, -1 on failure. ENOSYS, EINVAL,
+  // EXDEV and EOPNOTSUPP mean the system cannot copy between these two handles this way (nothing was
+  // moved; read and write instead); any other errno is a failed read or write. Windows keeps to
+  // reading and writing: both always fail with ENOSYS.
+  std::int32_t (*file_copy)(brol_file_handle from, brol_file_handle to, std::int32_t size);
+  std::int32_t (*file_send)(brol_file_handle from, brol_socket_handle to, std::int32_t size);
 };
 
 // The table in force. Tests may assign entries; brol_platform_defaults() gives the original set.

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -339,6 +341,56 @@ bool posix_host_name(char* buffer, int size) {
   return true;
 }
 
+bool cannot_copy(int number) { return number == ENOSYS || number == EINVAL || number == EXDEV || number == EOPNOTSUPP; }
+
+// copy_file_range copies within the kernel (on some file systems without copying at all); between
+// files it cannot serve (another file system on older kernels, special files) sendfile copies through
+// the page cache. An append-only destination takes neither: reported as EINVAL, nothing moved.
+std::int32_t posix_file_copy(brol_file_handle from, brol_file_handle to, std::int32_t size) {
+  const auto n = static_cast<std::size_t>(size);
+  ssize_t moved;
+  do {
+    moved = ::copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, n, 0);
+  } while (moved < 0 && errno == EINTR);
+  if (moved < 0 && cannot_copy(errno)) {
+    do {
+      moved = ::sendfile(fd_of(to), fd_of(from), nullptr, n);
+    } while (moved < 0 && errno == EINTR);
+  }
+  if (moved < 0 && errno == EBADF) {
+    const int flags = ::fcntl(fd_of(to), F_GETFL);
+    if (flags >= 0 && (flags & O_APPEND) != 0) errno = EINVAL;
+  }
+  return moved < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(moved);
+}
+
+// sendfile has no MSG_NOSIGNAL: SIGPIPE is held back for the call, and one that the call raised (also
+// with a partial count, when the peer went away midway) is taken before the mask is restored, so
+// that a peer gone away is EPIPE and never the signal. One that was pending before is left alone.
+std::int32_t posix_file_send(brol_file_handle from, brol_socket_handle to, std::int32_t size) {
+  sigset_t pipe_only;
+  sigset_t old_mask;
+  sigset_t pending;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask);
+  ssize_t sent;
+  do {
+    sent = ::sendfile(fd_of_socket(to), fd_of(from), nullptr, static_cast<std::size_t>(size));
+  } while (sent < 0 && errno == EINTR);
+  const int number = errno;
+  sigpending(&pending);
+  if (!was_pending && sigismember(&pending, SIGPIPE) == 1) {
+    const timespec none{0, 0};
+    ::sigtimedwait(&pipe_only, nullptr, &none);
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  errno = number;
+  return sent < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(sent);
+}
+
 const brol_platform_calls k_defaults = {
     .time_now = posix_time_now,
     .process_id = posix_process_id,
@@ -367,6 +419,8 @@ const brol_platform_calls k_defaults = {
     .socket_local_address = posix_socket_local_address,
     .host_lookup = posix_host_lookup,
     .host_name = posix_host_name,
+    .file_copy = posix_file_copy,
+    .file_send = posix_file_send,
 };
 
 }  // namespace

@@ -240,6 +240,17 @@ bool win32_host_name(char* buffer, int size) {
   return ::gethostname(buffer, size) == 0 || fail_with_socket_error(false);
 }
 
+// Copies on Windows read and write through the caller.
+std::int32_t win32_file_copy(brol_file_handle, brol_file_handle, std::int32_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
+std::int32_t win32_file_send(brol_file_handle, brol_socket_handle, std::int32_t) {
+  errno = ENOSYS;
+  return -1;
+}
+
 const brol_platform_calls k_defaults = {
     .time_now = win32_time_now,
     .process_id = win32_process_id,
@@ -268,6 +279,8 @@ const brol_platform_calls k_defaults = {
     .socket_local_address = win32_socket_local_address,
     .host_lookup = win32_host_lookup,
     .host_name = win32_host_name,
+    .file_copy = win32_file_copy,
+    .file_send = win32_file_send,
 };
 
 struct error_pair {

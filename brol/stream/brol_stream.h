@@ -99,10 +99,9 @@ struct brol_stream {
   // An open stream has the handle its is_socket selects, and has not been aborted by the watch.
   bool is_open() const noexcept;
 
-  // --- Reading (the buffer is allocated on first need)
-  // ----------------------------------------------- A stream in buffered-write
-  // mode that is read from first writes its pending bytes out and leaves that mode: one buffer cannot
-  // serve both directions at once.
+  // --- Reading (the buffer is allocated on first need) -------------------------------------------
+  // A stream in buffered-write mode that is read from first writes its pending bytes out and leaves
+  // that mode: one buffer cannot serve both directions at once.
   //
   // The next byte (0 to 255), or 516 when not open, 513 at the end of the data (status untouched),
   // 514 when the read failed (error_number set) or 515 when no buffer could be had (both stored in
@@ -152,10 +151,9 @@ struct brol_stream {
   }
   bool write_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
 
-  // --- Buffer control and error text
-  // ---------------------------------------------------------------- Starts
-  // buffered-write mode: allocates buffer_size bytes. False when a buffer already exists (buffered
-  // writing starts before the first read) or the allocation fails (status untouched).
+  // --- Buffer control and error text -------------------------------------------------------------
+  // Starts buffered-write mode: allocates buffer_size bytes. False when a buffer already exists
+  // (buffered writing starts before the first read) or the allocation fails (status untouched).
   bool enable_write_buffer() noexcept;
   // Without a buffer, buffer_size and wanted_size become n. Buffered writing: pending bytes go out,
   // the buffer is replaced by one of n bytes (failure: no buffer, buffered writing ends, status 515,
@@ -165,10 +163,10 @@ struct brol_stream {
   // The C library's message for the current errno (not error_number).
   static const char* error_text() noexcept;
 
-  // --- Positioning (files only; on a socket or a closed stream nothing
-  // happens) ----------------- None of these returns a result or changes status. Pending buffered
-  // bytes are written out before the file pointer moves (a failure there is ignored). A move the
-  // system refuses changes nothing. Offsets are 64-bit.
+  // --- Positioning (files only; on a socket or a closed stream nothing happens) ------------------
+  // None of these returns a result or changes status. Pending buffered bytes are written out before
+  // the file pointer moves (a failure there is ignored). A move the system refuses changes nothing.
+  // Offsets are 64-bit.
   //
   // mark = position (also on a socket).
   void set_mark() noexcept;
@@ -184,17 +182,20 @@ struct brol_stream {
   // Moves to the end; the buffer is dropped and at_end set, so reads answer 513 at once.
   void seek_end() noexcept;
 
-  // --- Copying (either stream a file or a socket)
-  // ------------------------------------------------ The transfer area is the
-  // destination's buffer, else the source's, else 16 KiB, else 1 KiB; pending buffered output of
-  // either stream is written out first and bytes the source holds unread go to the destination before
-  // any further read. The source's position advances by every byte taken from it. Codes go to the
-  // status of the stream the operation is called on: 516 when either stream is not open, 515 when no
-  // area can be had, 514 with error_number when a read or a write fails (a read of 0 bytes is the
-  // normal end), 0 on success. Each blocking call arms the watch with the stream whose handle it
-  // uses.
+  // --- Copying (either stream a file or a socket) ------------------------------------------------
+  // The transfer area is the destination's buffer, else the source's, else 16 KiB, else 1 KiB;
+  // pending buffered output of either stream is written out first and bytes the source holds unread
+  // go to the destination before any further read. The source's position advances by every byte
+  // taken from it. Codes go to the status of the stream the operation is called on: 516 when either
+  // stream is not open, 515 when no area can be had, 514 with error_number when a read or a write
+  // fails (a read of 0 bytes is the normal end), 0 on success. Each blocking call arms the watch
+  // with the stream whose handle it uses.
   //
-  // Called on the destination: copies until the source ends.
+  // Called on the destination: copies until the source ends. From a file source, once the unread
+  // and pending bytes are out, the system copies the rest where it can (to a file or a socket; not
+  // on Windows), without the area; each such call is watched as a write of the destination and
+  // counts as one read for copy_count's read_limit. Where the system refuses the two handles the copy
+  // goes on through the area from where it stood.
   bool copy_all(brol_stream& source) noexcept;
   // Called on the destination: copies up to count bytes, with at most read_limit system reads
   // (negative: no limit). Enough unread bytes in the source's buffer finish it without any read.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "brol/platform/brol_alloc.h"
+#include "brol/platform/brol_platform.h"
 #include "brol/stream/brol_stream.h"
 #include "brol/stream/brol_stream_detail.h"
 
@@ -131,27 +132,85 @@ prepared prepare(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* coun
   return prepared::go;
 }
 
-// The main loop of copy_all (count null) and copy_count: read from s into the area, write to d.
-bool pump(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* count, std::int16_t read_limit) {
+// The largest piece one copy inside the system moves: the calls cost nothing next to the bytes, and
+// the watch sees one call end now and then.
+constexpr std::int64_t kernel_chunk = 1 << 24;
+// What kernel_step answers when the system cannot copy between the two handles.
+constexpr std::int32_t kernel_refused = -3;
+
+bool cannot_copy(int number) { return number == ENOSYS || number == EINVAL || number == EXDEV || number == EOPNOTSUPP; }
+
+// Up to want bytes from the file s to d inside the system. Both handles may block; the call is watched
+// as a write of d, the stream the bytes go to. The count, 0 at the end of s, -1 with errno set,
+// stream_read_aborted when the watch aborted either stream, or kernel_refused.
+std::int32_t kernel_step(brol_stream& d, brol_stream& s, std::int64_t want) {
+  const auto n = static_cast<std::int32_t>(want < kernel_chunk ? want : kernel_chunk);
+  brol_stream::arm(&d, static_cast<std::uint16_t>(brol_stream_op_write));
+  const std::int32_t moved =
+      d.is_socket != 0 ? brol_os.file_send(s.file, d.socket, n) : brol_os.file_copy(s.file, d.file, n);
+  brol_stream::disarm();
+  if (brol::detail::stream_aborted(d) || brol::detail::stream_aborted(s)) {
+    return brol::detail::stream_read_aborted;
+  }
+  return moved < 0 && cannot_copy(errno) ? kernel_refused : moved;
+}
+
+// One pass of the buffered loop: a read from s into the area and its write to d. The count moved, 0
+// at the end of s, or a negative result after recording the failure in d (*failed set).
+std::int32_t buffered_step(transfer& t, brol_stream& d, brol_stream& s, std::int64_t want, bool* failed) {
   t.overwritten = true;
+  const std::int32_t got = brol::detail::stream_read(s, t.area, want < t.size ? want : t.size);
+  if (got < 0) {
+    // A failed read is not the end of the data: the copy is incomplete.
+    *failed = true;
+    copy_failed(d, s, got == brol::detail::stream_read_aborted ? stream_io::aborted : stream_io::failed);
+    return got;
+  }
+  if (got > 0) {
+    const stream_io result = brol::detail::stream_write_all(d, t.area, got);
+    if (result != stream_io::ok) {
+      *failed = true;
+      copy_failed(d, d, result);
+      return -1;
+    }
+  }
+  return got;
+}
+
+// The main loop of copy_all (count null) and copy_count. A file source is copied inside the system
+// (to a file or a socket) while the system can; where it refuses the two handles, and from a socket,
+// through the area. Every call that moves bytes counts as one read for read_limit.
+bool pump(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* count, std::int16_t read_limit) {
+  bool in_system = s.is_socket == 0;
   for (std::int64_t reads = 0; count == nullptr || *count > 0; ++reads) {
     if (read_limit >= 0 && reads >= read_limit) {
       break;
     }
-    const std::int64_t want = count != nullptr && *count < t.size ? *count : t.size;
-    const std::int32_t got = brol::detail::stream_read(s, t.area, want);
+    const std::int64_t want = count != nullptr ? *count : kernel_chunk;
+    bool failed = false;
+    std::int32_t got = 0;
+    if (in_system) {
+      got = kernel_step(d, s, want);
+      if (got == kernel_refused) {
+        in_system = false;
+        --reads;
+        continue;
+      }
+      if (got < 0) {
+        return copy_failed(d, brol::detail::stream_aborted(s) ? s : d,
+                           got == brol::detail::stream_read_aborted ? stream_io::aborted : stream_io::failed);
+      }
+      d.written += static_cast<std::uint64_t>(got);
+    } else {
+      got = buffered_step(t, d, s, want, &failed);
+      if (failed) {
+        return false;
+      }
+    }
     if (got == 0) {
       break;
     }
-    if (got < 0) {
-      // A failed read is not the end of the data: the copy is incomplete.
-      return copy_failed(d, s, got == brol::detail::stream_read_aborted ? stream_io::aborted : stream_io::failed);
-    }
     s.position += got;
-    const stream_io result = brol::detail::stream_write_all(d, t.area, got);
-    if (result != stream_io::ok) {
-      return copy_failed(d, d, result);
-    }
     if (count != nullptr) {
       *count -= got;
     }

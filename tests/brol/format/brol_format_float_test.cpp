@@ -225,6 +225,29 @@ TEST(BrolFormatFloat, AgreesWithPrintfAwayFromTies) {
   EXPECT_GT(compared, 20000);
 }
 
+// The engine splits a double once and keeps the parts for its write step; the conversion-table entry
+// splits it in both of its calls. Both must give the same text, whole or cut, under any settings.
+TEST(BrolFormatFloat, EngineKeepsTheSplitOfItsMeasureStep) {
+  std::mt19937_64 random(16);
+  for (int round = 0; round < 4000; ++round) {
+    brol_format_state st = defaults();
+    st.min_frac = static_cast<std::int64_t>(random() % 8);
+    st.max_frac = static_cast<std::int64_t>(random() % 9);
+    st.min_digits = static_cast<std::int64_t>(random() % 6);
+    st.base = round % 4 == 0 ? 16 : 10;
+    st.group_char = round % 5 == 0 ? ',' : 0;
+    st.point_char = round % 3 == 0 ? ',' : '.';
+    st.flags = static_cast<std::uint16_t>(round % 7 == 0 ? brol_flag_plus : 0);
+    const double x = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 100) - 80) *
+                     ((random() & 1) ? -1 : 1);
+    const std::string expected = float_text(st, x, false);
+    const std::string text = BROL_FORMATTED(
+        brol_fmt_frac, st.min_frac, st.max_frac, brol_fmt_digits, st.min_digits, brol_fmt_base, st.base,
+        brol_fmt_group_point, st.group_char << 8 | st.point_char, st.flags | 2048, brol_fmt_float, 8, x, brol_fmt_end);
+    ASSERT_EQ(text, expected) << std::hexfloat << x;
+  }
+}
+
 // x * B^P of 2^63 or more is an integer V; the text shows all its digits exactly, the last P of them
 // after the point. printf prints V exactly in base 10; in base 2 its digits are its bits.
 std::string split_digits(const std::string& v_digits, std::int64_t p, bool negative) {

@@ -110,6 +110,58 @@ TEST(BrolFormat, Grouping) {
                 std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
 }
 
+// The integer part in every base, with and without grouping and leading zeros, against digits made
+// by plain division and separators inserted from the right; every buffer size cuts it.
+TEST(BrolFormat, IntegerPartsInEveryBaseAgreeWithPlainDivision) {
+  std::mt19937_64 rng(16);
+  for (int round = 0; round < 600; ++round) {
+    const unsigned base = round % 3 == 0 ? 2 + static_cast<unsigned>(rng() % 35) : (round % 3 == 1 ? 16U : 10U);
+    const std::uint64_t v = rng() >> (rng() % 64);
+    const std::int64_t digits = static_cast<std::int64_t>(rng() % 30) + (round % 50 == 0 ? 100 : 0);
+    const char group = (rng() & 1) ? ',' : 0;
+    const bool lower = rng() & 1;
+    std::string text;
+    std::uint64_t rest = v;
+    do {
+      const auto d = static_cast<unsigned>(rest % base);
+      text.insert(text.begin(), static_cast<char>(d < 10 ? '0' + d : (lower ? 'a' : 'A') + d - 10));
+      rest /= base;
+    } while (rest != 0);
+    if (static_cast<std::int64_t>(text.size()) < digits) {
+      text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
+    }
+    for (auto at = static_cast<std::ptrdiff_t>(text.size()) - 3; group != 0 && at > 0; at -= 3) {
+      text.insert(static_cast<std::size_t>(at), 1, group);
+    }
+    SCOPED_TRACE("base " + std::to_string(base));
+    EXPECT_FORMAT(text, brol_fmt_base, base, brol_fmt_digits, digits, brol_fmt_group, group,
+                  lower ? brol_fmt_lower : brol_fmt_again, brol_fmt_uint, 8, v, brol_fmt_end);
+  }
+}
+
+// Pads are blended into the destination 16 bytes at a time: the bytes after the terminator must
+// still be the caller's, whatever the alignment, width and buffer size.
+TEST(BrolFormat, BytesAfterTheTerminatorStayTheCallers) {
+  std::mt19937_64 rng(17);
+  const brol_item aligns[] = {brol_fmt_left, brol_fmt_center, brol_fmt_right};
+  for (int round = 0; round < 2000; ++round) {
+    const auto size = static_cast<std::int64_t>(rng() % 64);
+    std::vector<char> buf(80, '\x5A');
+    const brol_item align = aligns[rng() % 3];
+    const auto width = static_cast<std::int64_t>(rng() % 24);
+    const auto value = static_cast<std::int32_t>(rng() >> (rng() % 64));
+    const std::int64_t length = brol_format(buf.data(), size, align, width, brol_fmt_int, 4, value, align,
+                                            width / 2, "ab", brol_fmt_end);
+    const std::size_t end = size > 0 ? static_cast<std::size_t>(std::min(length, size - 1)) : 0;
+    if (size > 0) {
+      ASSERT_EQ(buf[end], '\0') << "round " << round;
+    }
+    for (std::size_t i = size > 0 ? end + 1 : 0; i < buf.size(); ++i) {
+      ASSERT_EQ(buf[i], '\x5A') << "round " << round << " byte " << i << " size " << size;
+    }
+  }
+}
+
 TEST(BrolFormat, PowersOfTenAndTheirNeighbours) {
   std::uint64_t p = 1;
   for (int e = 0; e < 20; ++e, p *= 10) {

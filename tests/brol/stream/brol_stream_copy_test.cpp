@@ -194,4 +194,120 @@ TEST(BrolStreamCopy, AreaFallsBackWhenMemoryIsShort) {
   EXPECT_EQ(f.dest->status, brol_stream_no_memory);
 }
 
+// Copied inside the system, every documented effect stays: read-ahead and pending output go first,
+// the source's position and the destination's written count grow by every byte, counts and read
+// limits hold, the watch holds the destination during each call, and buffered writing comes back.
+TEST(BrolStreamCopy, InsideTheSystemEveryEffectStays) {
+  const std::string data = stream_test::sample_text(40000, 21);
+  struct row {
+    bool to_socket;
+    bool read_ahead;     // the source has read 5 bytes, 995 wait in its buffer
+    bool dest_pending;   // the destination holds "head:" in buffered-write mode
+    std::int64_t count;  // -1: copy_all
+    std::int16_t read_limit;
+    std::int64_t expected_bytes;  // taken from the source by the copy
+  };
+  for (const row& r : {row{false, false, false, -1, -1, 40000}, row{false, true, true, -1, -1, 39995},
+                       row{true, true, false, -1, -1, 39995}, row{true, false, true, 25000, -1, 25000},
+                       row{false, true, false, 30000, -1, 30000}, row{false, false, false, 40000, 2, 2000}}) {
+    SCOPED_TRACE(std::to_string(r.to_socket) + std::to_string(r.read_ahead) + std::to_string(r.dest_pending) + " " +
+                 std::to_string(r.count) + " " + std::to_string(r.read_limit));
+    files f(data, 1000, 300);
+    stream_test::socket_pair pair;
+    if (r.to_socket) {
+      pair.attach(f.dest.s);
+    }
+    std::string head;
+    if (r.dest_pending) {
+      ASSERT_TRUE(f.dest->enable_write_buffer());
+      ASSERT_TRUE(f.dest->write_text("head:"));
+      head = "head:";
+    }
+    const std::int64_t skipped = r.read_ahead ? 5 : 0;
+    char first[5];
+    if (r.read_ahead) {
+      ASSERT_TRUE(f.source->get_bytes(first, 5));
+    }
+    stream_test::fake_os fake;
+    stream_test::copies_refused = false;
+    stream_test::copies.most = 1000;
+    const std::uint64_t written_before = f.dest->written;
+    ASSERT_TRUE(r.count < 0 ? f.dest->copy_all(f.source.s) : f.dest->copy_count(f.source.s, r.count, r.read_limit));
+    EXPECT_EQ(f.dest->status, 0);
+    EXPECT_EQ(f.source->position, skipped + r.expected_bytes);
+    EXPECT_EQ(f.dest->written - written_before, static_cast<std::uint64_t>(r.expected_bytes) + head.size());
+    EXPECT_EQ(f.dest->write_buffered, r.dest_pending ? 1u : 0u);
+    EXPECT_GE(stream_test::copies.calls, 1);
+    EXPECT_EQ(stream_test::armed_during_copy, &f.dest.s);
+    EXPECT_EQ(stream_test::reads.calls, 0) << "the bytes went through the area";
+    const std::string expected =
+        head + data.substr(static_cast<std::size_t>(skipped), static_cast<std::size_t>(r.expected_bytes));
+    if (r.to_socket) {
+      EXPECT_TRUE(f.dest->close(false));
+      EXPECT_EQ(pair.receive_all(), expected);
+    } else {
+      EXPECT_EQ(f.copied(), expected);
+    }
+  }
+}
+
+// Where the system refuses the two handles, at the first call or after some bytes, the buffered loop
+// goes on from where the copy stood; a failed call is a failed copy with what moved counted.
+TEST(BrolStreamCopy, InsideTheSystemRefusedOrFailing) {
+  const std::string data = stream_test::sample_text(30000, 22);
+  for (const int refuse_at : {1, 3}) {
+    files f(data, 0, 0);
+    stream_test::fake_os fake;
+    stream_test::copies_refused = false;
+    stream_test::copies.most = 1000;
+    stream_test::copies.fail_at = refuse_at;
+    stream_test::copies.fail_errno = refuse_at == 1 ? EXDEV : EINVAL;
+    ASSERT_TRUE(f.dest->copy_all(f.source.s));
+    EXPECT_EQ(stream_test::copies.calls, refuse_at);
+    EXPECT_GT(stream_test::reads.calls, 0);
+    EXPECT_EQ(f.source->position, 30000);
+    EXPECT_EQ(f.dest->written, 30000u);
+    EXPECT_EQ(f.copied(), data);
+  }
+  files f(data, 0, 0);
+  stream_test::fake_os fake;
+  stream_test::copies_refused = false;
+  stream_test::copies.most = 1000;
+  stream_test::copies.fail_at = 3;
+  stream_test::copies.fail_errno = ENOSPC;
+  EXPECT_FALSE(f.dest->copy_all(f.source.s));
+  EXPECT_EQ(f.dest->status, brol_stream_io_failed);
+  EXPECT_EQ(f.dest->error_number, ENOSPC);
+  EXPECT_EQ(f.dest->written, 2000u);
+  EXPECT_EQ(f.source->position, 2000);
+  EXPECT_EQ(stream_test::reads.calls, 0);
+}
+
+// The platform's own calls (on Linux copies inside the system): an append-only destination, which
+// the system will not copy into in place, still receives the bytes at its end; a socket whose peer
+// has gone fails the copy with an error instead of a signal that would end the program.
+TEST(BrolStreamCopy, SystemCopiesIntoAppendOnlyFilesAndVanishedPeers) {
+  const std::string data = stream_test::sample_text(20000, 23);
+  files f(data, 0, 0);
+  stream_test::write_file(f.out + ".log", "head:");
+  stream log(0);
+  ASSERT_TRUE(log->attach_file(brol_os.file_open_append((f.out + ".log").c_str()), "log"));
+  ASSERT_TRUE(log->copy_all(f.source.s));
+  EXPECT_EQ(log->written, 20000u);
+  EXPECT_TRUE(log->close(false));
+  EXPECT_EQ(read_file(f.out + ".log"), "head:" + data);
+
+  const std::string big = stream_test::sample_text(1 << 20, 24);
+  stream_test::write_file(f.in + ".big", big);
+  stream source(0);
+  stream sink(0);
+  ASSERT_TRUE(source->open((f.in + ".big").c_str(), 0));
+  stream_test::socket_pair pair;
+  pair.attach(sink.s);
+  pair.close_peer();
+  EXPECT_FALSE(sink->copy_all(source.s));
+  EXPECT_EQ(sink->status, brol_stream_io_failed);
+  EXPECT_TRUE(sink->error_number == EPIPE || sink->error_number == ECONNRESET) << sink->error_number;
+}
+
 }  // namespace

@@ -186,18 +186,59 @@ inline std::int64_t fake_seek(brol_file_handle f, std::int64_t offset, int whenc
   }
   return brol_platform_defaults().file_seek(f, offset, whence);
 }
+// Copies inside the system: refused (EXDEV, as between two file systems) unless a test lets them
+// through, so that the tests of the buffered loop see its reads and writes. Let through, a copy is
+// played with one read and whole writes of the real platform (Windows has no copy of its own), so
+// that the stream's side of it is tested alike on both systems. What the watch held during the last
+// copy call is kept.
+inline io_plan copies;
+inline bool copies_refused = true;
+inline brol_stream* armed_during_copy = nullptr;
+template <class Write>
+std::int32_t played_copy(brol_file_handle from, std::int32_t size, Write write) {
+  armed_during_copy = brol_watch.stream.load();
+  if (copies_refused) {
+    errno = EXDEV;
+    return -1;
+  }
+  const std::int32_t n = copies.decide(size);
+  if (n <= 0) {
+    return n;
+  }
+  std::vector<char> bytes(static_cast<std::size_t>(n));
+  const std::int32_t got = brol_platform_defaults().file_read(from, bytes.data(), n);
+  for (std::int32_t done = 0; done < got;) {
+    const std::int32_t put = write(bytes.data() + done, got - done);
+    if (put <= 0) {
+      return -1;
+    }
+    done += put;
+  }
+  return got;
+}
+inline std::int32_t fake_file_copy(brol_file_handle from, brol_file_handle to, std::int32_t size) {
+  return played_copy(
+      from, size, [to](const char* data, std::int32_t n) { return brol_platform_defaults().file_write(to, data, n); });
+}
+inline std::int32_t fake_file_send(brol_file_handle from, brol_socket_handle to, std::int32_t size) {
+  return played_copy(
+      from, size, [to](const char* data, std::int32_t n) { return brol_platform_defaults().socket_send(to, data, n); });
+}
 inline bool fake_socket_close(brol_socket_handle s) {
   closed_sockets.push_back(s);
   return brol_platform_defaults().socket_close(s);
 }
 
-// While alive, the platform's reads, writes, seeks and socket closes go through the stand-ins
-// above, starting from a clean plan; the original table comes back at the end.
+// While alive, the platform's reads, writes, copies, seeks and socket closes go through the
+// stand-ins above, starting from a clean plan; the original table comes back at the end.
 class fake_os {
  public:
   fake_os() {
     reads = io_plan{};
     writes = io_plan{};
+    copies = io_plan{};
+    copies_refused = true;
+    armed_during_copy = nullptr;
     seek_calls = seek_fail_at = 0;
     closed_sockets.clear();
     brol_os.file_read = fake_file_read;
@@ -206,6 +247,8 @@ class fake_os {
     brol_os.socket_send = fake_send;
     brol_os.file_seek = fake_seek;
     brol_os.socket_close = fake_socket_close;
+    brol_os.file_copy = fake_file_copy;
+    brol_os.file_send = fake_file_send;
   }
   ~fake_os() { brol_os = brol_platform_defaults(); }
   fake_os(const fake_os&) = delete;
