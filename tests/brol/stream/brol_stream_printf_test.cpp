@@ -88,4 +88,17 @@ TEST(BrolStreamPrintf, ATextTheCLibraryCannotFormatIsRefused) {
   }
 }
 
+TEST(BrolStreamPrintf, APathTheCLibraryCannotFormatIsNeverOpened) {
+  brol_test::temp_dir dir;
+  stream t(8);
+  std::string expected;
+  if (reference_wide(&expected, 0)) {
+    GTEST_SKIP() << "this C library formats any wide text";
+  }
+  EXPECT_FALSE(t->open_format("%s/%ls", brol_open_write | brol_open_create, dir.path().c_str(), k_unconvertible));
+  EXPECT_EQ(t->status, brol_stream_open_failed);
+  EXPECT_EQ(t->error_number, EINVAL);
+  EXPECT_FALSE(t->is_open());
+}
+
 }  // namespace
