@@ -182,16 +182,31 @@ TEST(BrolPlatformRefusals, ClosedSocketsAreBad) {
 
 TEST(BrolPlatformRefusals, IpVersionSixSocketsCarryVersionSixOnly) {
   ASSERT_TRUE(sockets_started);
-  const brol_socket_handle s = os.socket_open(AF_INET6, SOCK_STREAM, 0);
-  if (s == brol_invalid_socket) {
+  const brol_socket_handle six = os.socket_open(AF_INET6, SOCK_STREAM, 0);
+  if (six == brol_invalid_socket) {
     GTEST_SKIP() << "no IPv6 on this machine (errno " << errno << ")";
   }
-  // An IPv4 address does not fit a socket that carries IPv6 only.
+  sockaddr_in6 any6{};
+  any6.sin6_family = AF_INET6;
+  int length = sizeof any6;
+  ASSERT_TRUE(os.socket_bind(six, reinterpret_cast<const sockaddr*>(&any6), sizeof any6));
+  ASSERT_TRUE(os.socket_local_address(six, reinterpret_cast<sockaddr*>(&any6), &length));
+  ASSERT_TRUE(os.socket_listen(six, 1));
+  // The IPv6 listener on every address holds no IPv4 port: the same port is free for IPv4.
+  const brol_socket_handle four = os.socket_open(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in any4{};
+  any4.sin_family = AF_INET;
+  any4.sin_port = any6.sin6_port;
+  EXPECT_TRUE(os.socket_bind(four, reinterpret_cast<const sockaddr*>(&any4), sizeof any4)) << errno;
+  // An IPv4 address does not fit an IPv6 socket at all.
+  const brol_socket_handle other = os.socket_open(AF_INET6, SOCK_STREAM, 0);
   const sockaddr_in v4 = loopback(0);
   errno = 0;
-  EXPECT_FALSE(os.socket_bind(s, as_address(v4), sizeof v4));
+  EXPECT_FALSE(os.socket_bind(other, as_address(v4), sizeof v4));
   EXPECT_NE(errno, 0);
-  EXPECT_TRUE(os.socket_close(s));
+  for (const brol_socket_handle s : {six, four, other}) {
+    EXPECT_TRUE(os.socket_close(s));
+  }
 }
 
 TEST(BrolPlatformRefusals, HostNamesThatCannotBeAnswered) {
@@ -210,7 +225,7 @@ TEST(BrolPlatformRefusals, HostNamesThatCannotBeAnswered) {
   sockaddr_storage out{};
   ASSERT_TRUE(os.host_lookup("127.0.0.1", &out));
   EXPECT_EQ(out.ss_family, AF_INET);
-  // A malformed numeric address that no resolver answers (the name has an empty label).
+  // A name with an empty label, below the reserved domain .invalid: no resolver has an address for it.
   errno = 0;
   EXPECT_FALSE(os.host_lookup("a..b.invalid", &out));
   EXPECT_NE(errno, 0);
