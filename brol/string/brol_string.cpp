@@ -302,16 +302,15 @@ bool brol_string::equals(const char* s) const noexcept {
   return is_empty() && (!s || !*s);
 }
 
+// A missing text and a null s both stand for "", so that a limit of n <= 0 matches in every form.
 bool brol_string::equals_n(const char* s, std::int64_t n) const noexcept {
-  if (text && s) return n <= 0 || std::strncmp(text, s, static_cast<std::size_t>(n)) == 0;
-  return is_empty() && (!s || !*s);
+  return n <= 0 || std::strncmp(text ? text : "", s ? s : "", static_cast<std::size_t>(n)) == 0;
 }
 
 bool brol_string::equals_nocase(const char* s) const noexcept { return equals_n_nocase(s, k_max); }
 
 bool brol_string::equals_n_nocase(const char* s, std::int64_t n) const noexcept {
-  if (text && s) return compare_nocase(text, s, n) == 0;
-  return is_empty() && (!s || !*s);
+  return compare_nocase(text ? text : "", s ? s : "", n) == 0;
 }
 
 std::int64_t brol_string::count_char(char ch) const noexcept {

@@ -1,4 +1,5 @@
 // brol_string: formatted text through the item-list engine and through printf.
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -28,7 +29,8 @@ bool brol_string::items_point_inside(brol_item first, brol_fmt_cursor cursor) co
 
 // Writes the text of length r behind the first pos bytes in a new buffer; the old one stays
 // readable until the engine is done, then is freed.
-bool brol_string::format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first, brol_fmt_cursor cursor) noexcept {
+bool brol_string::format_into_fresh(std::int64_t pos, std::int64_t r, brol_item first,
+                                    brol_fmt_cursor cursor) noexcept {
   const std::int64_t size = r > k_max - 3 - pos ? 0 : block_size(pos + r + 1);
   char* fresh = size > 0 ? static_cast<char*>(brol_alloc(size)) : nullptr;
   if (!fresh) {
@@ -80,16 +82,20 @@ bool brol_string::append_vprintf(const char* format, std::va_list arguments) noe
     }
     std::va_list again;
     va_copy(again, arguments);
+    errno = 0;
     const int result = std::vsnprintf(scratch, static_cast<std::size_t>(size), format, again);
     va_end(again);
+    const bool encoding_error = result < 0 && errno == EILSEQ;
     if (result >= 0 && result < size) {
       const bool done = append_bytes(scratch, result);
       brol_free(scratch);
       return done;
     }
     brol_free(scratch);
+    // An encoding error stays one however large the area; only a runtime that answers a short area
+    // with -1 is given a larger one.
     const std::int64_t next = result < 0 ? size * 2 : static_cast<std::int64_t>(result) + 1;
-    if (next > k_largest || next <= size) {
+    if (encoding_error || next > k_largest || next <= size) {
       error = 1;
       return false;
     }

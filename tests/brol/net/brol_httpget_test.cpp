@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -240,6 +241,30 @@ TEST(BrolHttpget, AnIpv6HostIsBracketedInTheHostHeader) {
   EXPECT_STREQ(connection->name, "::1");
   connection->close(false);
   EXPECT_EQ(server.request(), "GET /p?q=1 HTTP/1.0\r\nHost: [::1]:" + std::to_string(server.port()) + "\r\n\r\n");
+}
+
+// Connects to the scripted server wherever the client asks to go: the default port needs no rights.
+std::uint16_t redirected_port = 0;
+bool connect_redirected(brol_socket_handle socket, const sockaddr* address, int length) {
+  sockaddr_in to{};
+  std::memcpy(&to, address, sizeof to);
+  EXPECT_EQ(ntohs(to.sin_port), brol_http_port);
+  to.sin_port = htons(redirected_port);
+  return brol_platform_defaults().socket_connect(socket, reinterpret_cast<const sockaddr*>(&to), length);
+}
+
+TEST(BrolHttpget, TheDefaultPortIsLeftOutOfTheHostHeader) {
+  stream_test::watch_host host(1000);
+  scripted_server server({{"HTTP/1.0 200 OK\r\n\r\neighty"}});
+  redirected_port = server.port();
+  brol_os.socket_connect = connect_redirected;
+  stream connection;
+  const bool ok = brol_httpget("127.0.0.1", "index.html", connection.s);
+  brol_os = brol_platform_defaults();
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(rest_of(connection.s), "eighty");
+  connection->close(false);
+  EXPECT_EQ(server.request(), "GET /index.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
 // --- Downloads into files --------------------------------------------------------------------------
