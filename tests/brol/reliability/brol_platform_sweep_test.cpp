@@ -315,6 +315,29 @@ void replace_abort_case(platform_trial& t) {
   r.destroy();
 }
 
+// What a path names: a failed question answers 0 (nothing), never a wrong kind. "C:" asks for the
+// drive letters in the Windows build and is an ordinary (missing) name elsewhere.
+void path_kind_case(platform_trial& t) {
+  brol_test::temp_dir dir;
+  const std::string file = dir.file("f");
+  write_file(file, "x");
+  const std::vector<std::string> paths = {dir.path(), file, "C:"};
+  std::vector<int> expected;
+  for (const std::string& p : paths) {
+    expected.push_back(brol_path_kind(p.c_str()));
+  }
+  std::vector<int> got;
+  t.run([&] {
+    for (const std::string& p : paths) {
+      got.push_back(brol_path_kind(p.c_str()));
+    }
+    return true;
+  });
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_TRUE(got[i] == expected[i] || (t.hit && got[i] == 0)) << paths[i] << " " << got[i];
+  }
+}
+
 // Answers one connection on 127.0.0.1 on a thread of its own (whose calls the sweep does not count):
 // reads the request to its empty line, sends the answer and closes. finish() ends it also when no
 // client came, by connecting once itself.
@@ -405,7 +428,8 @@ TEST(PlatformSweep, EveryCallFailedShortOrZeroInTurn) {
                                          {"http download", http_case},
                                          {"seek", seek_case},
                                          {"lookup", lookup_case},
-                                         {"replace abort", replace_abort_case}};
+                                         {"replace abort", replace_abort_case},
+                                         {"path kind", path_kind_case}};
   for (const platform_fault fault : {platform_fault::fail, platform_fault::short_count, platform_fault::zero}) {
     for (const sweep_case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + " fault " + std::to_string(static_cast<int>(fault)));
@@ -431,8 +455,7 @@ TEST(PlatformSweep, EveryEntryUsedWasFailed) {
     report += "| " + entry + " | " + std::to_string(counts[0]) + " | " + std::to_string(counts[1]) + " | " +
               std::to_string(counts[2]) + " |\n";
   }
-  // Every entry of the table but logical_drives, which only the Windows build's directory creation
-  // asks (for a path with a drive letter).
+  // Every entry of the table; logical_drives only where paths have drive letters.
   for (const char* entry :
        {"time_now",    "process_id",  "file_open",        "file_read",     "file_write",      "file_seek",
         "file_close",  "file_stat",   "file_open_append", "file_append",   "file_flush",      "file_replace",
@@ -441,6 +464,7 @@ TEST(PlatformSweep, EveryEntryUsedWasFailed) {
         "host_lookup", "host_name"}) {
     EXPECT_NE(given.find(entry), given.end()) << entry << " was never failed";
   }
+  EXPECT_EQ(given.find("logical_drives") != given.end(), brol_path_drive_letters);
   for (const char* count_entry : {"file_read", "file_write", "file_append", "socket_recv", "socket_send"}) {
     const auto found = given.find(count_entry);
     ASSERT_NE(found, given.end()) << count_entry;
