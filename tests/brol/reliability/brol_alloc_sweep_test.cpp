@@ -28,6 +28,7 @@ using stream_test::write_file;
 
 const std::string k_long(150, 'L');  // longer than two 64-byte blocks
 const std::string k_huge(600, 'H');  // past the 512-byte areas of the stream's formatting
+const std::string k_sixty(60, 'o');  // a pointer's digits no longer fit behind it
 const std::string k_lower = "x" + std::string(80, 'y');
 
 // --- Strings: every operation keeps its documented text after a failure ---------------------------
@@ -95,6 +96,51 @@ std::vector<string_case> string_cases() {
       {"to_utf8", "", [](brol_string& s) { return s.to_utf8("gr\xFC\xDF"); }, "gr\xC3\xBC\xC3\x9F", nullptr, true},
       {"to_utf8 own text", "gr\xFC\xDF", [](brol_string& s) { return s.to_utf8(s.text); }, "gr\xC3\xBC\xC3\x9F",
        "gr\xFC\xDF", true},
+      {"assign_char", "",
+       [](brol_string& s) { return appended(s, &brol_string::append, "") && s.assign_char('c').error == 0; }, "c", "",
+       false},
+      {"assign_copy", "old",
+       [](brol_string& s) {
+         static const brol_string source{0, 200, const_cast<char*>("copied")};
+         return s.assign_copy(source).error == 0;
+       },
+       "copied", "", false},
+      {"assign_sub", "old", [l](brol_string& s) { return s.assign_sub(l, 10, 100); }, k_long.substr(10, 100), "", true},
+      {"assign_trimmed", "old",
+       [](brol_string& s) {
+         s.assign_trimmed(("  " + k_long + "\t").c_str());
+         return s.error == 0;
+       },
+       k_long, "", false},
+      {"append_bytes", "old", [l](brol_string& s) { return s.append_bytes(l, 100); }, "old" + k_long.substr(0, 100),
+       "old", true},
+      {"insert_bytes", "old", [l](brol_string& s) { return s.insert_bytes(0, l, 100); }, k_long.substr(0, 100) + "old",
+       "old", true},
+      {"append_lower", "A", [](brol_string& s) { return appended(s, &brol_string::append_lower, k_long.c_str()); },
+       "A" + std::string(150, 'l'), "A", false},
+      {"field", "old", [l](brol_string& s) { return s.field(("a;" + k_long).c_str(), 1, ';'); }, k_long, "", true},
+      {"take_token", "old", [l](brol_string& s) { return s.take_token(("a " + k_long).c_str(), 1, " "); }, k_long, "",
+       true},
+      {"take_quoted", "old",
+       [l](brol_string& s) {
+         const std::string src = "'" + k_long + "'";
+         return s.take_quoted(src.c_str(), 0, '\'') == 151 && s.error == 0;
+       },
+       k_long, "", false},
+      {"take_between", "old",
+       [l](brol_string& s) {
+         const std::string src = "<" + k_long + ">";
+         return s.take_between(src.c_str(), 0, '<', '>') == 152;
+       },
+       k_long, "", true},
+      {"base_name", "dir/", [l](brol_string& s) { return s.base_name(("x/" + k_long).c_str()).error == 0; },
+       "dir/" + k_long, "dir/", false},
+      {"append_path", "C:", [l](brol_string& s) { return s.append_path(l).error == 0; }, "C:\\" + k_long, "C:", false},
+      {"assign_pointer", "", [](brol_string& s) { return s.assign_pointer(&s).error == 0; }, "", "", false},
+      {"append_pointer", k_sixty, [](brol_string& s) { return s.append_pointer(&s).error == 0 && s.length() > 60; }, "",
+       k_sixty.c_str(), false},
+      {"buffer_at", "old", [](brol_string& s) { return s.buffer_at(300) != nullptr; }, "old", "old", true},
+      {"allocate", "old", [](brol_string& s) { return s.allocate(300); }, "", "", true},
       {"append_date", "", [](brol_string& s) { return s.append_date(1) && s.length() == 19; }, "", "", true},
   };
 }
