@@ -476,6 +476,92 @@ void maildir_case(brol_test::alloc_trial& t) {
   EXPECT_TRUE(s->open_maildir_file(2, brol_open_write | brol_open_create, dir.path().c_str(), "tmp"));
 }
 
+void split_any_case(brol_test::alloc_trial& t) {
+  brol_string_array a;
+  ASSERT_TRUE(a.init(1));
+  const bool ok = t.run([&] { return brol_split_any((k_long + " b;c").c_str(), a, " ;"); });
+  if (ok) {
+    ASSERT_EQ(a.size(), 3);
+    EXPECT_STREQ(a.begin[0].c_str(), k_long.c_str());
+  }
+  EXPECT_NE(a.add(2), nullptr);
+  a.destroy();
+}
+
+void list_insert_case(brol_test::alloc_trial& t) {
+  brol_list<int> list;
+  list.init();
+  std::int32_t first = -1;
+  ASSERT_NE(list.add(&first), nullptr);
+  std::int32_t id = -1;
+  int* value = nullptr;
+  t.run([&] { return (value = list.insert_before(first, &id)) != nullptr; });
+  EXPECT_EQ(id, value != nullptr ? 1 : -1) << "a refused element leaves out_id alone";
+  EXPECT_EQ(list.next_id, value != nullptr ? 2 : 1);
+  EXPECT_NE(list.insert_before(first, nullptr), nullptr);
+  list.destroy();
+}
+
+// Re-filing an entry under another key allocates nothing but the key's text.
+void dict_insert_case(brol_test::alloc_trial& t) {
+  brol_dict<int> dict;
+  dict.init();
+  brol_dict<int>::entry* e = nullptr;
+  ASSERT_EQ(dict.insert("short", &e, nullptr), 1);
+  const int result = t.run([&] { return dict.insert(k_long.c_str(), &e, nullptr) == 1; });
+  EXPECT_EQ(dict.find(k_long.c_str()) != nullptr, result != 0);
+  EXPECT_NE(dict.find("short"), nullptr);
+  EXPECT_NE(dict.find_or_add(k_long.c_str()), nullptr);
+  dict.destroy();
+}
+
+void config_section_case(brol_test::alloc_trial& t) {
+  brol_config_section section;
+  section.init();
+  brol_string* line = nullptr;
+  t.run([&] { return (line = section.add_line(0)) != nullptr && line->append(k_long.c_str()).error == 0; });
+  EXPECT_LE(section.next_id, 1);
+  brol_string text;
+  text.init();
+  EXPECT_TRUE(section.to_text(text));
+  text.destroy();
+  section.destroy();
+}
+
+void stream_attach_case(brol_test::alloc_trial& t) {
+  stream_fixture f;
+  const bool ok = t.run([&] {
+    return f.s->open_format("%s", 0, f.path.c_str()) && f.s->set_any_ipv6() && f.s->attach_socket(-1, k_long.c_str());
+  });
+  if (!ok) {
+    EXPECT_EQ(f.s->status, brol_stream_no_memory);
+  }
+  EXPECT_TRUE(f.s->open_format("%s", 0, f.path.c_str()));
+  EXPECT_TRUE(f.s->set_any_ipv6());
+}
+
+void string_read_case(brol_test::alloc_trial& t) {
+  stream_fixture f;
+  const std::string data = stream_test::sample_text(200, 1);
+  ASSERT_TRUE(f.s->open(f.path.c_str(), brol_open_read));
+  brol_string line;
+  line.init();
+  std::int64_t first = 0;
+  const bool ok = t.run([&] {
+    first = line.read_line(f.s.s);
+    return line.error == 0 && line.read_bytes(f.s.s, 150);
+  });
+  if (!ok) {
+    EXPECT_EQ(line.error, 1);
+  } else if (first > 0) {
+    EXPECT_EQ(std::string(line.c_str()), data.substr(data.find('\n') + 1, 150));
+  } else {
+    // The stream found no memory for its buffer: the line ended at once, nothing consumed.
+    EXPECT_EQ(std::string(line.c_str()), data.substr(0, 150));
+  }
+  line.destroy();
+}
+
 std::vector<sweep_case> sweep_cases() {
   return {{"split", split_case},
           {"list add_value", list_case},
@@ -492,7 +578,13 @@ std::vector<sweep_case> sweep_cases() {
           {"stream copy", stream_copy_case},
           {"stream set_name", stream_name_case},
           {"sockets", socket_case},
-          {"maildir", maildir_case}};
+          {"maildir", maildir_case},
+          {"split_any", split_any_case},
+          {"list insert_before", list_insert_case},
+          {"dict insert", dict_insert_case},
+          {"config add_line", config_section_case},
+          {"stream open_format, set_any_ipv6, attach", stream_attach_case},
+          {"string read_line, read_bytes", string_read_case}};
 }
 
 bool swept = false;
