@@ -29,7 +29,7 @@ using stream_test::write_file;
 const std::string k_long(150, 'L');  // longer than two 64-byte blocks
 const std::string k_huge(600, 'H');  // past the 512-byte areas of the stream's formatting
 const std::string k_sixty(60, 'o');  // a pointer's digits no longer fit behind it
-const std::string k_lower = "x" + std::string(80, 'y');
+const std::string k_lower = std::string("x").append(80, 'y');
 
 // --- Strings: every operation keeps its documented text after a failure ---------------------------
 
@@ -55,7 +55,7 @@ std::vector<string_case> string_cases() {
       {"append", "old", [l](brol_string& s) { return appended(s, &brol_string::append, l); }, "old" + k_long, "old",
        false},
       {"append_upper", "a", [](brol_string& s) { return appended(s, &brol_string::append_upper, k_lower.c_str()); },
-       "aX" + std::string(80, 'Y'), "a", false},
+       std::string("aX").append(80, 'Y'), "a", false},
       {"insert", "old", [l](brol_string& s) { return s.insert(1, l); }, "o" + k_long + "ld", "old", true},
       {"reserve", "old", [](brol_string& s) { return s.reserve(300); }, "old", "old", true},
       {"init_copy", "",
@@ -112,12 +112,12 @@ std::vector<string_case> string_cases() {
          return s.error == 0;
        },
        k_long, "", false},
-      {"append_bytes", "old", [l](brol_string& s) { return s.append_bytes(l, 100); }, "old" + k_long.substr(0, 100),
-       "old", true},
+      {"append_bytes", "old", [l](brol_string& s) { return s.append_bytes(l, 100); },
+       std::string("old").append(k_long, 0, 100), "old", true},
       {"insert_bytes", "old", [l](brol_string& s) { return s.insert_bytes(0, l, 100); }, k_long.substr(0, 100) + "old",
        "old", true},
       {"append_lower", "A", [](brol_string& s) { return appended(s, &brol_string::append_lower, k_long.c_str()); },
-       "A" + std::string(150, 'l'), "A", false},
+       std::string("A").append(150, 'l'), "A", false},
       {"field", "old", [l](brol_string& s) { return s.field(("a;" + k_long).c_str(), 1, ';'); }, k_long, "", true},
       {"take_token", "old", [l](brol_string& s) { return s.take_token(("a " + k_long).c_str(), 1, " "); }, k_long, "",
        true},
