@@ -61,6 +61,19 @@ const char* label_of(std::uint8_t level) noexcept {
   return level == 4 ? " WARN: " : ": ";
 }
 
+// A system that takes only part of the line (a full disk) gets the rest in further appends, so the
+// line keeps its end and the next line does not run on from it. A call that takes nothing ends it.
+void append_all(brol_file_handle file, const char* text, std::int32_t length) noexcept {
+  while (length > 0) {
+    const std::int32_t put = brol_os.file_append(file, text, length);
+    if (put <= 0) {
+      return;
+    }
+    text += put;
+    length -= put;
+  }
+}
+
 void append_line(const char* path, const brol_log_entry& entry) noexcept {
   line_area area;
   area.length = 0;
@@ -84,7 +97,7 @@ void append_line(const char* path, const brol_log_entry& entry) noexcept {
   if (file == brol_invalid_file) {
     return;
   }
-  brol_os.file_append(file, area.text, static_cast<std::int32_t>(area.length));
+  append_all(file, area.text, static_cast<std::int32_t>(area.length));
   brol_os.file_close(file);
 }
 

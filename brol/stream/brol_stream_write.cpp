@@ -85,7 +85,8 @@ bool brol_stream::write_bytes(const void* data, std::int64_t count) noexcept {
     }
     from += space;
     count -= space;
-    if (count < buffer_size) {
+    // A remainder that exactly fills the buffer stays pending like any other that fits.
+    if (count <= buffer_size) {
       std::memcpy(buffer, from, static_cast<std::size_t>(count));
       cursor = count;
       return true;

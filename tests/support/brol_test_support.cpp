@@ -1,9 +1,15 @@
 // Shared test helpers: allocation failure sweeps and temporary folders.
 #include "brol_test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
+#include <tuple>
 
 namespace brol_test {
 
@@ -13,8 +19,7 @@ std::int64_t count_allocations(const std::function<void()>& operation) {
   return brol_alloc_test.calls.load();
 }
 
-std::int64_t for_each_allocation_failure(const std::function<void()>& setup,
-                                         const std::function<void()>& operation,
+std::int64_t for_each_allocation_failure(const std::function<void()>& setup, const std::function<void()>& operation,
                                          const std::function<void(std::int64_t)>& check) {
   setup();
   const std::int64_t total = count_allocations(operation);
@@ -28,6 +33,78 @@ std::int64_t for_each_allocation_failure(const std::function<void()>& setup,
     check(n);
   }
   return total;
+}
+
+std::int64_t sweep_allocations(bool persistent, const std::function<void(alloc_trial&)>& body) {
+  constexpr std::int64_t limit = 100000;
+  for (std::int64_t n = 1; n <= limit; ++n) {
+    alloc_trial trial{n, persistent};
+    body(trial);
+    if (!trial.hit) {
+      return n - 1;
+    }
+  }
+  ADD_FAILURE() << "the operation still allocates after " << limit << " failure points";
+  return limit;
+}
+
+namespace {
+
+// The part of a compiler's file name from its last "brol/" folder on, with '/' separators.
+std::string below_source_tree(std::string file) {
+  std::replace(file.begin(), file.end(), '\\', '/');
+  const std::size_t at = file.rfind("/brol/");
+  return at == std::string::npos ? file : file.substr(at + 1);
+}
+
+}  // namespace
+
+std::vector<alloc_site> recorded_alloc_sites() {
+#ifndef BROL_ALLOC_SITES
+  return {};  // a build without site recording
+#else
+  std::vector<brol_alloc_site_record> records(1024);
+  const std::int64_t n = brol_alloc_sites(records.data(), static_cast<std::int64_t>(records.size()));
+  EXPECT_LE(n, 512) << "the site table overflowed";
+  std::map<std::pair<std::string, std::uint32_t>, alloc_site> joined;
+  for (std::int64_t i = 0; i < n && i < 512; ++i) {
+    const brol_alloc_site_record& r = records[static_cast<std::size_t>(i)];
+    alloc_site& site = joined[{below_source_tree(r.file), r.line}];
+    site.file = below_source_tree(r.file);
+    site.line = r.line;
+    site.reached += r.reached;
+    site.failed += r.failed;
+  }
+  std::vector<alloc_site> out;
+  for (const auto& entry : joined) {
+    out.push_back(entry.second);
+  }
+  return out;
+#endif
+}
+
+std::vector<alloc_site> library_alloc_sites() {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(BROL_TEST_SOURCE_DIR).parent_path();
+  std::vector<alloc_site> out;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "brol")) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name.rfind("brol_alloc.", 0) == 0) {
+      continue;
+    }
+    std::ifstream in(entry.path());
+    std::string line;
+    for (std::uint32_t number = 1; std::getline(in, line); ++number) {
+      const std::size_t start = line.find_first_not_of(' ');
+      if (line.find("brol_alloc(") != std::string::npos && line.compare(start, 2, "//") != 0) {
+        out.push_back({fs::relative(entry.path(), root).generic_string(), number, 0, 0});
+      }
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const alloc_site& a, const alloc_site& b) {
+    return std::tie(a.file, a.line) < std::tie(b.file, b.line);
+  });
+  return out;
 }
 
 temp_dir::temp_dir() {
@@ -48,8 +125,6 @@ temp_dir::~temp_dir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string temp_dir::file(const std::string& name) const {
-  return (std::filesystem::path(path_) / name).string();
-}
+std::string temp_dir::file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
 
 }  // namespace brol_test

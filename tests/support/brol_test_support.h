@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "brol/platform/brol_alloc.h"
 
@@ -27,9 +28,43 @@ std::int64_t count_allocations(const std::function<void()>& operation);
 // Runs setup + operation once for every allocation the operation makes, failing that one, and hands
 // the failing call's number to check (after setup, operation, in that order). setup runs with the
 // seam disarmed. Returns how many failure points were tried (at least 1 when the operation allocates).
-std::int64_t for_each_allocation_failure(const std::function<void()>& setup,
-                                         const std::function<void()>& operation,
+std::int64_t for_each_allocation_failure(const std::function<void()>& setup, const std::function<void()>& operation,
                                          const std::function<void(std::int64_t)>& check);
+
+// One run of an operation in an allocation sweep: run() performs it with the n-th allocation failing
+// (with persistent, that one and every later one) and records whether that allocation was reached.
+struct alloc_trial {
+  std::int64_t n;
+  bool persistent;
+  bool hit = false;  // the chosen allocation was asked for during run()
+  bool run(const std::function<bool()>& operation) {
+    bool result;
+    {
+      alloc_failure failing(n, persistent);
+      result = operation();
+      hit = alloc_failure::calls() >= n;
+    }
+    return result;
+  }
+};
+
+// Calls body with n = 1, 2, ... until a run completes without reaching its n-th allocation (body must
+// call run() once). Returns how many failure points were tried. A run that never stops (more than
+// 100000 points) fails the test.
+std::int64_t sweep_allocations(bool persistent, const std::function<void(alloc_trial&)>& body);
+
+// The allocation sites of the library as recorded since the process started, joined by file and line;
+// file is the path below the source tree ("brol/string/brol_string.cpp").
+struct alloc_site {
+  std::string file;
+  std::uint32_t line;
+  std::int64_t reached;
+  std::int64_t failed;
+};
+std::vector<alloc_site> recorded_alloc_sites();
+// Every call of brol_alloc in the library's sources (below BROL_TEST_SOURCE_DIR/../brol), found by
+// reading them, with reached and failed 0. The allocation pair's own file is left out.
+std::vector<alloc_site> library_alloc_sites();
 
 // A fresh, empty folder below the system's temporary folder, removed with everything in it when
 // the object goes. path() ends without a separator.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "brol/stream/brol_stream.h"
 #include "stream_test_fakes.h"
@@ -166,3 +167,26 @@ TEST(BrolStreamWrite, BufferSizeChangesWhileWriting) {
 }
 
 }  // namespace
+
+// After topping up the buffer, a remainder of at most a buffer stays pending (cursor = remainder),
+// also one of exactly buffer_size bytes; only a larger remainder goes out directly.
+TEST(BrolStreamWrite, BufferedRemainderUpToABufferStaysPending) {
+  const std::string data = stream_test::sample_text(40, 5);
+  struct row {
+    std::int64_t first, second;  // two writes into a buffer of 8
+    std::int64_t cursor;         // pending afterwards
+    std::vector<std::int32_t> asked;
+  };
+  for (const row& r : {row{3, 5, 8, {}}, row{3, 6, 1, {8}}, row{3, 13, 8, {8}}, row{3, 14, 0, {8, 9}}, row{0, 8, 8, {}},
+                       row{0, 16, 8, {8}}, row{0, 17, 0, {8, 9}}}) {
+    SCOPED_TRACE(std::to_string(r.first) + "+" + std::to_string(r.second));
+    file_stream f(8);
+    stream_test::fake_os fake;
+    ASSERT_TRUE(f.t->enable_write_buffer());
+    ASSERT_TRUE(f.t->write_bytes(data.data(), r.first));
+    ASSERT_TRUE(f.t->write_bytes(data.data() + r.first, r.second));
+    EXPECT_EQ(f.t->cursor, r.cursor);
+    EXPECT_EQ(stream_test::writes.asked, r.asked);
+    EXPECT_EQ(f.content(), data.substr(0, static_cast<std::size_t>(r.first + r.second)));
+  }
+}
