@@ -184,6 +184,8 @@ void install_all() {
   BROL_WRAP(socket_local_address);
   BROL_WRAP(host_lookup);
   BROL_WRAP(host_name);
+  BROL_WRAP(file_copy);
+  BROL_WRAP(file_send);
 }
 
 #undef BROL_WRAP
