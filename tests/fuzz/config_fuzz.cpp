@@ -16,11 +16,13 @@
 namespace {
 
 std::string folder() {
-  static const std::string path = [] {
-    std::string p = "/tmp/brol_fuzz_config_" + std::to_string(getpid());
-    mkdir(p.c_str(), 0700);
-    return p;
-  }();
+  static char path[64] = "";
+  if (path[0] == '\0') {
+    std::snprintf(path, sizeof path, "/tmp/brol_fuzz_config_%d", static_cast<int>(getpid()));
+    mkdir(path, 0700);
+    // libFuzzer ends a run with exit: the folder goes with it.
+    std::atexit([] { std::system((std::string("rm -rf ") + path).c_str()); });
+  }
   return path;
 }
 

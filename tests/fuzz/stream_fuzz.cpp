@@ -135,6 +135,8 @@ std::vector<std::string> run(const std::string& path, const std::string& data, s
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/brol_fuzz_stream_" + std::to_string(getpid());
+  static const int removed_at_exit = std::atexit([] { unlink(path.c_str()); });
+  (void)removed_at_exit;
   brol_os.file_read = cut_read;
   fuzz::input in(data, size);
   const std::int64_t buffer_size = 1 + in.byte() % 40;
