@@ -52,6 +52,21 @@ void lead(brol_format_state* st, number_out& out, bool negative, std::uint64_t i
   if (point) out.put('.');
 }
 
+// A fraction by long division whose remainder is not 0 after 64 digits never ends (a denominator up
+// to 2^64 that divides a power of the base divides its 64th power), and one whose remainder is 0 goes
+// on with zeros only. So from digit 64 on the measure call counts the digits still to come instead of
+// producing them, and a huge max_frac or min_frac costs no time (the write call stops at its count).
+// True when it counted; *i is then where the digit loop would have ended.
+bool count_rest(number_out& out, std::int64_t* i, bool ended, std::int64_t min_frac, std::int64_t max_frac) noexcept {
+  if (!out.measuring() || *i < 64) return false;
+  const std::int64_t last = ended && min_frac < max_frac ? min_frac : max_frac;
+  if (last > *i) {
+    out.grow(last - *i);
+    *i = last;
+  }
+  return true;
+}
+
 // Reports the measured lengths; the write call keeps those of its own measure call.
 void finish(brol_format_state* st, const number_out& out, std::int64_t frac_digits) noexcept {
   if (!out.measuring()) return;
@@ -84,6 +99,7 @@ void brol_conv_fixed(brol_format_state* state, brol_fmt_cursor* cursor, char* de
   lead(state, out, v < 0, magnitude >> 32, min_frac > 0 || f != 0);
   std::int64_t i = 0;
   for (; (i < min_frac || f != 0) && i < max_frac && out.wants_more(); ++i) {
+    if (count_rest(out, &i, f == 0, min_frac, max_frac)) break;
     const std::uint64_t t = f * base;
     out.put(brol::detail::digit_char(state, static_cast<unsigned>(t >> 32)));
     f = t & k_low32;
@@ -159,6 +175,7 @@ void brol_conv_ratio(brol_format_state* state, brol_fmt_cursor* cursor, char* de
   lead(state, out, negative, a / b, min_frac > 0 || r != 0);
   std::int64_t i = 0;
   for (; i < max_frac && (i < min_frac || r != 0) && out.wants_more(); ++i) {
+    if (count_rest(out, &i, r == 0, min_frac, max_frac)) break;
     out.put(brol::detail::digit_char(state, next_digit(r, b, base)));
   }
   finish(state, out, i);

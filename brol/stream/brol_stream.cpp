@@ -151,7 +151,7 @@ bool brol::detail::stream_open(brol_stream& s, const char* path, int flags, bool
   return true;
 }
 
-bool brol_stream::open_format(const char* format, std::uint16_t flags, ...) noexcept {
+bool brol_stream::open_format(const char* format, int flags, ...) noexcept {
   close(false);
   brol_free(address);
   address = nullptr;

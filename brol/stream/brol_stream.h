@@ -84,7 +84,7 @@ struct brol_stream {
   // close(false), frees address, formats the path printf-style into a 512-byte area and opens it. A
   // path that does not fit (511 characters at most) or cannot be formatted is never opened cut:
   // status 521, error_number ENAMETOOLONG (EINVAL for a formatting error), false.
-  bool open_format(const char* format, std::uint16_t flags, ...) noexcept __attribute__((format(gnu_printf, 2, 4)));
+  bool open_format(const char* format, int flags, ...) noexcept __attribute__((format(gnu_printf, 2, 4)));
   // close(false), frees address, stores name (false if that fails), then uses handle as its file;
   // position, written and file_size start at 0. The handle is not checked. True.
   bool attach_file(brol_file_handle handle, const char* name) noexcept;

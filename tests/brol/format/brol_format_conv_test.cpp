@@ -203,6 +203,7 @@ TEST(BrolFormatNumber, QuotientAgreesWithExactLongDivision) {
 TEST(BrolFormatNumber, HugeSettingsSaturate) {
   const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
   const std::int32_t pair[2] = {7, 2};
+  const std::int32_t third[2] = {1, 3};
   struct huge_case {
     std::vector<brol_item> items;
     const char* expected;
@@ -216,6 +217,13 @@ TEST(BrolFormatNumber, HugeSettingsSaturate) {
       {{brol_fmt_frac, static_cast<brol_item>(huge), 2, brol_fmt_float, 8, brol::detail::to_item(1.5), 0}, "1.50000"},
       {{brol_fmt_frac, static_cast<brol_item>(huge), 2, brol_fmt_fixed, 4, 98304, 0}, "1.50000"},
       {{brol_fmt_digits, static_cast<brol_item>(huge), brol_fmt_ratio, 8, address(pair), 0}, "0000000"},
+      // Fractions that never end, and zeros up to a huge min_frac: counted, not produced digit by digit.
+      {{brol_fmt_frac, 1, static_cast<brol_item>(huge), brol_fmt_ratio, 8, address(third), 0}, "0.33333"},
+      {{brol_fmt_frac, static_cast<brol_item>(huge), static_cast<brol_item>(huge), brol_fmt_ratio, 8, address(pair), 0},
+       "3.50000"},
+      {{brol_fmt_base, 3, brol_fmt_frac, 1, static_cast<brol_item>(huge), brol_fmt_fixed, 4, 98304, 0}, "1.11111"},
+      {{brol_fmt_frac, static_cast<brol_item>(huge), static_cast<brol_item>(huge), brol_fmt_fixed, 4, 98304, 0},
+       "1.50000"},
   };
   for (const auto& c : cases) {
     char buf[16];
@@ -223,6 +231,32 @@ TEST(BrolFormatNumber, HugeSettingsSaturate) {
     EXPECT_EQ(brol_vformat(buf, 8, c.items[0], {c.items.data() + 1, c.items.data() + c.items.size()}), huge);
     EXPECT_STREQ(buf, c.expected);
     EXPECT_EQ(buf[8], 'x');
+  }
+}
+
+// Past 64 fraction digits the measure call counts the rest; the count matches the digits written.
+TEST(BrolFormatNumber, LongFractionsCountedAsWritten) {
+  const std::int32_t seventh[2] = {-1, 7};
+  const std::int32_t half[2] = {1, 2};
+  std::string sevenths;
+  while (sevenths.size() < 300) sevenths += "142857";
+  struct long_case {
+    std::vector<brol_item> items;
+    std::string expected;
+  };
+  const long_case cases[] = {
+      {{brol_fmt_frac, 1, 300, brol_fmt_ratio, 8, address(seventh), 0}, "-0." + sevenths.substr(0, 300)},
+      {{brol_fmt_frac, 200, 300, brol_fmt_ratio, 8, address(half), 0}, "0.5" + std::string(199, '0')},
+      {{brol_fmt_frac, 150, 100, brol_fmt_ratio, 8, address(half), 0}, "0.5" + std::string(99, '0')},
+      {{brol_fmt_base, 3, brol_fmt_frac, 1, 300, brol_fmt_fixed, 4, 98304, 0}, "1." + std::string(300, '1')},
+      {{brol_fmt_frac, 200, 100, brol_fmt_fixed, 4, 98304, 0}, "1.5" + std::string(199, '0')},
+  };
+  for (const auto& c : cases) {
+    std::string buf(400, 'x');
+    const std::int64_t n =
+        brol_vformat(buf.data(), 400, c.items[0], {c.items.data() + 1, c.items.data() + c.items.size()});
+    EXPECT_EQ(n, static_cast<std::int64_t>(c.expected.size()));
+    EXPECT_EQ(std::string(buf.c_str()), c.expected);
   }
 }
 
