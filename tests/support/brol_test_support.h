@@ -7,8 +7,20 @@
 #include <vector>
 
 #include "brol/platform/brol_alloc.h"
+#include "brol/string/brol_string.h"
 
 namespace brol_test {
+
+// A brol_string that initialises and releases itself, for tests.
+struct owned_string : brol_string {
+  owned_string() { init(); }
+  explicit owned_string(const char* s) { init_from(s); }
+  explicit owned_string(const std::string& s) { init_from(s.c_str()); }
+  ~owned_string() { destroy(); }
+  owned_string(const owned_string&) = delete;
+  owned_string& operator=(const owned_string&) = delete;
+  std::string s() const { return c_str(); }
+};
 
 // While alive, the n-th allocation of the library (counted from construction) fails; with
 // persistent, every allocation from the n-th on. The seam is disarmed on destruction.

@@ -19,14 +19,7 @@
 
 namespace {
 
-struct str : brol_string {
-  str() { init(); }
-  explicit str(const std::string& s) { init_from(s.c_str()); }
-  ~str() { destroy(); }
-  str(const str&) = delete;
-  str& operator=(const str&) = delete;
-  std::string get() const { return c_str(); }
-};
+using str = brol_test::owned_string;
 
 // --- A literal reference: the rules as written, one byte position at a time -------------------
 
@@ -121,13 +114,13 @@ bool iconv_convert(const char* to, const char* from, const std::string& in, std:
 std::string from_utf8(const std::string& in) {
   str s;
   EXPECT_TRUE(s.from_utf8(in.c_str()));
-  return s.get();
+  return s.s();
 }
 
 std::string to_utf8(const std::string& in) {
   str s;
   EXPECT_TRUE(s.to_utf8(in.c_str()));
-  return s.get();
+  return s.s();
 }
 
 TEST(BrolStringCharset, FromUtf8Cases) {
@@ -189,7 +182,7 @@ TEST(BrolStringCharset, ToUtf8Cases) {
   for (std::size_t i = 0; i < latin.size(); i += 3) latin[i] = '\xA4', ++high;
   ASSERT_TRUE(s.to_utf8(latin.c_str()));
   EXPECT_EQ(s.capacity, brol_string::block_size(5003 + 2 * high + 1));
-  EXPECT_EQ(s.get(), reference_to_utf8(latin));
+  EXPECT_EQ(s.s(), reference_to_utf8(latin));
 }
 
 TEST(BrolStringCharset, NullAndEmptySourcesEmptyTheText) {
@@ -197,10 +190,10 @@ TEST(BrolStringCharset, NullAndEmptySourcesEmptyTheText) {
     str s("old");
     const std::int64_t capacity = s.capacity;
     EXPECT_TRUE(s.from_utf8(src));
-    EXPECT_EQ(s.get(), "");
+    EXPECT_EQ(s.s(), "");
     s.assign("old");
     EXPECT_TRUE(s.to_utf8(src));
-    EXPECT_EQ(s.get(), "");
+    EXPECT_EQ(s.s(), "");
     EXPECT_EQ(s.capacity, capacity);
     str fresh;
     EXPECT_TRUE(fresh.from_utf8(src));
@@ -265,7 +258,7 @@ TEST(BrolStringCharset, RandomTexts) {
     const std::size_t skip = rng() % 11;
     str t(own);
     ASSERT_TRUE(t.from_utf8(t.text + skip));
-    ASSERT_EQ(t.get(), reference_from_utf8(own.substr(skip))) << ::testing::PrintToString(own) << skip;
+    ASSERT_EQ(t.s(), reference_from_utf8(own.substr(skip))) << ::testing::PrintToString(own) << skip;
 
     std::string latin(rng() % (round % 10 == 0 ? 900 : 100), ' ');
     for (char& c : latin) c = static_cast<char>(rng() % 3 == 0 ? 0x80 + rng() % 128 : 0x20 + rng() % 95);
@@ -273,7 +266,7 @@ TEST(BrolStringCharset, RandomTexts) {
     ASSERT_EQ(utf8, reference_to_utf8(latin));
     str u(latin);  // a source in the own text
     ASSERT_TRUE(u.to_utf8(u.text + std::min(skip, latin.size())));
-    ASSERT_EQ(u.get(), reference_to_utf8(latin.substr(std::min(skip, latin.size()))));
+    ASSERT_EQ(u.s(), reference_to_utf8(latin.substr(std::min(skip, latin.size()))));
     ASSERT_EQ(from_utf8(utf8), latin);
 #ifdef BROL_TEST_HAVE_ICONV
     std::string theirs;
@@ -309,7 +302,7 @@ TEST(BrolStringCharset, AllocationFailures) {
     brol_test::alloc_failure failing(1);
     EXPECT_FALSE(own.to_utf8(own.text + 1));
   }
-  EXPECT_EQ(own.get(), latin);
+  EXPECT_EQ(own.s(), latin);
   EXPECT_EQ(own.error, 1);
 }
 

@@ -12,13 +12,7 @@
 
 namespace {
 
-struct str : brol_string {
-  str() { init(); }
-  explicit str(const char* s) { init_from(s); }
-  ~str() { destroy(); }
-  str(const str&) = delete;
-  str& operator=(const str&) = delete;
-};
+using str = brol_test::owned_string;
 
 // The string's own text for each form: "fresh" has no buffer, the others hold text.
 struct form {

@@ -17,14 +17,7 @@
 
 namespace {
 
-struct str : brol_string {
-  str() { init(); }
-  explicit str(const char* s) { init_from(s); }
-  ~str() { destroy(); }
-  str(const str&) = delete;
-  str& operator=(const str&) = delete;
-  std::string s() const { return c_str(); }
-};
+using str = brol_test::owned_string;
 
 struct array : brol_string_array {
   explicit array(std::int32_t n = 8) { init(n); }

@@ -17,14 +17,7 @@ namespace {
 
 using stream_test::stream;
 
-struct str : brol_string {
-  str() { init(); }
-  explicit str(const char* s) { init_from(s); }
-  ~str() { destroy(); }
-  str(const str&) = delete;
-  str& operator=(const str&) = delete;
-  std::string get() const { return c_str(); }
-};
+using str = brol_test::owned_string;
 
 // One call of read_until: its result and what it appended.
 struct step {
@@ -65,8 +58,8 @@ std::vector<step> read_all(brol_stream& s, const std::string& data, const char* 
     reference_until(data, &p, terminators != nullptr ? terminators : "");
     str t("pre");
     const std::int64_t result = t.read_until(s, terminators);
-    EXPECT_EQ(t.get().substr(0, 3), "pre");
-    steps.push_back({result, t.get().substr(3)});
+    EXPECT_EQ(t.s().substr(0, 3), "pre");
+    steps.push_back({result, t.s().substr(3)});
     EXPECT_EQ(s.position, static_cast<std::int64_t>(p));
   } while (steps.back().result != 0 || s.at_end == 0);
   return steps;
@@ -94,17 +87,17 @@ TEST(BrolStringStream, LinesFromTheEdgeCaseList) {
   src.open(t.s, "abc\r\nde\n\nlast");
   str s("x:");
   EXPECT_EQ(s.read_line(t.s), 1);
-  EXPECT_EQ(s.get(), "x:abc\r");  // the CR stays, the LF goes
+  EXPECT_EQ(s.s(), "x:abc\r");  // the CR stays, the LF goes
   s.assign("");
   EXPECT_EQ(s.read_line(t.s), 1);
-  EXPECT_EQ(s.get(), "de");
+  EXPECT_EQ(s.s(), "de");
   EXPECT_EQ(s.read_line(t.s), 1);  // an empty line still gives 1
-  EXPECT_EQ(s.get(), "de");
+  EXPECT_EQ(s.s(), "de");
   s.assign("");
   EXPECT_EQ(s.read_line(t.s), 4);  // no final line end: the count of the bytes
-  EXPECT_EQ(s.get(), "last");
+  EXPECT_EQ(s.s(), "last");
   EXPECT_EQ(s.read_line(t.s), 0);  // at the end nothing changes
-  EXPECT_EQ(s.get(), "last");
+  EXPECT_EQ(s.s(), "last");
   str none;
   EXPECT_EQ(none.read_line(t.s), 0);
   EXPECT_EQ(none.text, nullptr);
@@ -116,20 +109,20 @@ TEST(BrolStringStream, NulBytesAndTerminatorSets) {
   src.open(t.s, std::string("ab\0cd;ef\rgh", 11));
   str s;
   EXPECT_EQ(s.read_until(t.s, ";\r"), 2);  // a NUL ends with the count; it is consumed
-  EXPECT_EQ(s.get(), "ab");
+  EXPECT_EQ(s.s(), "ab");
   EXPECT_EQ(s.read_until(t.s, ";\r"), 1);
-  EXPECT_EQ(s.get(), "abcd");
+  EXPECT_EQ(s.s(), "abcd");
   EXPECT_EQ(s.read_until(t.s, "\r;"), 1);
-  EXPECT_EQ(s.get(), "abcdef");
+  EXPECT_EQ(s.s(), "abcdef");
   EXPECT_EQ(s.read_until(t.s, nullptr), 2);  // no terminator: up to the end
-  EXPECT_EQ(s.get(), "abcdefgh");
+  EXPECT_EQ(s.s(), "abcdefgh");
 }
 
 TEST(BrolStringStream, ClosedAndFailingStreams) {
   stream closed(8);
   str s("keep");
   EXPECT_EQ(s.read_line(closed.s), 0);
-  EXPECT_EQ(s.get(), "keep");
+  EXPECT_EQ(s.s(), "keep");
   EXPECT_EQ(closed->status, brol_stream_ok);  // a closed stream answers 516 without storing it
 
   stream t(4);
@@ -139,10 +132,10 @@ TEST(BrolStringStream, ClosedAndFailingStreams) {
   stream_test::reads.fail_at = 2;
   stream_test::reads.fail_errno = EIO;
   EXPECT_EQ(s.read_line(t.s), 4);  // the failed read ends the text with what was appended
-  EXPECT_EQ(s.get(), "keepabcd");
+  EXPECT_EQ(s.s(), "keepabcd");
   EXPECT_EQ(t->status, brol_stream_io_failed);
   EXPECT_EQ(s.read_line(t.s), 1);  // the stream may go on
-  EXPECT_EQ(s.get(), "keepabcdefgh");
+  EXPECT_EQ(s.s(), "keepabcdefgh");
 }
 
 // The same steps as one byte at a time, whatever the buffer size and the system reads deliver.
@@ -172,10 +165,10 @@ TEST(BrolStringStream, LongLinesSpanManyRefills) {
   src.open(t.s, line + "\n" + line);
   str s;
   EXPECT_EQ(s.read_line(t.s), 1);
-  EXPECT_EQ(s.get(), line);
+  EXPECT_EQ(s.s(), line);
   s.assign("");
   EXPECT_EQ(s.read_line(t.s), static_cast<std::int64_t>(line.size()));
-  EXPECT_EQ(s.get(), line);
+  EXPECT_EQ(s.s(), line);
   EXPECT_EQ(s.error, 0);
 }
 
@@ -198,7 +191,7 @@ TEST(BrolStringStream, AllocationFailuresLoseNothing) {
       },
       [&] { result = s.read_line(t.s); },
       [&](std::int64_t) {
-        const std::string got = s.get();
+        const std::string got = s.s();
         ASSERT_EQ(got.substr(0, 3), "pre");
         // A failed first try of a generous growth may still leave room enough: then the line is
         // whole and the string shows no error.
@@ -218,14 +211,14 @@ TEST(BrolStringStream, ReadBytes) {
   src.open(t.s, std::string("0123456789\0ab", 13));
   str s("a longer old text");
   EXPECT_TRUE(s.read_bytes(t.s, 6));
-  EXPECT_EQ(s.get(), "012345");
+  EXPECT_EQ(s.s(), "012345");
   EXPECT_TRUE(s.read_bytes(t.s, 0));
-  EXPECT_EQ(s.get(), "");
+  EXPECT_EQ(s.s(), "");
   EXPECT_FALSE(s.read_bytes(t.s, -1));
   // A short read: the text holds exactly what was read.
   s.assign("zzzzzzzzzzzzzzzzzzzzzzz");
   EXPECT_FALSE(s.read_bytes(t.s, 20));
-  EXPECT_EQ(s.get(), "6789");
+  EXPECT_EQ(s.s(), "6789");
   EXPECT_EQ(std::memcmp(s.text, "6789\0ab\0\0\0", 10), 0);
   EXPECT_FALSE(s.read_bytes(t.s, 1));  // at the end
 
@@ -240,7 +233,7 @@ TEST(BrolStringStream, ReadBytes) {
   EXPECT_EQ(fresh.error, 1);
   EXPECT_EQ(fresh.text, nullptr);
   EXPECT_TRUE(fresh.read_bytes(u.s, 3));  // nothing was consumed
-  EXPECT_EQ(fresh.get(), "abc");
+  EXPECT_EQ(fresh.s(), "abc");
 }
 
 TEST(BrolStringStream, AppendDate) {
@@ -254,20 +247,20 @@ TEST(BrolStringStream, AppendDate) {
     for (std::int64_t i = 0; i < n; ++i) {
       const char a = expected[i];
       const char b = s.text[3 + i];
-      EXPECT_TRUE(a == b || (a >= '0' && a <= '9' && b >= '0' && b <= '9')) << kind << " " << s.get();
+      EXPECT_TRUE(a == b || (a >= '0' && a <= '9' && b >= '0' && b <= '9')) << kind << " " << s.s();
     }
   }
   for (int kind : {0, 6, -1}) {
     str s("at ");
     EXPECT_FALSE(s.append_date(kind));
-    EXPECT_EQ(s.get(), "at ");
+    EXPECT_EQ(s.s(), "at ");
   }
   str s(std::string(60, 'x').c_str());
   {
     brol_test::alloc_failure failing(1);
     EXPECT_FALSE(s.append_date(1));
   }
-  EXPECT_EQ(s.get(), std::string(60, 'x'));
+  EXPECT_EQ(s.s(), std::string(60, 'x'));
   EXPECT_EQ(s.error, 1);
 }
 

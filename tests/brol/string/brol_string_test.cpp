@@ -12,14 +12,7 @@
 
 namespace {
 
-// A string that releases itself, for tests only.
-struct str : brol_string {
-  str() { init(); }
-  explicit str(const char* s) { init_from(s); }
-  ~str() { destroy(); }
-  str(const str&) = delete;
-  str& operator=(const str&) = delete;
-};
+using str = brol_test::owned_string;
 
 constexpr std::int64_t k_max = std::numeric_limits<std::int64_t>::max();
 
