@@ -163,7 +163,8 @@ std::int64_t leading_pad(const brol_format_state* st, std::int64_t shown) noexce
 // The output step of an item of n characters that is not shortened and fits whole, pads included
 // (the rule): writes the pads and returns where the text goes. Null otherwise, and nothing written.
 inline char* place_whole(const brol_format_state* st, output* out, std::int64_t n) noexcept {
-  if (st->max_length != 0) return nullptr;
+  // A measuring run has no destination to place into (and no pointer to offset).
+  if (st->max_length != 0 || out->start == nullptr) return nullptr;
   const std::int64_t p = leading_pad(st, n);
   const std::int64_t t = non_negative(st->width - n - p);
   const std::int64_t room = out->room();
