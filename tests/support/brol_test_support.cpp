@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -126,5 +127,26 @@ temp_dir::~temp_dir() {
 }
 
 std::string temp_dir::file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
+
+std::string read_file(const std::string& path) {
+  std::string content;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    return "<missing>";
+  }
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
+    content.append(chunk, n);
+  }
+  std::fclose(f);
+  return content;
+}
+
+void write_file(const std::string& path, const std::string& content) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
+  std::fclose(f);
+}
 
 }  // namespace brol_test

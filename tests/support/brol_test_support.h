@@ -78,6 +78,11 @@ std::vector<alloc_site> recorded_alloc_sites();
 // reading them, with reached and failed 0. The allocation pair's own file is left out.
 std::vector<alloc_site> library_alloc_sites();
 
+// The whole content of the file at path, or "<missing>" when it cannot be opened.
+std::string read_file(const std::string& path);
+// Creates or empties the file at path and writes content into it (a failed test when that fails).
+void write_file(const std::string& path, const std::string& content);
+
 // A fresh, empty folder below the system's temporary folder, removed with everything in it when
 // the object goes. path() ends without a separator.
 class temp_dir {

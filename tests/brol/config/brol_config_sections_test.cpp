@@ -7,23 +7,11 @@
 
 #include "../stream/stream_test_fakes.h"
 #include "brol/config/brol_config.h"
+#include "config_test_util.h"
 
 namespace {
 
-struct config : brol_config {
-  config() { init(); }
-  ~config() { destroy(); }
-  config(const config&) = delete;
-  config& operator=(const config&) = delete;
-  std::string text() const {
-    brol_string out;
-    out.init();
-    EXPECT_TRUE(to_text(out));
-    std::string s = out.c_str();
-    out.destroy();
-    return s;
-  }
-};
+using config_test::config;
 
 template <class T>
 struct list : brol_list<T> {

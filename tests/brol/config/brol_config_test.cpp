@@ -16,26 +16,14 @@
 
 #include "../stream/stream_test_fakes.h"
 #include "brol_test_support.h"
+#include "config_test_util.h"
 
 namespace {
 
 using stream_test::read_file;
 using stream_test::write_file;
 
-struct config : brol_config {
-  config() { init(); }
-  ~config() { destroy(); }
-  config(const config&) = delete;
-  config& operator=(const config&) = delete;
-  std::string text() const {
-    brol_string out;
-    out.init();
-    EXPECT_TRUE(to_text(out));
-    std::string s = out.c_str();
-    out.destroy();
-    return s;
-  }
-};
+using config_test::config;
 
 struct string_list : brol_list<brol_string> {
   string_list() { init(); }

@@ -16,26 +16,8 @@
 
 namespace {
 
-std::string read_all(const std::string& path) {
-  std::string content;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    return "<missing>";
-  }
-  char chunk[256];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-    content.append(chunk, n);
-  }
-  std::fclose(f);
-  return content;
-}
-
-void write_all(const std::string& path, const std::string& content) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
-}
+using brol_test::read_file;
+using brol_test::write_file;
 
 std::vector<std::string> names_in(const std::string& folder) {
   std::vector<std::string> names;
@@ -63,7 +45,7 @@ struct replacing {
 TEST(BrolReplaceFile, TemporaryFileBesideTheTargetThenTheWholeNewContent) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("settings.ini");
-  write_all(target, "old bytes");
+  write_file(target, "old bytes");
   replacing x;
   ASSERT_TRUE(x.r.begin(target.c_str()));
   const std::string temp = x.r.temp_path;
@@ -75,14 +57,14 @@ TEST(BrolReplaceFile, TemporaryFileBesideTheTargetThenTheWholeNewContent) {
   }
   put(x.r, "new ");
   // Until the commit, readers see the old target.
-  EXPECT_EQ(read_all(target), "old bytes");
+  EXPECT_EQ(read_file(target), "old bytes");
   EXPECT_EQ(names_in(dir.path()).size(), 2u);
   put(x.r, "content");
   EXPECT_TRUE(x.r.commit());
   EXPECT_EQ(x.r.error_number, 0);
   EXPECT_EQ(x.r.handle, brol_invalid_file);
   EXPECT_EQ(x.r.temp_path, nullptr);
-  EXPECT_EQ(read_all(target), "new content");
+  EXPECT_EQ(read_file(target), "new content");
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"settings.ini"});
 }
 
@@ -100,7 +82,7 @@ TEST(BrolReplaceFile, MissingTargetIsCreatedAndAStreamCanWrite) {
   EXPECT_TRUE(s.close(true));
   s.destroy();
   EXPECT_TRUE(x.r.commit());
-  EXPECT_EQ(read_all(target), "a line longer than the stream's buffer\ntail");
+  EXPECT_EQ(read_file(target), "a line longer than the stream's buffer\ntail");
 }
 
 TEST(BrolReplaceFile, TargetKeepsItsPermissions) {
@@ -110,13 +92,13 @@ TEST(BrolReplaceFile, TargetKeepsItsPermissions) {
   namespace fs = std::filesystem;
   brol_test::temp_dir dir;
   const std::string target = dir.file("private");
-  write_all(target, "old");
+  write_file(target, "old");
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   replacing x;
   ASSERT_TRUE(x.r.begin(target.c_str()));
   put(x.r, "new");
   ASSERT_TRUE(x.r.commit());
-  EXPECT_EQ(read_all(target), "new");
+  EXPECT_EQ(read_file(target), "new");
   brol_file_status st{};
   ASSERT_TRUE(brol_os.file_stat(target.c_str(), &st));
   EXPECT_EQ(st.mode & 0777u, 0640u);
@@ -125,7 +107,7 @@ TEST(BrolReplaceFile, TargetKeepsItsPermissions) {
 TEST(BrolReplaceFile, AbortAndDestroyLeaveTheTarget) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("t");
-  write_all(target, "keep");
+  write_file(target, "keep");
   {
     replacing x;
     ASSERT_TRUE(x.r.begin(target.c_str()));
@@ -139,7 +121,7 @@ TEST(BrolReplaceFile, AbortAndDestroyLeaveTheTarget) {
     ASSERT_TRUE(x.r.begin(target.c_str()));
     put(x.r, "lost too");
   }
-  EXPECT_EQ(read_all(target), "keep");
+  EXPECT_EQ(read_file(target), "keep");
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"t"});
 }
 
@@ -210,7 +192,7 @@ class BrolReplaceFileFailures : public ::testing::Test {
     brol_os.file_close = fake_close;
     brol_os.file_replace = fake_replace;
     target = dir.file("target");
-    write_all(target, "old");
+    write_file(target, "old");
   }
   void TearDown() override { brol_os = brol_platform_defaults(); }
   brol_test::temp_dir dir;
@@ -252,7 +234,7 @@ TEST_F(BrolReplaceFileFailures, EveryCommitStepLeavesTheOldTarget) {
     EXPECT_EQ(errno, ENOSPC - step) << "the reason survives the clean-up";
     EXPECT_EQ(x.r.handle, brol_invalid_file);
     EXPECT_EQ(x.r.target, nullptr);
-    EXPECT_EQ(read_all(target), "old");
+    EXPECT_EQ(read_file(target), "old");
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
   }
 }

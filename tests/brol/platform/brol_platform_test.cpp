@@ -103,20 +103,6 @@ TEST(BrolPlatformFiles, FailuresLeaveErrno) {
   EXPECT_EQ(errno, EBADF);
 }
 
-std::string read_all(const std::string& path) {
-  std::string content;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    return "<missing>";
-  }
-  char chunk[256];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-    content.append(chunk, n);
-  }
-  std::fclose(f);
-  return content;
-}
-
 void write_all(const std::string& path, const std::string& content) {
   const brol_file_handle f = create(path);
   ASSERT_NE(f, brol_invalid_file) << path;
@@ -142,7 +128,7 @@ TEST(BrolPlatformFiles, CreateNewNeverTakesAnExistingName) {
     EXPECT_EQ(os.file_open(taken.c_str(), brol_access_write, brol_create_new), brol_invalid_file) << taken;
     EXPECT_EQ(errno, EEXIST) << taken;
   }
-  EXPECT_EQ(read_all(path), "kept");
+  EXPECT_EQ(brol_test::read_file(path), "kept");
 }
 
 TEST(BrolPlatformFiles, AppendingLandsAtTheEndWhateverOthersDo) {
@@ -168,7 +154,7 @@ TEST(BrolPlatformFiles, AppendingLandsAtTheEndWhateverOthersDo) {
   EXPECT_EQ(std::string(got), "head|a1|b1|a2|b2");
   // A plain write through an appending handle lands at the end too.
   EXPECT_EQ(os.file_write(second, "|c", 2), 2);
-  EXPECT_EQ(read_all(path), "head|a1|b1|a2|b2|c");
+  EXPECT_EQ(brol_test::read_file(path), "head|a1|b1|a2|b2|c");
   EXPECT_TRUE(os.file_close(first));
   EXPECT_TRUE(os.file_close(second));
 }
@@ -181,7 +167,7 @@ TEST(BrolPlatformFiles, AppendingCreatesAndRefusesDirectories) {
   EXPECT_EQ(os.file_append(f, "x", 1), 1);
   EXPECT_TRUE(os.file_flush(f));
   EXPECT_TRUE(os.file_close(f));
-  EXPECT_EQ(read_all(path), "x");
+  EXPECT_EQ(brol_test::read_file(path), "x");
   errno = 0;
   EXPECT_EQ(os.file_open_append(dir.path().c_str()), brol_invalid_file);
   EXPECT_TRUE(errno == EACCES || errno == EISDIR) << errno;
@@ -228,19 +214,19 @@ TEST(BrolPlatformFiles, ReplaceSwapsWholeFilesOrNothing) {
   write_all(to, "old content");
   write_all(from, "new");
   EXPECT_TRUE(os.file_replace(from.c_str(), to.c_str()));
-  EXPECT_EQ(read_all(to), "new");
-  EXPECT_EQ(read_all(from), "<missing>");
+  EXPECT_EQ(brol_test::read_file(to), "new");
+  EXPECT_EQ(brol_test::read_file(from), "<missing>");
   // Without a target: a rename.
   const std::string other = dir.file("other");
   write_all(from, "second");
   EXPECT_TRUE(os.file_replace(from.c_str(), other.c_str()));
-  EXPECT_EQ(read_all(other), "second");
-  EXPECT_EQ(read_all(from), "<missing>");
+  EXPECT_EQ(brol_test::read_file(other), "second");
+  EXPECT_EQ(brol_test::read_file(from), "<missing>");
   // A missing source changes nothing.
   errno = 0;
   EXPECT_FALSE(os.file_replace(from.c_str(), to.c_str()));
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(read_all(to), "new");
+  EXPECT_EQ(brol_test::read_file(to), "new");
   // A directory is never replaced by a file; the file stays where it was.
   const std::string folder = dir.file("folder");
   ASSERT_TRUE(os.dir_create(folder.c_str()));
@@ -249,7 +235,7 @@ TEST(BrolPlatformFiles, ReplaceSwapsWholeFilesOrNothing) {
   EXPECT_FALSE(os.file_replace(from.c_str(), folder.c_str()));
   EXPECT_TRUE(errno == EACCES || errno == EISDIR || errno == EEXIST) << errno;
   EXPECT_TRUE(is_directory(folder));
-  EXPECT_EQ(read_all(from), "third");
+  EXPECT_EQ(brol_test::read_file(from), "third");
 }
 
 TEST(BrolPlatformFiles, RemoveTakesFilesOnly) {
@@ -257,7 +243,7 @@ TEST(BrolPlatformFiles, RemoveTakesFilesOnly) {
   const std::string path = dir.file("gone");
   write_all(path, "x");
   EXPECT_TRUE(os.file_remove(path.c_str()));
-  EXPECT_EQ(read_all(path), "<missing>");
+  EXPECT_EQ(brol_test::read_file(path), "<missing>");
   errno = 0;
   EXPECT_FALSE(os.file_remove(path.c_str()));
   EXPECT_EQ(errno, ENOENT);

@@ -29,26 +29,8 @@ inline const bool sockets_started = [] {
 #endif
 }();
 
-inline void write_file(const std::string& path, const std::string& content) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
-  std::fclose(f);
-}
-
-inline std::string read_file(const std::string& path) {
-  std::string content;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    return "<missing>";
-  }
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) {
-    content.append(chunk, n);
-  }
-  std::fclose(f);
-  return content;
-}
+using brol_test::read_file;
+using brol_test::write_file;
 
 // A stream that is destroyed with the test.
 struct stream {
