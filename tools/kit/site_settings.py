@@ -306,8 +306,20 @@ def prove(site, examples, port=None, program=None):
     return problems
 
 
+def port_in_use(port):
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+            return False
+        except OSError:
+            return True
+
+
 def start_once(program, work, port):
-    """None when the tunnel program runs run.conf of work and listens on port, else its log."""
+    """None when the tunnel program runs run.conf of work and listens on port, else what went wrong
+    (its error lines)."""
+    if port_in_use(port):
+        return f"127.0.0.1:{port} is in use by another program here"
     with open(os.path.join(work, "run.log"), "w+") as log:
         process = subprocess.Popen([program, "run.conf"], cwd=work, stdin=subprocess.DEVNULL, stdout=log,
                                    stderr=subprocess.STDOUT)
@@ -316,7 +328,9 @@ def start_once(program, work, port):
             while time.monotonic() < deadline:
                 if process.poll() is not None:
                     log.seek(0)
-                    return " / ".join(line.strip() for line in log.read().splitlines()[-4:])
+                    lines = [line.strip() for line in log.read().splitlines()]
+                    errors = [line for line in lines if line.startswith("[!]")] or lines[-4:]
+                    return " / ".join(errors)
                 try:
                     socket.create_connection(("127.0.0.1", port), timeout=1).close()
                     return None
