@@ -17,7 +17,7 @@ holds a private key, one already expired or not made for the host, a host that i
 nor an address, a port out of range. The checks use the openssl program.
 
   site_settings.py check FILE                 checks and prints each certificate's subject and days to expiry
-  site_settings.py prove FILE [--port N]      also starts each filled configuration once in the real tunnel
+  site_settings.py prove FILE [--port N]      starts each filled configuration once in the real tunnel
                                      program (stunnel4); it listens on 127.0.0.1:5500 (or N), so run
                                      it in a private network namespace
 Exit code 0 when the file is sound (and every configuration was accepted), 1 otherwise.
@@ -346,7 +346,7 @@ def start_once(program, work, port):
 def main():
     args = sys.argv[1:]
     if len(args) not in (2, 4) or args[0] not in ("check", "prove") or (len(args) == 4 and args[2] != "--port"):
-        print(__doc__.strip().splitlines()[-6].strip(), file=sys.stderr)
+        print("usage: site_settings.py check FILE | site_settings.py prove FILE [--port N]", file=sys.stderr)
         return 2
     now = time.time()
     try:
@@ -355,9 +355,10 @@ def main():
         for problem in error.problems:
             print(f"refused: {problem}", file=sys.stderr)
         return 1
-    for line in summary_lines(site, now):
-        print(line)
-    if args[0] == "prove":
+    if args[0] == "check":
+        for line in summary_lines(site, now):
+            print(line)
+    else:
         examples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
         problems = prove(site, examples, int(args[3]) if len(args) == 4 else None)
         for problem in problems:
