@@ -102,8 +102,16 @@ def host_problem(host):
     return None
 
 
+_openssl_answers = {}
+
+
 def openssl(*args, data=None):
-    return subprocess.run(["openssl", *args], input=data, capture_output=True, timeout=30)
+    """openssl's answer for these arguments and input; asked once per process (a certificate is read
+    and checked the same way every time)."""
+    key = (args, data)
+    if key not in _openssl_answers:
+        _openssl_answers[key] = subprocess.run(["openssl", *args], input=data, capture_output=True, timeout=30)
+    return _openssl_answers[key]
 
 
 def read_certificate(path, where, host, now):
