@@ -24,8 +24,30 @@ if(BROL_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(BROL_TESTS AND NOT BROL_TEST_HOOKS)
+  message(FATAL_ERROR "the tests need BROL_TEST_HOOKS=ON")
+endif()
+if(BROL_ALLOC_SITES AND NOT BROL_TEST_HOOKS)
+  message(FATAL_ERROR "BROL_ALLOC_SITES needs BROL_TEST_HOOKS=ON")
+endif()
+
+# What ships is never a test build: a shipping build refuses every test setting, and its programs
+# and library carry no path of the build machine (sources as ./brol/..., stripped executables).
+if(BROL_SHIP)
+  foreach(setting BROL_TESTS BROL_TEST_HOOKS BROL_ALLOC_SITES BROL_SANITIZE BROL_BENCH BROL_FUZZ)
+    if(${setting})
+      message(FATAL_ERROR "BROL_SHIP builds what ships and cannot have ${setting}=ON")
+    endif()
+  endforeach()
+  add_link_options(-s)
+endif()
+
+if(WIN32 OR BROL_SHIP)
+  # Sources appear as ./brol/... in the objects (__FILE__ of log lines, debug information), so that
+  # no build-machine path ships and builds in different folders give the same bytes.
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+endif()
 if(WIN32)
   # A static runtime and no time stamp: the executables stand alone and two builds are byte-identical.
   add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp)
-  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
 endif()

@@ -11,6 +11,15 @@ BROL_PACKAGES=(
   wine wine64 xvfb xauth x11-utils imagemagick
   stunnel4 openssl pkg-config
   clang libclang-rt-14-dev
+  osslsigncode
+)
+# What scripts/release needs to build the kits, and no more (it runs no tests): the cross compiler,
+# the tunnel program and openssl for --site, osslsigncode for --sign, iproute2 for the private network
+# namespace in which the filled configurations are tried.
+BROL_RELEASE_PACKAGES=(
+  cmake ninja-build python3 git
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  stunnel4 openssl osslsigncode iproute2
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
 BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)
@@ -34,10 +43,12 @@ brol_install_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# brol_build PRESET: configure (first time) and build one preset.
+# brol_build PRESET [TARGET...]: configure (first time) and build one preset, all of it or the targets.
 brol_build() {
   local preset=$1
-  (cd "$BROL_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$BROL_JOBS")
+  shift
+  (cd "$BROL_ROOT" && cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j "$BROL_JOBS" ${1:+--target "$@"})
 }
 
 # The Wine prefix of the Windows build: created quietly once, its server kept up for a run and

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#ifdef BROL_TEST_HOOKS
+
 brol_alloc_seam brol_alloc_test{};
 
 void brol_alloc_fail_at(std::int64_t n, bool persistent) noexcept {
@@ -11,15 +13,19 @@ void brol_alloc_fail_at(std::int64_t n, bool persistent) noexcept {
   brol_alloc_test.fail_at.store(n > 0 ? n : 0, std::memory_order_relaxed);
 }
 
+#endif
+
 namespace {
 
 // True when the seam chooses this call to fail.
 bool seam_fails() noexcept {
+#ifdef BROL_TEST_HOOKS
   const std::int64_t call = brol_alloc_test.calls.fetch_add(1, std::memory_order_relaxed) + 1;
   const std::int64_t fail_at = brol_alloc_test.fail_at.load(std::memory_order_relaxed);
   if (fail_at > 0 && call >= fail_at) {
     return call == fail_at || brol_alloc_test.fail_from_then_on.load(std::memory_order_relaxed);
   }
+#endif
   return false;
 }
 

@@ -22,8 +22,11 @@ void* brol_alloc(std::int64_t size) noexcept;
 // Releases a block of brol_alloc; null is ignored.
 void brol_free(void* block) noexcept;
 
-// Test seam. `calls` counts every brol_alloc call since the seam was last armed; when `fail_at` is
-// N > 0 the N-th call fails, and with `fail_from_then_on` every call after it as well. Unarmed, it
+#ifdef BROL_TEST_HOOKS
+// Test seam, compiled in only by builds with tests, fuzz targets or benchmarks (BROL_TEST_HOOKS, set
+// by the build on the library and everything that links it); a shipping build has neither the counter
+// nor the switch. `calls` counts every brol_alloc call since the seam was last armed; when `fail_at`
+// is N > 0 the N-th call fails, and with `fail_from_then_on` every call after it as well. Unarmed, it
 // costs one relaxed counter increment per allocation.
 struct brol_alloc_seam {
   std::atomic<std::int64_t> calls;
@@ -35,6 +38,7 @@ extern brol_alloc_seam brol_alloc_test;
 // Arms the seam: the n-th allocation counted from now fails (n <= 0 disarms). With persistent, that
 // call and all later ones fail until the seam is disarmed.
 void brol_alloc_fail_at(std::int64_t n, bool persistent = false) noexcept;
+#endif
 
 #ifdef BROL_ALLOC_SITES
 // One allocation site as the process has seen it: the source file (as the compiler named it), the

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# The library as its users get it: `cmake --install` of a build into a fresh prefix, every header
-# of brol/ there, then examples/ built against the installed package twice (find_package(brol) and
-# pkg-config) and its program run with its own configuration against a loopback HTTP server: the
-# summary of the downloaded sample must be exactly the expected one, and each failure must end with
-# its own exit code and message.
-#   consumer_test.sh BUILD_DIR SOURCE_DIR WORK_DIR native|windows
+# The library as its users get it: `cmake --install` of the shipping build (preset install, or
+# windows-kit) into a fresh prefix, every header of brol/ there, then examples/ built against the
+# installed package twice (find_package(brol) and pkg-config) and its program run with its own
+# configuration against a loopback HTTP server: the summary of the downloaded sample must be exactly
+# the expected one, and each failure must end with its own exit code and message. Both doors must give
+# consumers the same flags; the test build (TEST_BUILD_DIR) must be refused, and when forced it must
+# say what it carries, again with the same flags through both doors.
+#   consumer_test.sh SHIP_BUILD_DIR SOURCE_DIR WORK_DIR native|windows TEST_BUILD_DIR
 # Windows: the consumer is cross-built with the project's toolchain file and run under Wine
 # (WINEPREFIX from the environment).
 set -euo pipefail
 
-build=$1 source=$2 work=$3 mode=$4
+build=$1 source=$2 work=$3 mode=$4 test_build=$5
 prefix=$work/prefix
 rm -rf "$work"
 mkdir -p "$work/run"
 
 fail() { echo "FAIL $*"; exit 1; }
 
-cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "install of $build"; }
+! grep -q "TEST BUILD" "$work/install.log" || fail "the shipping build installs as a test build"
 
 # Every header below brol/ is installed, under the same relative path.
 (cd "$source" && find brol -name '*.h' | sort) >"$work/headers.want"
@@ -25,8 +28,9 @@ diff -u "$work/headers.want" "$work/headers.got" || fail "installed headers diff
 for f in lib/libbrol.a lib/cmake/brol/brolConfig.cmake lib/cmake/brol/brolConfigVersion.cmake lib/pkgconfig/brol.pc; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
+if grep -qaF "$source" "$prefix/lib/libbrol.a"; then fail "libbrol.a holds the source path $source"; fi
 
-configure=(-G Ninja -DCMAKE_BUILD_TYPE=Release -Dbrol_DIR="$prefix/lib/cmake/brol")
+configure=(-G Ninja -DCMAKE_BUILD_TYPE=Release)
 if [ "$mode" = windows ]; then
   configure+=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake")
   cxx=x86_64-w64-mingw32-g++-posix exe=.exe static=-static
@@ -35,16 +39,59 @@ else
   cxx=g++ exe="" static=""
   run() { (cd "$work/run" && timeout 120 "$@"); }
 fi
-cmake -S "$source/examples" -B "$work/cmake-build" "${configure[@]}" >"$work/configure.log" ||
-  { cat "$work/configure.log"; fail "find_package(brol) did not configure"; }
-cmake --build "$work/cmake-build" >"$work/build.log" || { cat "$work/build.log"; fail "the CMake consumer did not build"; }
+# consumer PREFIX DIR: examples/ built against the package in PREFIX with CMake (DIR/cmake-build) and
+# with pkg-config (DIR/pkg-config-build), as a Makefile without CMake would use it; then the flags
+# that reach the compiler and the linker through both doors must be the same.
+consumer() {
+  local from=$1 dir=$2 flags libs
+  mkdir -p "$dir"
+  cmake -S "$source/examples" -B "$dir/cmake-build" "${configure[@]}" -Dbrol_DIR="$from/lib/cmake/brol" \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log"; fail "find_package(brol) did not configure"; }
+  cmake --build "$dir/cmake-build" >"$dir/build.log" || { cat "$dir/build.log"; fail "the CMake consumer did not build"; }
+  read -r -a flags <<<"$(PKG_CONFIG_PATH=$from/lib/pkgconfig pkg-config --cflags brol)"
+  read -r -a libs <<<"$(PKG_CONFIG_PATH=$from/lib/pkgconfig pkg-config --libs brol)"
+  "$cxx" "${flags[@]}" "$source/examples/text_summary.cpp" -o "$dir/pkg-config-build$exe" "${libs[@]}" $static ||
+    fail "the pkg-config consumer did not build"
+  same_flags "$dir" "${flags[*]} ${libs[*]}"
+}
 
-# pkg-config, as a Makefile without CMake would use it.
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-read -r -a flags <<<"$(pkg-config --cflags brol)"
-read -r -a libs <<<"$(pkg-config --libs brol)"
-"$cxx" "${flags[@]}" "$source/examples/text_summary.cpp" -o "$work/pkg-config-build$exe" "${libs[@]}" $static ||
-  fail "the pkg-config consumer did not build"
+# same_flags DIR PKG_CONFIG_FLAGS: the definitions, language level, sanitizer and library flags of the
+# CMake consumer's compile and link commands equal those of pkg-config (gnu++20 counts as c++20;
+# -DNDEBUG is the consumer's own Release setting).
+same_flags() {
+  local dir=$1 pattern='^(-D|-std=|-fsanitize|-lws2_32$|-lbrol$|.*/libbrol\.a$)'
+  { grep -o '"command": "[^"]*text_summary\.cpp[^"]*"' "$dir/cmake-build/compile_commands.json"
+    ninja -C "$dir/cmake-build" -t commands text_summary$exe | tail -n 1; } |
+    tr ' "' '\n\n' | grep -E "$pattern" | grep -vx -- -DNDEBUG | sed -e 's/gnu++/c++/' -e 's|.*/libbrol\.a$|-lbrol|' | sort -u >"$dir/cmake.flags"
+  tr ' ' '\n' <<<"$2" | grep -E "$pattern" | sort -u >"$dir/pkg-config.flags"
+  diff -u "$dir/pkg-config.flags" "$dir/cmake.flags" >"$dir/flags.diff" ||
+    { cat "$dir/flags.diff"; fail "CMake and pkg-config give consumers different flags ($dir)"; }
+}
+
+consumer "$prefix" "$work"
+if grep -qE -- '-DBROL_|-fsanitize' "$work/cmake.flags"; then fail "the shipping package hands on test flags: $(cat "$work/cmake.flags")"; fi
+
+# The test build: refused with a message that says why; installed when asked for, it says what it
+# carries in the install, in find_package and in the pkg-config file, and both doors hand it on alike.
+status=0
+cmake --install "$test_build" --prefix "$work/test-prefix" >"$work/test-install.log" 2>&1 || status=$?
+[ $status -ne 0 ] || fail "the install of the test build $test_build was not refused"
+grep -q "refused: this build of brol is a test build" "$work/test-install.log" ||
+  { cat "$work/test-install.log"; fail "the refusal does not say why"; }
+[ ! -e "$work/test-prefix/lib/libbrol.a" ] || fail "the refused install left the library behind"
+BROL_INSTALL_TEST_BUILD=1 cmake --install "$test_build" --prefix "$work/test-prefix" >"$work/test-install.log" 2>&1 ||
+  { cat "$work/test-install.log"; fail "the forced install of the test build failed"; }
+# CMake wraps its warnings: the messages are looked for with the lines joined.
+joined() { tr -s ' \n' '  ' <"$1"; }
+joined "$work/test-install.log" | grep -q "installing a TEST BUILD of brol; it carries .*allocation" ||
+  fail "the forced install does not say what it carries"
+PKG_CONFIG_PATH=$work/test-prefix/lib/pkgconfig pkg-config --print-variables brol >/dev/null
+PKG_CONFIG_PATH=$work/test-prefix/lib/pkgconfig pkg-config --variable=test_build brol | grep -q "allocation" ||
+  fail "the test build's pkg-config file does not say what it carries"
+consumer "$work/test-prefix" "$work/test-consumer"
+joined "$work/test-consumer/configure.log" | grep -q "is a TEST BUILD; it carries" || fail "find_package of the test build does not warn"
+grep -q -- "-DBROL_ALLOC_SITES" "$work/test-consumer/cmake.flags" || fail "the test build's flags do not reach the consumer"
 
 # The document: a sample with CR LF, a blank line, a last line without LF, a UTF-8 word and mixed case,
 # served by python3's http.server on a loopback port the system picks. The server ends with this
@@ -120,4 +167,4 @@ expect_exit 4 "first line was 'HTTP/1.0 404" "$program" missing_document.ini
 stop_server
 expect_exit 4 "could not connect to '127.0.0.1'" "$program" summary.ini
 cmp "$work/www/sample.txt" "$work/run/sample.txt" || fail "a failed download changed the earlier copy"
-echo "ok: the installed package builds the example with find_package and pkg-config ($mode)"
+echo "ok: the shipping package builds the example with find_package and pkg-config alike, the test build is refused or says what it carries ($mode)"

@@ -1,13 +1,22 @@
 #!/usr/bin/env python3
-"""Builds the release kit: one zip with one top-level folder fernwartung-VERSION holding the launcher,
-the four client tunnel configurations, the technician's side, the texts for users and deployers, the
-licence notes and SHA256SUMS.
+"""Builds the two release kits, each one zip with one top-level folder of its own name:
 
-The zip depends only on its inputs: entries sorted by name, every time stamp the given one, fixed
-permissions, one compression level. Texts get Windows line ends (CR LF) and, when they hold letters
-beyond ASCII, a UTF-8 byte order mark, so that every Windows editor shows them right.
+  fernwartung-VERSION[-SUFFIX].zip            the customer kit: only what goes on the PC (the
+                                               launcher, the four client tunnel configurations, the
+                                               texts for the person at the PC and for deployers,
+                                               licence notes; with --site the certificates too)
+  fernwartung-techniker-VERSION[-SUFFIX].zip  the technician kit: the tunnel server configuration,
+                                               how to run the viewer in listen mode, how to make and
+                                               renew the certificate
 
-  make_kit.py --version V --launcher EXE --examples DIR --texts DIR --out ZIP [--time EPOCH]
+Each holds SHA256SUMS. A zip depends only on its inputs: entries sorted by name, every time stamp the
+given one, fixed permissions, one compression level. Texts get Windows line ends (CR LF) and, when
+they hold letters beyond ASCII, a UTF-8 byte order mark, so that every Windows editor shows them right.
+With --site (see site_settings.py) the client configurations are filled in for the site, the certificates lie
+beside them and README.txt lists them with their expiry.
+
+  make_kit.py --version V --launcher EXE --examples DIR --texts DIR --out-dir DIR [--time EPOCH]
+              [--site FILE] [--now EPOCH]
 """
 import argparse
 import hashlib
@@ -16,6 +25,8 @@ import subprocess
 import sys
 import time
 import zipfile
+
+import site_settings as site_module
 
 TEXT_SUFFIXES = (".txt", ".conf")
 
@@ -35,18 +46,61 @@ def read(path):
         return f.read()
 
 
-def kit_files(args):
-    """{path inside the kit folder: bytes}, without SHA256SUMS."""
+def customer_name(version, suffix):
+    return f"fernwartung-{version}" + (f"-{suffix}" if suffix else "")
+
+
+def technician_name(version, suffix):
+    return f"fernwartung-techniker-{version}" + (f"-{suffix}" if suffix else "")
+
+
+def site_text(site, now):
+    """The README.txt part that says for which site the kit is filled in (or that it is not)."""
+    if site is None:
+        return ("This is the example kit: stunnel1.conf to stunnel4.conf name example hosts and the\n"
+                "certificate files techniker301.crt to techniker304.crt, which you add. Build a kit that needs\n"
+                "no editing with \"scripts/release --site FILE\" (see \"Filling in for the site\" below).\n")
+    day = time.strftime("%Y-%m-%d", time.gmtime(now))
+    lines = [f"Filled in for the site on {day}: the four configurations connect to the hosts below and",
+             "pin the certificate files beside them (days until expiry counted from that day):", ""]
+    lines += ["  " + line for line in site_module.summary_lines(site, now)]
+    lines += ["", "A certificate that expires needs a new kit: see the technician kit's README.txt."]
+    return "\n".join(lines) + "\n"
+
+
+def fill_text(data, args, site):
+    suffix = site.suffix if site else ""
+    for key, value in (("@VERSION@", args.version), ("@CUSTOMER_KIT@", customer_name(args.version, suffix) + ".zip"),
+                       ("@TECHNICIAN_KIT@", technician_name(args.version, suffix) + ".zip")):
+        data = data.replace(key.encode(), value.encode())
+    if b"@SITE@" in data:
+        data = data.replace(b"@SITE@\n", site_text(site, args.now).encode())
+    return data
+
+
+def finish(files):
+    return {name: windows_text(data, name) if name.endswith(TEXT_SUFFIXES) else data
+            for name, data in files.items()}
+
+
+def customer_files(args, site):
+    """{path inside the customer kit's folder: bytes}, without SHA256SUMS."""
     files = {"launcher.exe": read(args.launcher)}
     for n in range(1, 5):
         files[f"stunnel{n}.conf"] = read(os.path.join(args.examples, f"stunnel{n}.conf"))
-    technician = os.path.join(args.examples, "technician")
-    for name in sorted(os.listdir(technician)):
-        files[f"technician/{name}"] = read(os.path.join(technician, name))
+    if site is not None:
+        files.update(site_module.filled_files(site, args.examples))
     for name in ("LIESMICH.txt", "README.txt", "LICENSES.txt"):
-        files[name] = read(os.path.join(args.texts, name)).replace(b"@VERSION@", args.version.encode())
-    return {name: windows_text(data, name) if name.endswith(TEXT_SUFFIXES) else data
-            for name, data in files.items()}
+        files[name] = fill_text(read(os.path.join(args.texts, name)), args, site)
+    return finish(files)
+
+
+def technician_files(args, site):
+    """{path inside the technician kit's folder: bytes}, without SHA256SUMS."""
+    technician = os.path.join(args.examples, "technician")
+    files = {name: fill_text(read(os.path.join(technician, name)), args, site)
+             for name in sorted(os.listdir(technician))}
+    return finish(files)
 
 
 def sha256sums(files):
@@ -99,18 +153,33 @@ def default_time():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ("--version", "--launcher", "--examples", "--texts", "--out"):
+    for option in ("--version", "--launcher", "--examples", "--texts", "--out-dir"):
         parser.add_argument(option, required=True)
     parser.add_argument("--time", type=int, help="time stamp of every entry (seconds since 1970); "
                         "default SOURCE_DATE_EPOCH, else the time of the last commit")
+    parser.add_argument("--site", help="the site settings (site_settings.py) to fill the configurations with")
+    parser.add_argument("--now", type=float, help="the time certificates are checked against (default: now)")
     args = parser.parse_args()
     if args.time is None:
         args.time = default_time()
-    files = kit_files(args)
-    files["SHA256SUMS"] = sha256sums(files)
-    os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
-    write_zip(args.out, f"fernwartung-{args.version}", files, args.time)
-    print(f"{args.out}: {len(files)} files, sha256 {hashlib.sha256(read(args.out)).hexdigest()}")
+    if args.now is None:
+        args.now = time.time()
+    site = None
+    if args.site:
+        try:
+            site = site_module.check(args.site, args.now)
+        except site_module.SiteError as error:
+            for problem in error.problems:
+                print(f"refused: {problem}", file=sys.stderr)
+            return 1
+    suffix = site.suffix if site else ""
+    os.makedirs(args.out_dir, exist_ok=True)
+    for top, files in ((customer_name(args.version, suffix), customer_files(args, site)),
+                       (technician_name(args.version, suffix), technician_files(args, site))):
+        files["SHA256SUMS"] = sha256sums(files)
+        out = os.path.join(args.out_dir, top + ".zip")
+        write_zip(out, top, files, args.time)
+        print(f"{out}: {len(files)} files, sha256 {hashlib.sha256(read(out)).hexdigest()}")
     return 0
 
 

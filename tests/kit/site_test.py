@@ -1,0 +1,237 @@
+#!/usr/bin/env python3
+"""The site settings of scripts/release --site (tools/kit/site_settings.py and make_kit.py --site):
+every mistake in one table, each refused alone and with the line that holds it; a sound file gives a
+kit whose four configurations keep the shipped promises with the site's hosts, ports and
+certificates beside them, and a README.txt that lists subjects and expiry with a warning under 30
+days; each filled configuration is accepted by the real tunnel program, and one that cannot listen
+is refused.
+
+  site_test.py SOURCE_DIR
+Exit code 0 when every check passed, 1 otherwise, 77 (skipped) when stunnel4 or openssl is missing.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+SOURCE = sys.argv[1] if len(sys.argv) == 2 else ""
+sys.path.insert(0, os.path.join(SOURCE, "tools", "kit"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import site_settings  # noqa: E402
+import tunnel_test  # noqa: E402
+
+failures = []
+NOW = time.time()
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=False):
+    """A self-signed P-256 certificate in work/stem.crt for subject_alt ("DNS:name" or "IP:addr")."""
+    crt, key = os.path.join(work, stem + ".crt"), os.path.join(work, stem + ".key")
+    if expired:
+        csr = os.path.join(work, stem + ".csr")
+        subprocess.run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-subj", f"/CN={subject_alt.split(':', 1)[1]}", "-keyout", key, "-out", csr],
+                       check=True, capture_output=True, timeout=30)
+        subprocess.run(["openssl", "x509", "-req", "-in", csr, "-signkey", key, "-days", "-1", "-out", crt],
+                       check=True, capture_output=True, timeout=30)
+    else:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-days", str(days), "-subj", f"/CN={subject_alt.split(':', 1)[1]}",
+                        "-addext", f"subjectAltName={subject_alt}", "-keyout", key, "-out", crt],
+                       check=True, capture_output=True, timeout=30)
+    if key_inside:
+        with open(crt, "ab") as out, open(key, "rb") as k:
+            out.write(k.read())
+    return stem + ".crt"
+
+
+def settings(values, suffix="acme", drop=(), extra=()):
+    """The text of a settings file and {(section, key): line number}; values: {id: {key: value}}."""
+    lines, where = ["# site settings of the test", "[kit]", f"suffix = {suffix}"], {}
+    where[("kit", "suffix")] = 3
+    for number in (301, 302, 303, 304):
+        if number in drop:
+            continue
+        lines.append(f"[{number}]")
+        where[(number, None)] = len(lines)
+        for key in ("host", "port", "certificate"):
+            if (number, key) in drop:
+                continue
+            lines.append(f"{key} = {values[number][key]}")
+            where[(number, key)] = len(lines)
+    lines.extend(extra)
+    return "\n".join(lines) + "\n", where
+
+
+def sound_values(names):
+    return {n: {"host": f"t{n}.example.com", "port": "443", "certificate": names[n]} for n in (301, 302, 303)} | \
+        {304: {"host": "127.0.0.1", "port": "8443", "certificate": names[304]}}
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def refusals(work, names):
+    """One row per mistake: (label, change to the sound values or other edit, where, text of the refusal)."""
+    certificate(work, "expired", "DNS:t302.example.com", expired=True)
+    certificate(work, "withkey", "DNS:t302.example.com", key_inside=True)
+    certificate(work, "other", "DNS:elsewhere.example.com")
+    os.makedirs(os.path.join(work, "adir.crt"), exist_ok=True)
+    write(os.path.join(work, "der.crt"), "just some text, no certificate\n")
+    write(os.path.join(work, "broken.crt"), "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydA==\n-----END CERTIFICATE-----\n")
+    with open(os.path.join(work, names[301]), "rb") as a, open(os.path.join(work, names[302]), "rb") as b, \
+            open(os.path.join(work, "two.crt"), "wb") as out:
+        out.write(a.read() + b.read())
+    os.makedirs(os.path.join(work, "sub"), exist_ok=True)
+    certificate(os.path.join(work, "sub"), names[301].removesuffix(".crt"), "DNS:t302.example.com")
+    change = lambda number, key, value: {"set": (number, key, value), "at": (number, key)}  # noqa: E731
+    return [
+        ("missing certificate", change(302, "certificate", "missing.crt"), "cannot read the certificate"),
+        ("unreadable certificate", change(302, "certificate", "adir.crt"), "cannot read the certificate"),
+        ("not PEM", change(302, "certificate", "der.crt"), "is not a PEM certificate"),
+        ("damaged PEM", change(302, "certificate", "broken.crt"), "openssl cannot read it"),
+        ("two certificates", change(302, "certificate", "two.crt"), "2 certificates, not one"),
+        ("private key inside", change(302, "certificate", "withkey.crt"), "holds a private key"),
+        ("expired", change(302, "certificate", "expired.crt"), "expired on"),
+        ("made for another host", change(302, "certificate", "other.crt"), "was not made for t302.example.com"),
+        ("same name, other certificate", change(302, "certificate", f"sub/{names[301]}"), "same name"),
+        ("bad file name", change(302, "certificate", "tech 302.txt"), "file name"),
+        ("host with a blank", change(303, "host", "tech nik.example.com"), "not a host name or address"),
+        ("host label with a hyphen at its end", change(303, "host", "t303-.example.com"), "not a host name"),
+        ("address out of range", change(303, "host", "192.0.2.300"), "not a host name or address"),
+        ("empty host", change(303, "host", ""), "not a host name or address"),
+        ("host with a port", change(303, "host", "t303.example.com:443"), "not a host name or address"),
+        ("port 0", change(301, "port", "0"), "not a number from 1 to 65535"),
+        ("port 65536", change(301, "port", "65536"), "not a number from 1 to 65535"),
+        ("port not a number", change(301, "port", "44x"), "not a number from 1 to 65535"),
+        ("negative port", change(301, "port", "-1"), "not a number from 1 to 65535"),
+        ("port missing", {"drop": [(304, "port")], "at": (304, None)}, "[304] lacks port"),
+        ("ID missing", {"drop": [304], "at": None}, "no section [304]"),
+        ("unknown key", {"extra": ["colour = blue"], "at": "last"}, "unknown key 'colour' in [304]"),
+        ("unknown section", {"extra": ["[305]"], "at": "last"}, "unknown section [305]"),
+        ("no key = value", {"extra": ["just words"], "at": "last"}, "not a 'key = value' line"),
+        ("bad suffix", {"suffix": "a b", "at": ("kit", "suffix")}, "suffix 'a b'"),
+    ]
+
+
+def check_refusals(work, names):
+    for label, case, text in refusals(work, names):
+        values = sound_values(names)
+        if "set" in case:
+            number, key, value = case["set"]
+            values[number][key] = value
+        body, where = settings(values, suffix=case.get("suffix", "acme"), drop=case.get("drop", ()),
+                               extra=case.get("extra", ()))
+        path = os.path.join(work, "case.ini")
+        write(path, body)
+        at = case["at"]
+        line = len(body.splitlines()) if at == "last" else where.get(at) if at else None
+        prefix = f"{path}:{line}: " if line else f"{path}: "
+        try:
+            site_settings.check(path, NOW)
+            failures.append(f"{label}: not refused")
+        except site_settings.SiteError as error:
+            problems = error.problems
+            check(len(problems) == 1, f"{label}: expected one refusal, got {problems}")
+            check(problems[0].startswith(prefix) and text in problems[0],
+                  f"{label}: refusal {problems[0]!r}, expected {prefix!r} ... {text!r}")
+
+
+def check_kit(work, path, names):
+    out = os.path.join(work, "kits")
+    launcher = os.path.join(work, "launcher.exe")
+    write(launcher, "stands for the launcher\n")
+    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "make_kit.py"), "--version", "9.8.7",
+                    "--launcher", launcher, "--examples", os.path.join(SOURCE, "tools", "examples"),
+                    "--texts", os.path.join(SOURCE, "tools", "kit"), "--out-dir", out, "--time", "1767225600",
+                    "--site", path, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
+    check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
+          f"kits {sorted(os.listdir(out))}")
+    top = "fernwartung-9.8.7-acme/"
+    with zipfile.ZipFile(os.path.join(out, "fernwartung-9.8.7-acme.zip")) as z:
+        files = {n[len(top):]: z.read(n) for n in z.namelist() if not n.endswith("/")}
+    for number, name in names.items():
+        with open(os.path.join(work, name), "rb") as f:
+            check(files.get(name) == f.read(), f"the certificate {name} is not in the kit as given")
+    values = sound_values(names)
+    for number in (301, 302, 303, 304):
+        text = files[f"stunnel{number - 300}.conf"].decode("ascii").replace("\r\n", "\n")
+        options = tunnel_test.parse(text)
+        service = {k.lower(): v for s, k, v in options if s is not None}
+        host, port = values[number]["host"], values[number]["port"]
+        check(service.get("connect") == f"{host}:{port}" and service.get("cafile") == names[number],
+              f"stunnel{number - 300}.conf: connect {service.get('connect')}, CAfile {service.get('cafile')}")
+        if number == 304:
+            check(service.get("checkip") == host and "checkhost" not in service, "the address is not checked by IP")
+        else:
+            try:
+                tunnel_test.check_client(f"stunnel{number - 300}.conf", options)
+            except tunnel_test.Failure as failure:
+                failures.append(str(failure))
+        check("To adapt" not in text, f"stunnel{number - 300}.conf still asks to be adapted")
+    readme = files["README.txt"].decode("ascii")
+    for number in (301, 302, 303, 304):
+        check(f"{number}  {values[number]['host']}:{values[number]['port']}  {names[number]}" in readme,
+              f"README.txt does not list ID {number}")
+    check("subject CN=t301.example.com, expires" in readme, "README.txt lacks the subject and expiry")
+    check(readme.count("WARNING: expires in under 30 days") == 1, "README.txt does not warn once for the short one")
+
+
+def check_prove(path, examples):
+    site = site_settings.check(path, NOW)
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    problems = site_settings.prove(site, examples, port)
+    check(problems == [], f"the tunnel program refused the filled configurations: {problems}")
+    with socket.socket() as busy:
+        busy.bind(("127.0.0.1", 0))
+        busy.listen(1)
+        problems = site_settings.prove(site, examples, busy.getsockname()[1])
+    check(len(problems) == 4 and all("is in use" in p for p in problems),
+          f"configurations that cannot listen were not refused: {problems}")
+    # A configuration the tunnel program itself rejects (its CAfile missing) is reported with its error.
+    with tempfile.TemporaryDirectory(prefix="brol-site-run-") as run:
+        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301])
+        write(os.path.join(run, "run.conf"), site_settings.run_here(config, port))
+        problem = site_settings.start_once(shutil.which("stunnel4"), run, port)
+        check(problem is not None and "Configuration failed" in problem, f"a missing CAfile was not reported: {problem}")
+
+
+def main():
+    if not SOURCE:
+        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
+        return 2
+    if shutil.which("stunnel4") is None or shutil.which("openssl") is None:
+        print("SKIPPED: the site test needs Debian's stunnel4 and openssl (scripts/test installs them)")
+        return 77
+    with tempfile.TemporaryDirectory(prefix="brol-site-") as work:
+        names = {n: certificate(work, f"t{n}", f"DNS:t{n}.example.com") for n in (301, 302, 303)}
+        names[304] = certificate(work, "t304", "IP:127.0.0.1", days=10)
+        check_refusals(work, names)
+        body, _ = settings(sound_values(names))
+        path = os.path.join(work, "site.ini")
+        write(path, body)
+        check_kit(work, path, names)
+        check_prove(path, os.path.join(SOURCE, "tools", "examples"))
+    for failure in failures:
+        print(f"FAIL {failure}")
+    if not failures:
+        print("ok: every mistake in the site settings refused with its line; the filled kit is complete and "
+              "its configurations accepted by the tunnel program")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
