@@ -16,6 +16,10 @@ rm -rf "$out"
 mkdir -p "$out/app" "$out/elsewhere" "$out/shots"
 cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$out/app/"
 cp "$driver" "$out/driver.exe"
+# The DLL that a scenario plants beside the launcher and its control program, built beside the driver.
+for extra in planted.dll load_by_name.exe; do
+  [ -f "$(dirname "$driver")/$extra" ] && cp "$(dirname "$driver")/$extra" "$out/"
+done
 shots=$out/shots
 
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
@@ -74,4 +78,43 @@ if [ ! -f "$shots/result.txt" ]; then
   exit 1
 fi
 echo "GUI test run took $((SECONDS - started)) s; screenshots in $shots"
-grep -q ' 0 failed' "$shots/result.txt"
+status=0
+grep -q ' 0 failed' "$shots/result.txt" || status=1
+[ "$mode" = demo ] && exit "$status"
+
+# A launcher in a folder deeper than its old 256-byte path buffer, with the stand-ins planted in every
+# folder above it: cut at 256 bytes and then at its last backslash, the path would name one of those.
+# A path that long cannot be started by CreateProcess (nor by Wine's), so the launcher is started
+# from the shell through Wine's loader, with its working directory at the top of the tree, and the
+# driver plays the session start in the same (default) desktop.
+#   deep_case NAME FOLDER_LENGTH EXPECT: the deep folder's Windows path has FOLDER_LENGTH characters.
+deep_case() {
+  local name=$1 length=$2 expect=$3 root=$out/deep-$1 folder rest part logs
+  root=$(realpath -m "$root")
+  mkdir -p "$root"
+  folder=$root
+  rest=$((length - $(winpath "$root" | wc -c)))  # wc counts the newline-free text: no extra byte
+  while [ "$rest" -gt 0 ]; do
+    cp "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
+    part=$(( rest - 1 > 60 ? 60 : rest - 1 ))
+    [ $((rest - 1 - part)) -eq 1 ] && part=$((part - 2))  # never leave a rest of one: no empty name
+    folder=$folder/$(printf 'd%.0s' $(seq "$part"))
+    rest=$((rest - 1 - part))
+  done
+  mkdir -p "$folder"
+  cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
+  echo "deep case $name: folder of $(winpath "$folder" | wc -c) characters"
+  (cd "$root" && exec wine "./${folder#"$root"/}/$(basename "$launcher")") >>"$out/wine.out" 2>&1 &
+  local launcher_pid=$!
+  wine "$(winpath "$out/driver.exe")" deep "$expect" "$(winpath "$shots")" >>"$out/wine.out" 2>&1 || true
+  kill "$launcher_pid" 2>/dev/null || true
+  wait "$launcher_pid" 2>/dev/null || true
+  cat "$shots/deep-$expect.log" 2>/dev/null || true
+  logs=$(find "$root" -name '*.log')
+  if [ -n "$logs" ]; then echo "FAIL: deep case $name started a program: $logs"; return 1; fi
+  echo "ok  : deep case $name: no program anywhere in the tree was started"
+  grep -q ' 0 failed' "$shots/deep-$expect.txt"
+}
+deep_case over-256 258 tunnel || status=1
+deep_case over-max-path 300 refusal || status=1
+exit "$status"
