@@ -83,7 +83,8 @@ grep -q ' 0 failed' "$shots/result.txt" || status=1
 [ "$mode" = demo ] && exit "$status"
 
 # A launcher in a folder deeper than its old 256-byte path buffer, with the stand-ins planted in every
-# folder above it: cut at 256 bytes and then at its last backslash, the path would name one of those.
+# folder above it: cut at 256 bytes and then at its last backslash, the path would name one of those,
+# whose programs a bare-name start would find in the working directory.
 # A path that long cannot be started by CreateProcess (nor by Wine's), so the launcher is started
 # from the shell through Wine's loader, with its working directory at the top of the tree, and the
 # driver plays the session start in the same (default) desktop.
@@ -95,14 +96,17 @@ deep_case() {
   folder=$root
   rest=$((length - $(winpath "$root" | wc -c)))  # wc counts the newline-free text: no extra byte
   while [ "$rest" -gt 0 ]; do
+    mkdir -p "$folder"
     cp "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
     part=$(( rest - 1 > 60 ? 60 : rest - 1 ))
     [ $((rest - 1 - part)) -eq 1 ] && part=$((part - 2))  # never leave a rest of one: no empty name
     folder=$folder/$(printf 'd%.0s' $(seq "$part"))
     rest=$((rest - 1 - part))
   done
+  # Beside the launcher only its configurations: a program of its own there would be found first by
+  # a bare-name search too (the program's folder comes first), and it could not be started anyway.
   mkdir -p "$folder"
-  cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
+  cp "$launcher" "$examples"/stunnel[1-4].conf "$folder/"
   echo "deep case $name: folder of $(winpath "$folder" | wc -c) characters"
   (cd "$root" && exec wine "./${folder#"$root"/}/$(basename "$launcher")") >>"$out/wine.out" 2>&1 &
   local launcher_pid=$!
