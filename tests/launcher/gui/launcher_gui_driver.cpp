@@ -878,6 +878,9 @@ int main(int argc, char** argv) {
       scenario_programs_only_from_the_working_directory,
       scenario_planted_dll,
   };
+  // What a run that died midway may have left in the prefix's registry.
+  unregister_app_path();
+  prefer_native_plant(false);
   if (demo) {
     reset_folder();
     scenario_button_start_and_stop();
