@@ -29,8 +29,8 @@ struct program_directory_holder {
 // all known DLLs of the system, which the loader maps from the system folder before any code runs.
 void restrict_dll_search() {
   using set_directories_call = BOOL(WINAPI*)(DWORD);
-  const auto set_default_directories = reinterpret_cast<set_directories_call>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  const auto set_default_directories = reinterpret_cast<set_directories_call>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
   // Windows 7 without its loader update lacks the call (a static import would keep the launcher from
   // starting there): at least the working directory then leaves the search.
   if (set_default_directories == nullptr || set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) == FALSE) {
@@ -52,8 +52,8 @@ void register_progress_class() {
   HMODULE controls = LoadLibraryA(path);  // kept: the dialog's progress bar lives in it
   if (controls == nullptr) return;
   using init_call = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  const auto init = reinterpret_cast<init_call>(
-      reinterpret_cast<void (*)()>(GetProcAddress(controls, "InitCommonControlsEx")));
+  const auto init =
+      reinterpret_cast<init_call>(reinterpret_cast<void (*)()>(GetProcAddress(controls, "InitCommonControlsEx")));
   const INITCOMMONCONTROLSEX wanted{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   if (init != nullptr) init(&wanted);
 }

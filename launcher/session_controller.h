@@ -20,7 +20,8 @@ inline constexpr const char tunnel_failed[] =
 inline constexpr const char vnc_failed[] =
     "Fehler beim Aufbau der Fernwartungs-Verbindung:\n\"winvnc\" konnte nicht gestartet werden.";
 inline constexpr const char no_directory[] =
-    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6""ffnet werden.\n"
+    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6"
+    "ffnet werden.\n"
     "Bitte legen Sie den Ordner an einen Ort mit k\xFCrzerem Pfad, z.B. C:\\Fernwartung.";
 inline constexpr const char confirm_stop[] = "Sitzung beenden?";
 inline constexpr const char starting_tunnel[] = "starte SSL Tunnel...";

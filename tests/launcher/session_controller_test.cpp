@@ -296,7 +296,9 @@ TEST(session_controller_paths, programs_start_by_full_path_built_from_the_workin
 
 TEST(session_controller_paths, without_a_working_directory_a_start_refuses_and_starts_nothing) {
   const std::string refusal = std::string("box none [") + launcher_text::no_directory + "] [ACHTUNG] 0";
-  EXPECT_NE(refusal.find("Programmordner konnte nicht ge\xF6""ffnet werden"), std::string::npos);
+  EXPECT_NE(refusal.find("Programmordner konnte nicht ge\xF6"
+                         "ffnet werden"),
+            std::string::npos);
   for (const char* missing : {static_cast<const char*>(nullptr), ""}) {
     recording_ops ops;
     session_controller controller{};
@@ -459,13 +461,17 @@ TEST_F(session_test, every_allocation_failure_leaves_a_consistent_session) {
   const ops_list refused_empty = ops_list{"length 1100", invalid_box};
   // A program path that cannot be built is a failed start of that program: a bare or cut name never
   // reaches the shell.
-  const ops_list starting = read_field("302") +
-                            ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
+  const ops_list starting = read_field("302") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
                             shows(session_state::starting);
   const ops_list no_tunnel_path = starting + ops_list{tunnel_box} + shows(session_state::input);
   const ops_list no_vnc_path = starting +
-                               ops_list{"start " + tunnel_path + " stunnel2.conf", "sleep 2000", "running? 4097",
-                                        "progress 2", "text 1305 starte VNC...", vnc_box, "close 4097",
+                               ops_list{"start " + tunnel_path + " stunnel2.conf",
+                                        "sleep 2000",
+                                        "running? 4097",
+                                        "progress 2",
+                                        "text 1305 starte VNC...",
+                                        vnc_box,
+                                        "close 4097",
                                         "terminate 4097"} +
                                shows(session_state::input);
   const std::int64_t points = brol_test::for_each_allocation_failure(

@@ -33,7 +33,8 @@ const char* const vnc_failed =
     "Fehler beim Aufbau der Fernwartungs-Verbindung:\n\"winvnc\" konnte nicht gestartet werden.";
 const char* const vnc_parameters = "-connect 127.0.0.1:5500 -noregistry -run";
 const char* const no_directory =
-    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6""ffnet werden.\n"
+    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6"
+    "ffnet werden.\n"
     "Bitte legen Sie den Ordner an einen Ort mit k\xFCrzerem Pfad, z.B. C:\\Fernwartung.";
 
 constexpr int id_field = 1100, session_button = 1007, id_display = 1300, progress_caption = 1304, status_line = 1305,
@@ -629,7 +630,8 @@ void scenario_tunnel_ends_at_once() {
 // A program of the launcher's name elsewhere, which the shell would find for a bare name.
 struct decoy {
   std::string folder, program, log;
-  explicit decoy(const std::string& where) : folder(where), program(where + "\\stunnel.exe"), log(where + "\\stunnel.log") {
+  explicit decoy(const std::string& where)
+      : folder(where), program(where + "\\stunnel.exe"), log(where + "\\stunnel.log") {
     CreateDirectoryA(folder.c_str(), nullptr);
     CopyFileA(app_file("stunnel.exe").c_str(), program.c_str(), FALSE);
     DeleteFileA(log.c_str());
@@ -658,8 +660,7 @@ struct decoy {
     info.lpParameters = "control.conf";
     info.lpDirectory = work_dir.c_str();
     info.nShow = SW_SHOWNOACTIVATE;
-    const bool started = ShellExecuteExA(&info) != FALSE &&
-                         wait_until([&] { return read_log_at(log).pid != 0; }, 5000);
+    const bool started = ShellExecuteExA(&info) != FALSE && wait_until([&] { return read_log_at(log).pid != 0; }, 5000);
     if (info.hProcess != nullptr) {
       TerminateProcess(info.hProcess, 9);
       WaitForSingleObject(info.hProcess, 5000);
@@ -799,8 +800,9 @@ void scenario_planted_dll() {
       check(l.wait_exit(10000), "planted DLL: the session ends");
     }
     const std::string loaded = read_file(marker);
-    check(loaded.find("launcher.exe") == std::string::npos,
-          "the launcher did not load the planted " + std::string(planted_name) + " (loaded by: " + quoted(loaded) + ")");
+    check(
+        loaded.find("launcher.exe") == std::string::npos,
+        "the launcher did not load the planted " + std::string(planted_name) + " (loaded by: " + quoted(loaded) + ")");
   }
   finish_launcher(l);
   check(plant_loads_unrestricted(), "control: a program beside it that does not restrict its DLL search loads it");
@@ -815,8 +817,8 @@ bool attach_launcher(launcher& l) {
   if (!check(found, "the deep launcher's dialog appears")) return false;
   GetWindowThreadProcessId(l.dialog, &l.process.dwProcessId);
   l.process.dwThreadId = GetWindowThreadProcessId(l.dialog, nullptr);
-  l.process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE,
-                                   l.process.dwProcessId);
+  l.process.hProcess =
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, l.process.dwProcessId);
   return check(l.process.hProcess != nullptr, "the deep launcher's process can be watched");
 }
 
@@ -853,7 +855,8 @@ int main(int argc, char** argv) {
     report = std::fopen((shot_dir + "\\" + name + ".log").c_str(), "w");
     scenario_deep(argv[2]);
     say("%d passed, %d failed", passed, failed);
-    write_file(shot_dir + "\\" + name + ".txt", std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
+    write_file(shot_dir + "\\" + name + ".txt",
+               std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
     if (report != nullptr) std::fclose(report);
     return failed == 0 ? 0 : 1;
   }
