@@ -468,6 +468,10 @@ bool start_session(const launcher& l, const char* id, bool screenshots) {
     const bool starting = wait_until([&] { return l.visible(status_line) && l.visible(progress_bar); }, 5000);
     check(starting, "the starting state shows the status line and the progress bar");
     check(text_of(l.item(status_line)) == "starte SSL Tunnel...", "status " + quoted(text_of(l.item(status_line))));
+    // The state is painted when the launcher begins its wait after the tunnel's start, which a busy
+    // machine can delay by a second or more: wait for the tunnel stand-in to be running first.
+    wait_until([] { return read_log("stunnel").pid != 0; }, 5000);
+    Sleep(300);
     RECT bar{};
     GetWindowRect(l.item(progress_bar), &bar);
     const std::string bar_point = std::to_string(bar.left + 4) + " " + std::to_string((bar.top + bar.bottom) / 2);
@@ -813,13 +817,25 @@ void scenario_planted_dll() {
 
 // The launcher was started by the script; find it by its dialog.
 bool attach_launcher(launcher& l) {
-  const bool found = wait_until([&] { return (l.dialog = FindWindowA("#32770", dialog_caption)) != nullptr; }, 20000);
-  if (!check(found, "the deep launcher's dialog appears")) return false;
+  const bool found = wait_until(
+      [&] {
+        l.dialog = FindWindowA("#32770", dialog_caption);
+        return l.dialog != nullptr && IsWindowVisible(l.dialog);
+      },
+      20000);
+  if (!check(found, "the deep launcher's dialog appears")) {
+    say("found %s, visible %d, style %08lx", l.dialog != nullptr ? "the dialog" : "no dialog",
+        l.dialog != nullptr && IsWindowVisible(l.dialog),
+        l.dialog != nullptr ? static_cast<unsigned long>(GetWindowLongA(l.dialog, GWL_STYLE)) : 0ul);
+    return false;
+  }
   GetWindowThreadProcessId(l.dialog, &l.process.dwProcessId);
   l.process.dwThreadId = GetWindowThreadProcessId(l.dialog, nullptr);
   l.process.hProcess =
       OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, l.process.dwProcessId);
-  return check(l.process.hProcess != nullptr, "the deep launcher's process can be watched");
+  if (!check(l.process.hProcess != nullptr, "the deep launcher's process can be watched")) return false;
+  WaitForInputIdle(l.process.hProcess, 5000);
+  return true;
 }
 
 // One start in the deep launcher: `refusal` expects the message about the folder, `tunnel` the failed

@@ -87,7 +87,7 @@ grep -q ' 0 failed' "$shots/result.txt" || status=1
 # whose programs a bare-name start would find in the working directory.
 # A path that long cannot be started by CreateProcess (nor by Wine's), so the launcher is started
 # from the shell through Wine's loader, with its working directory at the top of the tree, and the
-# driver plays the session start in the same (default) desktop.
+# driver plays the session start in the same desktop.
 #   deep_case NAME FOLDER_LENGTH EXPECT: the deep folder's Windows path has FOLDER_LENGTH characters.
 deep_case() {
   local name=$1 length=$2 expect=$3 root=$out/deep-$1 folder rest part logs
@@ -108,9 +108,20 @@ deep_case() {
   mkdir -p "$folder"
   cp "$launcher" "$examples"/stunnel[1-4].conf "$folder/"
   echo "deep case $name: folder of $(winpath "$folder" | wc -c) characters"
+  # Both in a desktop of their own: the driver through explorer, the launcher (not started by a Windows
+  # parent) through Wine's per-program setting of its desktop.
+  local desktop=brolgui$$$name
+  wine reg add 'HKCU\Software\Wine\AppDefaults\launcher.exe\Explorer' /v Desktop /d "$desktop" /f >/dev/null 2>&1
+  wine explorer "/desktop=$desktop,$desktop_size" "$(winpath "$out/driver.exe")" deep "$expect" "$(winpath "$shots")" \
+    >>"$out/wine.out" 2>&1 &
+  local driver_pid=$!
   (cd "$root" && exec wine "./${folder#"$root"/}/$(basename "$launcher")") >>"$out/wine.out" 2>&1 &
-  local launcher_pid=$!
-  wine "$(winpath "$out/driver.exe")" deep "$expect" "$(winpath "$shots")" >>"$out/wine.out" 2>&1 || true
+  local launcher_pid=$! waited=$SECONDS
+  # The explorer that started the driver may return before the driver ends: wait for its result.
+  while [ ! -f "$shots/deep-$expect.txt" ] && [ $((SECONDS - waited)) -lt 90 ]; do sleep 0.2; done
+  kill "$driver_pid" 2>/dev/null || true
+  wait "$driver_pid" 2>/dev/null || true
+  wine reg delete 'HKCU\Software\Wine\AppDefaults\launcher.exe' /f >/dev/null 2>&1
   kill "$launcher_pid" 2>/dev/null || true
   wait "$launcher_pid" 2>/dev/null || true
   cat "$shots/deep-$expect.log" 2>/dev/null || true
