@@ -8,7 +8,8 @@
 
 // The record from which a program is started, laid out field for field like the shell's
 // SHELLEXECUTEINFOA on 64-bit Windows, so that the Windows side can hand it to the shell as it is.
-// Handles are kept as plain addresses; the text fields point to constant texts.
+// Handles are kept as plain addresses; the text fields point to constant texts, lpFile to the
+// controller's full path of the program.
 struct launcher_start_record {
   std::uint32_t cbSize;
   std::uint32_t fMask;

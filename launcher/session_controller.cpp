@@ -91,12 +91,20 @@ const char* launcher_tunnel_config(std::int32_t id) noexcept {
   return id >= id_first && id <= id_last ? files[id - id_first] : "";
 }
 
-void session_controller::init(launcher_ops* platform) noexcept {
+void session_controller::init(launcher_ops* platform, const char* working_directory) noexcept {
   ops = platform;
+  directory = working_directory;
   state = session_state::input;
   id = 0;
   records[0] = launcher_start_record{};
   records[1] = launcher_start_record{};
+  paths[0].init();
+  paths[1].init();
+}
+
+void session_controller::destroy() noexcept {
+  paths[0].destroy();
+  paths[1].destroy();
 }
 
 void session_controller::begin() noexcept { apply_state(session_state::input); }
@@ -168,10 +176,31 @@ void session_controller::start_session() noexcept {
   s.destroy();
 }
 
+bool session_controller::prepare_start(process_slot slot, const char* file, const char* parameters) noexcept {
+  brol_string& path = paths[static_cast<int>(slot) - 1];
+  path.error = 0;
+  path.assign(directory);
+  // A drive's root ends in its backslash already.
+  if (path.length() > 0 && path.c_str()[path.length() - 1] != '\\') path.append_char('\\');
+  path.append(file);
+  // A failed assign or append leaves a shorter text (or none); a bare or cut name is exactly what
+  // must never reach the shell.
+  if (path.error != 0) {
+    path.assign("");
+    return false;
+  }
+  fill_record(record(slot), path.c_str(), parameters);
+  return true;
+}
+
 bool session_controller::start_programs() noexcept {
+  if (directory == nullptr || *directory == '\0') {
+    ops->message_box(launcher_box_owner::none, launcher_text::no_directory, launcher_text::caption, launcher_mb_ok);
+    return false;
+  }
   launcher_start_record& tunnel = record(process_slot::tunnel);
-  fill_record(tunnel, launcher_text::tunnel_program, launcher_tunnel_config(id));
-  if (!ops->start_program(tunnel)) {
+  if (!prepare_start(process_slot::tunnel, launcher_text::tunnel_program, launcher_tunnel_config(id)) ||
+      !ops->start_program(tunnel)) {
     ops->message_box(launcher_box_owner::none, launcher_text::tunnel_failed, launcher_text::caption, launcher_mb_ok);
     return false;
   }
@@ -185,8 +214,8 @@ bool session_controller::start_programs() noexcept {
   ops->set_progress(2);
   ops->set_control_text(IDC_STATUS, launcher_text::starting_vnc);
   launcher_start_record& vnc = record(process_slot::vnc_server);
-  fill_record(vnc, launcher_text::vnc_program, launcher_text::vnc_parameters);
-  if (!ops->start_program(vnc)) {
+  if (!prepare_start(process_slot::vnc_server, launcher_text::vnc_program, launcher_text::vnc_parameters) ||
+      !ops->start_program(vnc)) {
     ops->message_box(launcher_box_owner::none, launcher_text::vnc_failed, launcher_text::caption, launcher_mb_ok);
     // A tunnel left running would carry the next session's screen to this session's technician.
     ops->request_close(tunnel.hProcess);

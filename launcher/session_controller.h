@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
+#include "brol/string/brol_string.h"
 #include "launcher/launcher_ops.h"
-
-struct brol_string;
 
 enum class session_state : int { input = 1, starting = 2, running = 3, stopping = 4 };
 enum class process_slot : int { tunnel = 1, vnc_server = 2 };
@@ -20,6 +19,10 @@ inline constexpr const char tunnel_failed[] =
     "Fehler beim Aufbau des SSL-Tunnels:\n\"stunnel\" konnte nicht gestartet werden.";
 inline constexpr const char vnc_failed[] =
     "Fehler beim Aufbau der Fernwartungs-Verbindung:\n\"winvnc\" konnte nicht gestartet werden.";
+inline constexpr const char no_directory[] =
+    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6"
+    "ffnet werden.\n"
+    "Bitte legen Sie den Ordner an einen Ort mit k\xFCrzerem Pfad, z.B. C:\\Fernwartung.";
 inline constexpr const char confirm_stop[] = "Sitzung beenden?";
 inline constexpr const char starting_tunnel[] = "starte SSL Tunnel...";
 inline constexpr const char starting_vnc[] = "starte VNC...";
@@ -31,16 +34,25 @@ inline constexpr const char vnc_program[] = "winvnc_QARU_RC23.exe";
 inline constexpr const char vnc_parameters[] = "-connect 127.0.0.1:5500 -noregistry -run";
 }  // namespace launcher_text
 
-// One per program. `init` before use; nothing to release (process handles are never closed, as the
-// stop needs them until the program ends).
+// One per program. `init` before use, `destroy` at the end (it releases the program paths; process
+// handles are never closed, as the stop needs them until the program ends).
 struct session_controller {
   launcher_ops* ops;
+  // The folder the entry point made the working directory, or null when it could not be entered.
+  // The programs are started from there by full path, never by bare name: the shell would look for a
+  // bare name along the search path and the registered application paths too. Without it no program
+  // is started at all.
+  const char* directory;
   session_state state;
   std::int32_t id;                   // the accepted ID, 301..304
   launcher_start_record records[2];  // indexed by process_slot - 1; never cleared
+  brol_string paths[2];              // the full paths of the last start; the records' lpFile points here
 
-  // Zero records, no ID, state input; ops must outlive the controller.
-  void init(launcher_ops* platform) noexcept;
+  // Zero records, no ID, state input; ops and the directory's text must outlive the controller. A
+  // controller that was initialised before must be destroyed first.
+  void init(launcher_ops* platform, const char* working_directory) noexcept;
+  // Releases the program paths; the records' lpFile may then be stale.
+  void destroy() noexcept;
 
   // WM_INITDIALOG's part of the logic: the input state.
   void begin() noexcept;
@@ -56,8 +68,12 @@ struct session_controller {
   // Reads, checks and starts; back to input after a refused ID or a failed start.
   void start_session() noexcept;
   // Steps of start_session: the tunnel, its wait, the VNC server. False after a failed start, whose
-  // message has then been shown (and a tunnel started for nothing has been ended again).
+  // message has then been shown (and a tunnel started for nothing has been ended again); without a
+  // working directory the refusal is shown and nothing is started.
   bool start_programs() noexcept;
+  // Fills the slot's record for the program file in the working directory. False, with nothing
+  // filled, when the full path cannot be built (no room): the program must not be started then.
+  bool prepare_start(process_slot slot, const char* file, const char* parameters) noexcept;
   // Closes and ends both programs, then quits the program.
   void stop_session() noexcept;
 

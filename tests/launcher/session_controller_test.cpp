@@ -108,6 +108,11 @@ const std::string tunnel_box =
 const std::string vnc_box =
     "box none [Fehler beim Aufbau der Fernwartungs-Verbindung:\n\"winvnc\" konnte nicht gestartet werden.] [ACHTUNG] 0";
 
+// The folder the entry point entered, from which both programs are started by full path.
+const char* const folder = "C:\\Users\\Anna\\Downloads\\Fernwartung";
+const std::string tunnel_path = std::string(folder) + "\\stunnel.exe";
+const std::string vnc_path = std::string(folder) + "\\winvnc_QARU_RC23.exe";
+
 ops_list read_field(const std::string& text) {
   if (text.empty()) return {"length 1100"};
   return {"length 1100", "get 1100 " + std::to_string(text.size() + 1)};
@@ -119,12 +124,12 @@ ops_list successful_start(const std::string& text, const std::string& config, co
                           std::uintptr_t tunnel = 0x1001) {
   return read_field(text) + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
          shows(session_state::starting) +
-         ops_list{"start stunnel.exe " + config,
+         ops_list{"start " + tunnel_path + " " + config,
                   "sleep 2000",
                   "running? " + std::to_string(tunnel),
                   "progress 2",
                   "text 1305 starte VNC...",
-                  "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run",
+                  "start " + vnc_path + " -connect 127.0.0.1:5500 -noregistry -run",
                   "progress 3",
                   "sleep 100",
                   "text 1300 " + shown,
@@ -138,10 +143,11 @@ class session_test : public ::testing::Test {
   session_controller controller{};
 
   void SetUp() override {
-    controller.init(&ops);
+    controller.init(&ops, folder);
     controller.begin();
     ops.log.clear();
   }
+  void TearDown() override { controller.destroy(); }
   void start_running(const char* id = "302") {
     ops.field = id;
     controller.handle_command(IDC_SESSION_BUTTON);
@@ -153,7 +159,7 @@ class session_test : public ::testing::Test {
 TEST(session_controller_states, begin_shows_the_input_controls_in_template_order) {
   recording_ops ops;
   session_controller controller{};
-  controller.init(&ops);
+  controller.init(&ops, folder);
   controller.begin();
   EXPECT_EQ(ops.log, shows(session_state::input));
   EXPECT_EQ(controller.state, session_state::input);
@@ -175,7 +181,7 @@ TEST(session_controller_states, apply_state_shows_exactly_the_controls_of_each_s
   for (const auto& row : table) {
     recording_ops ops;
     session_controller controller{};
-    controller.init(&ops);
+    controller.init(&ops, folder);
     controller.apply_state(row.state);
     ops_list expected;
     for (int id : order) {
@@ -218,12 +224,13 @@ TEST_F(session_test, lenient_forms_of_an_id_start_its_tunnel) {
   for (const auto& row : table) {
     recording_ops fresh;
     session_controller c{};
-    c.init(&fresh);
+    c.init(&fresh, folder);
     fresh.field = row.field;
     c.handle_command(IDC_SESSION_BUTTON);
     EXPECT_EQ(fresh.log, successful_start(row.field, row.config, row.shown)) << row.field;
     EXPECT_EQ(c.state, session_state::running);
     EXPECT_STREQ(c.button_caption(), "&Sitzung beenden");
+    c.destroy();
   }
 }
 
@@ -236,7 +243,7 @@ TEST_F(session_test, start_records_carry_exactly_the_shell_settings) {
   }
   start_running("302");
   ASSERT_EQ(ops.started.size(), 2u);
-  const char* files[] = {"stunnel.exe", "winvnc_QARU_RC23.exe"};
+  const char* files[] = {tunnel_path.c_str(), vnc_path.c_str()};
   const char* parameters[] = {"stunnel2.conf", "-connect 127.0.0.1:5500 -noregistry -run"};
   for (int i = 0; i < 2; ++i) {
     const launcher_start_record& r = ops.started[static_cast<std::size_t>(i)];
@@ -258,12 +265,72 @@ TEST_F(session_test, start_records_carry_exactly_the_shell_settings) {
   EXPECT_EQ(controller.record(process_slot::vnc_server).hProcess, reinterpret_cast<void*>(0x1002));
 }
 
+TEST(session_controller_paths, programs_start_by_full_path_built_from_the_working_directory) {
+  const std::string deep = "C:\\" + std::string(300, 'd') + "\\Fernwartung";
+  const struct {
+    std::string folder;
+    std::string tunnel, vnc;
+  } table[] = {
+      {"C:\\Fernwartung", "C:\\Fernwartung\\stunnel.exe", "C:\\Fernwartung\\winvnc_QARU_RC23.exe"},
+      {"E:\\", "E:\\stunnel.exe", "E:\\winvnc_QARU_RC23.exe"},
+      {"\\\\server\\share\\fw", "\\\\server\\share\\fw\\stunnel.exe", "\\\\server\\share\\fw\\winvnc_QARU_RC23.exe"},
+      {deep, deep + "\\stunnel.exe", deep + "\\winvnc_QARU_RC23.exe"},
+  };
+  for (const auto& row : table) {
+    recording_ops ops;
+    session_controller controller{};
+    controller.init(&ops, row.folder.c_str());
+    ops.field = "304";
+    controller.handle_command(IDC_SESSION_BUTTON);
+    ASSERT_EQ(ops.started.size(), 2u) << row.folder;
+    EXPECT_EQ(ops.started[0].lpFile, row.tunnel);
+    EXPECT_EQ(ops.started[1].lpFile, row.vnc);
+    // The arguments and the working directory of the start stay: configuration by bare name, no folder.
+    EXPECT_STREQ(ops.started[0].lpParameters, "stunnel4.conf");
+    EXPECT_EQ(ops.started[0].lpDirectory, nullptr);
+    EXPECT_EQ(ops.started[1].lpDirectory, nullptr);
+    EXPECT_EQ(controller.state, session_state::running);
+    controller.destroy();
+  }
+}
+
+TEST(session_controller_paths, without_a_working_directory_a_start_refuses_and_starts_nothing) {
+  const std::string refusal = std::string("box none [") + launcher_text::no_directory + "] [ACHTUNG] 0";
+  EXPECT_NE(refusal.find("Programmordner konnte nicht ge\xF6"
+                         "ffnet werden"),
+            std::string::npos);
+  for (const char* missing : {static_cast<const char*>(nullptr), ""}) {
+    recording_ops ops;
+    session_controller controller{};
+    controller.init(&ops, missing);
+    controller.begin();
+    for (const char* id : {"302", "301"}) {  // each press refuses again, nothing is left behind
+      ops.log.clear();
+      ops.field = id;
+      controller.handle_command(IDC_SESSION_BUTTON);
+      EXPECT_EQ(ops.log, (read_field(id) + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
+                          shows(session_state::starting) + ops_list{refusal} + shows(session_state::input)));
+      EXPECT_EQ(controller.state, session_state::input);
+    }
+    EXPECT_TRUE(ops.started.empty());
+    // An invalid ID is still refused as such first.
+    ops.log.clear();
+    ops.field = "300";
+    controller.handle_command(IDC_SESSION_BUTTON);
+    EXPECT_EQ(ops.log, read_field("300") + ops_list{invalid_box});
+    ops.log.clear();
+    controller.close();
+    EXPECT_EQ(ops.log, ops_list{"end 0"});
+    controller.destroy();
+  }
+}
+
 TEST_F(session_test, a_failed_tunnel_start_returns_to_input) {
   ops.field = "303";
   ops.start_results = {false};
   controller.handle_command(IDC_SESSION_BUTTON);
   EXPECT_EQ(ops.log, (read_field("303") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
-                      shows(session_state::starting) + ops_list{"start stunnel.exe stunnel3.conf", tunnel_box} +
+                      shows(session_state::starting) + ops_list{"start " + tunnel_path + " stunnel3.conf", tunnel_box} +
                       shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
 }
@@ -274,7 +341,7 @@ TEST_F(session_test, a_tunnel_that_ended_during_its_wait_is_a_failed_start_and_n
   controller.handle_command(IDC_SESSION_BUTTON);
   EXPECT_EQ(ops.log, (read_field("303") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
                       shows(session_state::starting) +
-                      ops_list{"start stunnel.exe stunnel3.conf", "sleep 2000", "running? 4097", tunnel_box} +
+                      ops_list{"start " + tunnel_path + " stunnel3.conf", "sleep 2000", "running? 4097", tunnel_box} +
                       shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
   // The next start works as usual with a tunnel that stays.
@@ -292,8 +359,8 @@ TEST_F(session_test, a_failed_vnc_start_ends_its_tunnel_and_a_new_start_keeps_th
   EXPECT_EQ(ops.log,
             (read_field("301") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
              shows(session_state::starting) +
-             ops_list{"start stunnel.exe stunnel1.conf", "sleep 2000", "running? 4097", "progress 2",
-                      "text 1305 starte VNC...", "start winvnc_QARU_RC23.exe -connect 127.0.0.1:5500 -noregistry -run",
+             ops_list{"start " + tunnel_path + " stunnel1.conf", "sleep 2000", "running? 4097", "progress 2",
+                      "text 1305 starte VNC...", "start " + vnc_path + " -connect 127.0.0.1:5500 -noregistry -run",
                       vnc_box, "close 4097", "terminate 4097"} +
              shows(session_state::input)));
   EXPECT_EQ(controller.state, session_state::input);
@@ -392,16 +459,34 @@ TEST_F(session_test, every_allocation_failure_leaves_a_consistent_session) {
   const ops_list full = successful_start("302", "stunnel2.conf", "302");
   const ops_list without_display = successful_start("302", "stunnel2.conf", "");
   const ops_list refused_empty = ops_list{"length 1100", invalid_box};
+  // A program path that cannot be built is a failed start of that program: a bare or cut name never
+  // reaches the shell.
+  const ops_list starting = read_field("302") + ops_list{"range 0 3", "progress 1", "text 1305 starte SSL Tunnel..."} +
+                            shows(session_state::starting);
+  const ops_list no_tunnel_path = starting + ops_list{tunnel_box} + shows(session_state::input);
+  const ops_list no_vnc_path = starting +
+                               ops_list{"start " + tunnel_path + " stunnel2.conf",
+                                        "sleep 2000",
+                                        "running? 4097",
+                                        "progress 2",
+                                        "text 1305 starte VNC...",
+                                        vnc_box,
+                                        "close 4097",
+                                        "terminate 4097"} +
+                               shows(session_state::input);
   const std::int64_t points = brol_test::for_each_allocation_failure(
       [&] {
-        controller.init(&ops);
+        controller.destroy();
+        controller.init(&ops, folder);
         ops.log.clear();
+        ops.next_process = 0x1000;
         ops.field = "302";
       },
       [&] { controller.handle_command(IDC_SESSION_BUTTON); },
       [&](std::int64_t n) {
         const bool known = ops.log == full || ops.log == without_display || ops.log == refused_empty ||
-                           ops.log == read_field("302") + ops_list{invalid_box};
+                           ops.log == read_field("302") + ops_list{invalid_box} || ops.log == no_tunnel_path ||
+                           ops.log == no_vnc_path;
         EXPECT_TRUE(known) << "failure at allocation " << n;
       });
   EXPECT_GE(points, 1);

@@ -1,11 +1,16 @@
 // Drives the real launcher from outside, as a user would, and checks what it shows and what the
 // stand-in programs received. Runs under Wine on a virtual display, started by run_gui_test.sh:
 //   launcher_gui_driver.exe APP_DIR WORK_DIR SHOT_DIR [demo]
+//   launcher_gui_driver.exe deep refusal|tunnel SHOT_DIR
+// The second form plays one session start in a launcher that the script has started from a folder too
+// deep for a process start (see run_gui_test.sh) and expects the named message.
 // APP_DIR holds the launcher, the stand-ins and the tunnel configurations; the launcher is started
 // with WORK_DIR as its working directory. Screenshots are asked of the wrapper through SHOT_DIR
 // (NAME.req -> NAME.png and NAME.ack). The result goes to SHOT_DIR\result.txt as "N passed, N failed".
 // With "demo" only one session is played (ID 302: start, running, stop) and the stand-ins' logs stay.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +32,10 @@ const char* const tunnel_failed = "Fehler beim Aufbau des SSL-Tunnels:\n\"stunne
 const char* const vnc_failed =
     "Fehler beim Aufbau der Fernwartungs-Verbindung:\n\"winvnc\" konnte nicht gestartet werden.";
 const char* const vnc_parameters = "-connect 127.0.0.1:5500 -noregistry -run";
+const char* const no_directory =
+    "Fehler beim Start der Fernwartung:\nDer Programmordner konnte nicht ge\xF6"
+    "ffnet werden.\n"
+    "Bitte legen Sie den Ordner an einen Ort mit k\xFCrzerem Pfad, z.B. C:\\Fernwartung.";
 
 constexpr int id_field = 1100, session_button = 1007, id_display = 1300, progress_caption = 1304, status_line = 1305,
               progress_bar = 1330, prompt = 1301;
@@ -355,8 +364,13 @@ void screenshot(const launcher& l, const std::string& name, const std::vector<st
 // --- Scenarios ----------------------------------------------------------------------------------------
 
 void check_input_state(const launcher& l, const std::string& what) {
-  check(l.visible(id_field) && l.visible(prompt) && l.visible(session_button) && !l.visible(progress_bar) &&
-            !l.visible(id_display),
+  // The launcher may still be hiding the last controls of the state before.
+  check(wait_until(
+            [&] {
+              return l.visible(id_field) && l.visible(prompt) && l.visible(session_button) &&
+                     !l.visible(progress_bar) && !l.visible(id_display);
+            },
+            2000),
         what + ": the dialog shows the input state");
 }
 
@@ -454,6 +468,10 @@ bool start_session(const launcher& l, const char* id, bool screenshots) {
     const bool starting = wait_until([&] { return l.visible(status_line) && l.visible(progress_bar); }, 5000);
     check(starting, "the starting state shows the status line and the progress bar");
     check(text_of(l.item(status_line)) == "starte SSL Tunnel...", "status " + quoted(text_of(l.item(status_line))));
+    // The state is painted when the launcher begins its wait after the tunnel's start, which a busy
+    // machine can delay by a second or more: wait for the tunnel stand-in to be running first.
+    wait_until([] { return read_log("stunnel").pid != 0; }, 5000);
+    Sleep(300);
     RECT bar{};
     GetWindowRect(l.item(progress_bar), &bar);
     const std::string bar_point = std::to_string(bar.left + 4) + " " + std::to_string((bar.top + bar.bottom) / 2);
@@ -611,9 +629,253 @@ void scenario_tunnel_ends_at_once() {
   finish_launcher(l);
 }
 
+// --- Hardening -------------------------------------------------------------------------------------
+
+// A program of the launcher's name elsewhere, which the shell would find for a bare name.
+struct decoy {
+  std::string folder, program, log;
+  explicit decoy(const std::string& where)
+      : folder(where), program(where + "\\stunnel.exe"), log(where + "\\stunnel.log") {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CopyFileA(app_file("stunnel.exe").c_str(), program.c_str(), FALSE);
+    DeleteFileA(log.c_str());
+  }
+  ~decoy() {
+    const standin_log started = read_log_at(log);
+    if (process_alive(started.pid)) kill_process(started.pid);
+    DeleteFileA(log.c_str());
+  }
+  static standin_log read_log_at(const std::string& path) {
+    standin_log l;
+    l.text = read_file(path);
+    const size_t at = l.text.find("start pid=");
+    if (at != std::string::npos) l.pid = std::strtoul(l.text.c_str() + at + 10, nullptr, 10);
+    return l;
+  }
+  // The control: the shell itself does find this program for the bare name from the launcher's
+  // working directory's point of view (a folder without it), so the launcher's refusal below means
+  // something. Ends the program again.
+  bool reachable_by_bare_name() {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = "open";
+    info.lpFile = "stunnel.exe";
+    info.lpParameters = "control.conf";
+    info.lpDirectory = work_dir.c_str();
+    info.nShow = SW_SHOWNOACTIVATE;
+    const bool started = ShellExecuteExA(&info) != FALSE && wait_until([&] { return read_log_at(log).pid != 0; }, 5000);
+    if (info.hProcess != nullptr) {
+      TerminateProcess(info.hProcess, 9);
+      WaitForSingleObject(info.hProcess, 5000);
+      CloseHandle(info.hProcess);
+    }
+    DeleteFileA(log.c_str());
+    return started;
+  }
+};
+
+// One session start that must fail with the shell's box for the missing file and then the message.
+void failed_start(const launcher& l, const char* id, const char* message, const std::string& what) {
+  set_edit(l.item(id_field), id);
+  click(l);
+  answer_shell_error(l, what);
+  expect_box(l, message, false, IDOK, what);
+  check(wait_until([&] { return l.visible(id_field) && l.visible(session_button); }, 5000),
+        what + ": back to the input state");
+}
+
+constexpr const char* app_paths_key = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\stunnel.exe";
+
+void register_app_path(const std::string& program) {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, app_paths_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      continue;
+    }
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                   static_cast<DWORD>(program.size() + 1));
+    RegCloseKey(key);
+  }
+}
+
+void unregister_app_path() {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) RegDeleteKeyA(root, app_paths_key);
+}
+
+void scenario_programs_only_from_the_working_directory() {
+  say("-- stunnel.exe missing beside the launcher but found on PATH and in App Paths");
+  const std::string path = app_file("stunnel.exe"), moved = path + ".away";
+  {
+    decoy on_path(work_dir + "\\on-path");
+    decoy registered(work_dir + "\\app-paths");
+    MoveFileA(path.c_str(), moved.c_str());
+    char saved[32768] = "";
+    GetEnvironmentVariableA("PATH", saved, sizeof saved);
+    SetEnvironmentVariableA("PATH", (on_path.folder + ";" + saved).c_str());
+    check(on_path.reachable_by_bare_name(), "control: the shell finds stunnel.exe on PATH by its bare name");
+    launcher l;
+    const bool started = start_launcher(l);  // inherits the PATH
+    SetEnvironmentVariableA("PATH", saved);
+    if (started) {
+      std::string what = "stunnel.exe only on PATH";
+      failed_start(l, "304", tunnel_failed, what);
+      check(read_file(on_path.log).empty(), what + ": the program on PATH was not started");
+
+      register_app_path(registered.program);
+      check(registered.reachable_by_bare_name(), "control: the shell finds stunnel.exe through App Paths");
+      what = "stunnel.exe only in App Paths";
+      failed_start(l, "302", tunnel_failed, what);
+      check(read_file(registered.log).empty() && read_file(on_path.log).empty(),
+            what + ": the registered program was not started");
+      unregister_app_path();
+      PostMessageA(l.dialog, WM_CLOSE, 0, 0);
+      check(l.wait_exit(5000), "close ends the launcher");
+    }
+    unregister_app_path();
+    finish_launcher(l);
+  }
+  MoveFileA(moved.c_str(), path.c_str());
+}
+
+// The DLL name the window system loads by name at run time (Wine's user32 and Windows' alike). Wine
+// prefers its own built-in DLL of that name; its per-program override makes it prefer a native one,
+// as Windows does for any DLL that is not one of its known DLLs. (Wine reads WINEDLLOVERRIDES from
+// the environment it was started with, not from one a Windows parent hands down.)
+constexpr const char* planted_name = "uxtheme.dll";
+constexpr const char* override_programs[] = {"launcher.exe", "load_by_name.exe"};
+
+void prefer_native_plant(bool on) {
+  for (const char* program : override_programs) {
+    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
+    if (!on) {
+      RegDeleteKeyA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str());
+      RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+      continue;
+    }
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &handle, nullptr) == ERROR_SUCCESS) {
+      const char order[] = "native,builtin";
+      RegSetValueExA(handle, "uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+      RegCloseKey(handle);
+    }
+  }
+}
+
+// The control of the planted DLL: a program beside it that loads the DLL's name without restricting
+// the search first must get the planted one.
+bool plant_loads_unrestricted() {
+  const std::string copy = app_file("load_by_name.exe");
+  CopyFileA((app_dir + "\\..\\load_by_name.exe").c_str(), copy.c_str(), FALSE);
+  std::string command = "\"" + copy + "\" " + planted_name;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, work_dir.c_str(),
+                                      &startup, &process);
+  if (started) {
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  DeleteFileA(copy.c_str());
+  return read_file(app_file(planted_name) + ".loaded").find("load_by_name.exe") != std::string::npos;
+}
+
+void scenario_planted_dll() {
+  say("-- a DLL planted beside the launcher is not loaded");
+  const std::string planted = app_file(planted_name), marker = planted + ".loaded";
+  const std::string source = app_dir + "\\..\\planted.dll";
+  if (!check(CopyFileA(source.c_str(), planted.c_str(), FALSE) != FALSE, "the DLL is planted beside the launcher")) {
+    return;
+  }
+  DeleteFileA(marker.c_str());
+  prefer_native_plant(true);
+  launcher l;
+  if (start_launcher(l)) {
+    // A whole session: the dialog, a message box, the shell's start of both programs.
+    set_edit(l.item(id_field), "305");
+    click(l);
+    expect_box(l, invalid_id, true, IDOK, "planted DLL");
+    if (start_session(l, "301", false)) {
+      check_started("stunnel1.conf");
+      click(l);
+      check(l.wait_exit(10000), "planted DLL: the session ends");
+    }
+    const std::string loaded = read_file(marker);
+    check(
+        loaded.find("launcher.exe") == std::string::npos,
+        "the launcher did not load the planted " + std::string(planted_name) + " (loaded by: " + quoted(loaded) + ")");
+  }
+  finish_launcher(l);
+  check(plant_loads_unrestricted(), "control: a program beside it that does not restrict its DLL search loads it");
+  prefer_native_plant(false);
+  DeleteFileA(planted.c_str());
+  DeleteFileA(marker.c_str());
+}
+
+// The launcher was started by the script; find it by its dialog.
+bool attach_launcher(launcher& l) {
+  const bool found = wait_until(
+      [&] {
+        l.dialog = FindWindowA("#32770", dialog_caption);
+        return l.dialog != nullptr && IsWindowVisible(l.dialog);
+      },
+      20000);
+  if (!check(found, "the deep launcher's dialog appears")) {
+    say("found %s, visible %d, style %08lx", l.dialog != nullptr ? "the dialog" : "no dialog",
+        l.dialog != nullptr && IsWindowVisible(l.dialog),
+        l.dialog != nullptr ? static_cast<unsigned long>(GetWindowLongA(l.dialog, GWL_STYLE)) : 0ul);
+    return false;
+  }
+  GetWindowThreadProcessId(l.dialog, &l.process.dwProcessId);
+  l.process.dwThreadId = GetWindowThreadProcessId(l.dialog, nullptr);
+  l.process.hProcess =
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, l.process.dwProcessId);
+  if (!check(l.process.hProcess != nullptr, "the deep launcher's process can be watched")) return false;
+  WaitForInputIdle(l.process.hProcess, 5000);
+  return true;
+}
+
+// One start in the deep launcher: `refusal` expects the message about the folder, `tunnel` the failed
+// start of its own tunnel program (its path is too long to start). Either way no program runs; the
+// script checks that no stand-in anywhere below the deep root has written a log.
+void scenario_deep(const std::string& expect) {
+  say("-- launcher in a deep folder, expecting the %s message", expect.c_str());
+  launcher l;
+  if (attach_launcher(l)) {
+    const std::string what = "deep folder (" + expect + ")";
+    set_edit(l.item(id_field), "302");
+    click(l);
+    HWND box = wait_box(l, 8000);
+    if (box != nullptr && caption_of(box) != "ACHTUNG") {
+      say("the shell reported first: %s", quoted(box_text(box)).c_str());
+      answer(box, IDOK);
+    }
+    expect_box(l, expect == "refusal" ? no_directory : tunnel_failed, false, IDOK, what);
+    check(wait_until([&] { return l.visible(id_field) && l.visible(session_button); }, 5000),
+          what + ": back to the input state");
+    PostMessageA(l.dialog, WM_CLOSE, 0, 0);
+    check(l.wait_exit(5000), what + ": close ends the launcher");
+  }
+  finish_launcher(l);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "deep") == 0) {
+    shot_dir = argv[3];
+    const std::string name = std::string("deep-") + argv[2];
+    report = std::fopen((shot_dir + "\\" + name + ".log").c_str(), "w");
+    scenario_deep(argv[2]);
+    say("%d passed, %d failed", passed, failed);
+    write_file(shot_dir + "\\" + name + ".txt",
+               std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
+    if (report != nullptr) std::fclose(report);
+    return failed == 0 ? 0 : 1;
+  }
   const bool demo = argc == 5 && std::strcmp(argv[4], "demo") == 0;
   if (argc != 4 && !demo) {
     std::fprintf(stderr, "usage: launcher_gui_driver APP_DIR WORK_DIR SHOT_DIR [demo]\n");
@@ -632,7 +894,12 @@ int main(int argc, char** argv) {
       [] { scenario_missing_program("stunnel.exe", "304", tunnel_failed); },
       [] { scenario_missing_program("winvnc_QARU_RC23.exe", "302", vnc_failed); },
       scenario_tunnel_ends_at_once,
+      scenario_programs_only_from_the_working_directory,
+      scenario_planted_dll,
   };
+  // What a run that died midway may have left in the prefix's registry.
+  unregister_app_path();
+  prefer_native_plant(false);
   if (demo) {
     reset_folder();
     scenario_button_start_and_stop();

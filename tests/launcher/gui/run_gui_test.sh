@@ -16,6 +16,10 @@ rm -rf "$out"
 mkdir -p "$out/app" "$out/elsewhere" "$out/shots"
 cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$out/app/"
 cp "$driver" "$out/driver.exe"
+# The DLL that a scenario plants beside the launcher and its control program, built beside the driver.
+for extra in planted.dll load_by_name.exe; do
+  [ -f "$(dirname "$driver")/$extra" ] && cp "$(dirname "$driver")/$extra" "$out/"
+done
 shots=$out/shots
 
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
@@ -74,4 +78,58 @@ if [ ! -f "$shots/result.txt" ]; then
   exit 1
 fi
 echo "GUI test run took $((SECONDS - started)) s; screenshots in $shots"
-grep -q ' 0 failed' "$shots/result.txt"
+status=0
+grep -q ' 0 failed' "$shots/result.txt" || status=1
+[ "$mode" = demo ] && exit "$status"
+
+# A launcher in a folder deeper than its old 256-byte path buffer, with the stand-ins planted in every
+# folder above it: cut at 256 bytes and then at its last backslash, the path would name one of those,
+# whose programs a bare-name start would find in the working directory.
+# A path that long cannot be started by CreateProcess (nor by Wine's), so the launcher is started
+# from the shell through Wine's loader, with its working directory at the top of the tree, and the
+# driver plays the session start in the same desktop.
+#   deep_case NAME FOLDER_LENGTH EXPECT: the deep folder's Windows path has FOLDER_LENGTH characters.
+deep_case() {
+  local name=$1 length=$2 expect=$3 root=$out/deep-$1 folder rest part logs
+  root=$(realpath -m "$root")
+  mkdir -p "$root"
+  folder=$root
+  rest=$((length - $(winpath "$root" | wc -c)))  # wc counts the newline-free text: no extra byte
+  while [ "$rest" -gt 0 ]; do
+    mkdir -p "$folder"
+    cp "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
+    part=$(( rest - 1 > 60 ? 60 : rest - 1 ))
+    [ $((rest - 1 - part)) -eq 1 ] && part=$((part - 2))  # never leave a rest of one: no empty name
+    folder=$folder/$(printf 'd%.0s' $(seq "$part"))
+    rest=$((rest - 1 - part))
+  done
+  # Beside the launcher only its configurations: a program of its own there would be found first by
+  # a bare-name search too (the program's folder comes first), and it could not be started anyway.
+  mkdir -p "$folder"
+  cp "$launcher" "$examples"/stunnel[1-4].conf "$folder/"
+  echo "deep case $name: folder of $(winpath "$folder" | wc -c) characters"
+  # Both in a desktop of their own: the driver through explorer, the launcher (not started by a Windows
+  # parent) through Wine's per-program setting of its desktop.
+  local desktop=brolgui$$$name
+  wine reg add 'HKCU\Software\Wine\AppDefaults\launcher.exe\Explorer' /v Desktop /d "$desktop" /f >/dev/null 2>&1
+  wine explorer "/desktop=$desktop,$desktop_size" "$(winpath "$out/driver.exe")" deep "$expect" "$(winpath "$shots")" \
+    >>"$out/wine.out" 2>&1 &
+  local driver_pid=$!
+  (cd "$root" && exec wine "./${folder#"$root"/}/$(basename "$launcher")") >>"$out/wine.out" 2>&1 &
+  local launcher_pid=$! waited=$SECONDS
+  # The explorer that started the driver may return before the driver ends: wait for its result.
+  while [ ! -f "$shots/deep-$expect.txt" ] && [ $((SECONDS - waited)) -lt 90 ]; do sleep 0.2; done
+  kill "$driver_pid" 2>/dev/null || true
+  wait "$driver_pid" 2>/dev/null || true
+  wine reg delete 'HKCU\Software\Wine\AppDefaults\launcher.exe' /f >/dev/null 2>&1
+  kill "$launcher_pid" 2>/dev/null || true
+  wait "$launcher_pid" 2>/dev/null || true
+  cat "$shots/deep-$expect.log" 2>/dev/null || true
+  logs=$(find "$root" -name '*.log')
+  if [ -n "$logs" ]; then echo "FAIL: deep case $name started a program: $logs"; return 1; fi
+  echo "ok  : deep case $name: no program anywhere in the tree was started"
+  grep -q ' 0 failed' "$shots/deep-$expect.txt"
+}
+deep_case over-256 258 tunnel || status=1
+deep_case over-max-path 300 refusal || status=1
+exit "$status"
