@@ -71,6 +71,12 @@ struct brol_dict_core {
   std::int32_t last_id;  // id of the entry last returned by find or find_or_add; -1 at first
   brol_dict_table root;
 
+  // Never copied by the language (two records would own the same entries, and entries name the
+  // embedded root); the default constructor leaves the fields as they are: init before use.
+  brol_dict_core() = default;
+  brol_dict_core(const brol_dict_core&) = delete;
+  brol_dict_core& operator=(const brol_dict_core&) = delete;
+
   // An empty dictionary: the header values of a new list, an empty root of level 0.
   void init() noexcept;
 

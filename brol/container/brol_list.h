@@ -123,6 +123,12 @@ template <class T>
 struct brol_list : brol_list_header<brol_list_node<T>> {
   using node = brol_list_node<T>;
 
+  // Never copied by the language (two lists would own the same elements); the default constructor
+  // leaves the fields as they are: init before use. swap exchanges two lists' contents.
+  brol_list() = default;
+  brol_list(const brol_list&) = delete;
+  brol_list& operator=(const brol_list&) = delete;
+
   // An empty list: no elements, ids from 0, limit 2147483647.
   void init() noexcept { this->init_header(); }
   // Clears the list.
@@ -223,6 +229,15 @@ struct brol_list : brol_list_header<brol_list_node<T>> {
   // Releases every element and value; the next created element has id base_id.
   void clear() noexcept {
     this->release_all([](node* element) { release(element); });
+  }
+
+  // Exchanges the whole content (elements, numbering, limits) with other; no element moves, so
+  // element and value pointers stay valid and now belong to the other list.
+  void swap(brol_list& other) noexcept {
+    // Elements point to one another, never to their list, so the headers can change places.
+    brol_list_header<node> held = *this;
+    static_cast<brol_list_header<node>&>(*this) = other;
+    static_cast<brol_list_header<node>&>(other) = held;
   }
 
  private:
