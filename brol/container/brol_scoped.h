@@ -23,11 +23,13 @@ concept scoped_text = requires(T& record, Text text) { record.init_from(text); }
 template <class T>
   requires requires(T& record) { record.destroy(); }
 struct brol_scoped : T {
+  // init() for a record whose init takes no arguments.
   brol_scoped() noexcept
     requires brol::detail::scoped_init<T>
   {
     T::init();
   }
+  // init(first, rest...), or init_from(first) for a record that has it and no such init.
   template <class First, class... Rest>
     requires brol::detail::scoped_init<T, First, Rest...> ||
              (sizeof...(Rest) == 0 && brol::detail::scoped_text<T, First>)

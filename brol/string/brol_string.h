@@ -74,6 +74,7 @@ struct brol_string {
   bool is_empty() const noexcept;
 
   // --- Assigning (s may point into the string's own text) ---------------------------------------
+  // The text becomes s; a null or empty s empties a present buffer and keeps it.
   brol_string& assign(const char* s) noexcept;
   // Takes other's text into a buffer of exactly other's capacity.
   brol_string& assign_copy(const brol_string& other) noexcept;
@@ -85,7 +86,9 @@ struct brol_string {
   bool assign_sub(const char* s, std::int64_t offset, std::int64_t n) noexcept;
 
   // --- Appending (on failure the text is unchanged) ---------------------------------------------
+  // Appends s; a null or empty s appends nothing.
   brol_string& append(const char* s) noexcept;
+  // Appends other's text (which may be this string's own).
   brol_string& append_string(const brol_string& other) noexcept;
   // ch = 0 appends nothing.
   brol_string& append_char(char ch) noexcept;
@@ -109,8 +112,10 @@ struct brol_string {
   bool trim() noexcept;
 
   // --- Comparison (a missing text equals only an empty one) -------------------------------------
+  // True when both texts are byte for byte equal; a missing text or a null s equals only "".
   bool equals(const brol_string& other) const noexcept;
   bool equals(const char* s) const noexcept;
+  // True when the first n bytes are equal (as strncmp); a missing text or a null s counts as "".
   bool equals_n(const char* s, std::int64_t n) const noexcept;
   // Ignoring the case of the letters A to Z.
   bool equals_nocase(const char* s) const noexcept;
@@ -246,6 +251,7 @@ struct brol_string {
   // Appends printf-formatted text. False for a null format, when the C library reports an encoding
   // error, or when an allocation fails (error is then 1).
   bool append_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
+  // As append_printf with the arguments in a va_list.
   bool append_vprintf(const char* format, std::va_list arguments) noexcept
       __attribute__((format(gnu_printf, 2, 0)));
   // The text becomes the pointer's value in decimal.
