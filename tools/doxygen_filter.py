@@ -3,7 +3,7 @@
 documentation comments Doxygen reads, without asking the headers to be written for a tool.
 
 - The comment block that opens a file becomes the file's description.
-- A block of whole-line comments directly above a declaration documents that declaration; a block
+- A block of whole-line comments directly above a declaration (or a macro's #define) documents it; a block
   followed by a blank line (a section heading) stays a plain comment, and so do the dashed section
   rulers inside a block.
 - A comment after a member on the same line documents that member.
@@ -70,7 +70,8 @@ class Filter:
         """A run of whole-line comments outside bodies, as plain or documentation comments."""
         first_in_file = not self.seen_code
         following = self.lines[after] if after < len(self.lines) else ""
-        documents = first_in_file or (following.strip() != "" and not following.lstrip().startswith("#"))
+        directive = following.lstrip().startswith("#") and not following.lstrip().startswith("#define")
+        documents = first_in_file or (following.strip() != "" and not directive)
         out = []
         for line in block:
             indent, text = COMMENT.match(line).groups()
@@ -96,7 +97,8 @@ class Filter:
         match = TRAILING.match(line)
         documented = line.lstrip().startswith("//")  # already a documentation comment
         at_top = self.bodies == 0
-        if at_top and match and not documented and "//" not in code_part(match.group(1)):
+        closing = re.fullmatch(r"\s*}\s*;?\s*", code_part(line)) is not None  # "}  // namespace x"
+        if at_top and match and not documented and not closing and "//" not in code_part(match.group(1)):
             result = f"{match.group(1)}{match.group(2)}///< {escape(match.group(3))}".rstrip()
         starts_clean = self.statement.strip() == ""
         self.track(plain)
