@@ -85,9 +85,8 @@ void brol_config::clear() noexcept {
 
 void brol_config::swap_content(brol_config& other) noexcept {
   sections.swap(other.sections);
-  // A list's elements point to one another, never to the list, so the records can change places.
-  std::swap(global, other.global);
-  std::swap(file_name, other.file_name);
+  global.swap(other.global);
+  file_name.swap(other.file_name);
   std::swap(no_final_line_end, other.no_final_line_end);
 }
 
@@ -191,6 +190,11 @@ void brol_config::content_lines(const char* section, brol_list<brol_string*>& ou
 const char* brol_config::get(const char* section, const char* key, char sep) noexcept {
   const brol_config_section* s = sections.find(section);
   return s != nullptr ? s->get(key, sep) : "";
+}
+
+const char* brol_config::find(const char* section, const char* key, char sep) noexcept {
+  const brol_config_section* s = sections.find(section);
+  return s != nullptr ? s->find(key, sep) : nullptr;
 }
 
 bool brol_config::set(const char* section, const char* key, const char* value, char sep, unsigned flags) noexcept {

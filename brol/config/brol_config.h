@@ -56,6 +56,8 @@ struct brol_config_section : brol_list<brol_string> {
   // quoted get on this thread), and is "" when that copy cannot be had. Allocates only to grow the
   // quoted-value buffer.
   const char* get(const char* key, char sep) const noexcept;
+  // As get, but null when no line matches, so a missing key can be told from an empty value ("").
+  const char* find(const char* key, char sep) const noexcept;
   // Changes the value of the first line of key, or creates a line for it (placed by flags): key,
   // sep and the value between quotes (without them with brol_cfg_unquoted; a null value: the key
   // alone). On an existing line the value is replaced in place: the blanks after sep and the quoting
@@ -91,6 +93,12 @@ struct brol_config {
   // 1 when the file loaded last ended without a line end: save then ends the same way.
   std::int16_t no_final_line_end;
 
+  // Never copied by the language (two records would own the same lines); the default constructor
+  // leaves the fields as they are: init before use.
+  brol_config() = default;
+  brol_config(const brol_config&) = delete;
+  brol_config& operator=(const brol_config&) = delete;
+
   // Empty: no sections, no lines, file_name "", crlf 0 (LF), no_final_line_end 0.
   void init() noexcept;
   // Releases everything; the record is left as init leaves it.
@@ -122,6 +130,8 @@ struct brol_config {
   void keys(const char* section, brol_list<brol_string>& out) noexcept;
   void content_lines(const char* section, brol_list<brol_string*>& out) noexcept;
   const char* get(const char* section, const char* key, char sep) noexcept;
+  // As get, but null when the section or the key is missing; an empty value is "".
+  const char* find(const char* section, const char* key, char sep) noexcept;
   // Creates the section at the end of the order when missing (also when the line then cannot be
   // made or value is null). False, with nothing changed, when section holds CR, LF or ']', when the
   // section's set refuses the input, or when the section cannot be created.

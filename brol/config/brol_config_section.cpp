@@ -135,6 +135,11 @@ void brol_config_section::content_lines(brol_list<brol_string*>& out) noexcept {
 // --- Keys and values -------------------------------------------------------------------------------
 
 const char* brol_config_section::get(const char* key, char sep) const noexcept {
+  const char* value = find(key, sep);
+  return value != nullptr ? value : "";
+}
+
+const char* brol_config_section::find(const char* key, char sep) const noexcept {
   const key_probe probe(key, sep);
   for (const line_node* n = this->first; n != nullptr; n = n->next) {
     const char* sep_at = probe.match(n->value.c_str(), false);
@@ -145,7 +150,7 @@ const char* brol_config_section::get(const char* key, char sep) const noexcept {
     const auto length = static_cast<std::int64_t>(value_length(p + 1, true));
     return quoted.assign_sub(p + 1, 0, length) ? quoted.c_str() : "";
   }
-  return "";
+  return nullptr;
 }
 
 bool brol_config_section::refuses(const char* key, const char* value, char sep, bool quoted, bool new_line) noexcept {

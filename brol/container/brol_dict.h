@@ -49,10 +49,11 @@ struct brol_dict_node {
   std::int32_t id;
 };
 
+// One entry of a brol_dict<T>: its key (node.key, a brol_string), its id (node.id) and its value.
 template <class T>
 struct brol_dict_entry {
-  brol_dict_node node;
-  T value;
+  brol_dict_node node;  // the links, the key and the id
+  T value;              // the entry's value
   std::uint16_t tag;  // 0 at creation; not read
 };
 
@@ -70,6 +71,12 @@ struct brol_dict_core {
   brol_list_header<brol_dict_node> order;  // insertion order; owns the entries
   std::int32_t last_id;  // id of the entry last returned by find or find_or_add; -1 at first
   brol_dict_table root;
+
+  // Never copied by the language (two records would own the same entries, and entries name the
+  // embedded root); the default constructor leaves the fields as they are: init before use.
+  brol_dict_core() = default;
+  brol_dict_core(const brol_dict_core&) = delete;
+  brol_dict_core& operator=(const brol_dict_core&) = delete;
 
   // An empty dictionary: the header values of a new list, an empty root of level 0.
   void init() noexcept;
@@ -90,13 +97,21 @@ struct brol_dict_core {
   void swap(brol_dict_core& other) noexcept;
 };
 
+// The dictionary of values T under string keys. last_id holds the id of the entry the last find or
+// find_or_add returned (-1 at first); the entries in insertion order are reached through
+// brol_dict_iter.
 template <class T>
 struct brol_dict : brol_dict_core {
-  using entry = brol_dict_entry<T>;
+  using entry = brol_dict_entry<T>;  // one entry
   static_assert(std::is_standard_layout_v<entry>, "an entry starts with its brol_dict_node");
 
+  // An empty dictionary: no entries, ids from 0, limit 2147483647, last_id -1.
+  void init() noexcept { brol_dict_core::init(); }
   // Clears the dictionary.
   void destroy() noexcept { clear(); }
+  // Exchanges the whole content (entries, order, numbering) with other; no entry moves, so entry and
+  // value pointers stay valid and now belong to the other dictionary.
+  void swap(brol_dict& other) noexcept { brol_dict_core::swap(other); }
 
   // The value of the entry with this key, or null. Sets last_id when found.
   T* find(const char* key) noexcept { return value_of(find_node(key)); }
@@ -124,6 +139,7 @@ struct brol_dict : brol_dict_core {
   // Releases every entry, key and value; the next entry gets id base_id and the root is empty.
   void clear() noexcept { clear_with(kind); }
 
+  // The entry that begins with node (null for null).
   static entry* entry_of(brol_dict_node* node) noexcept { return reinterpret_cast<entry*>(node); }
 
  private:
@@ -159,9 +175,10 @@ struct brol_dict : brol_dict_core {
 // Walks a dictionary in insertion order. A default iterator holds two nulls and is past the end.
 template <class T>
 struct brol_dict_iter {
-  brol_dict_entry<T>* current = nullptr;
-  brol_dict<T>* dict = nullptr;
+  brol_dict_entry<T>* current = nullptr;  // the entry at hand, null past the end
+  brol_dict<T>* dict = nullptr;           // the dictionary walked
 
+  // Starts at the first entry of of (past the end when it is empty).
   void begin(brol_dict<T>& of) noexcept {
     dict = &of;
     current = brol_dict<T>::entry_of(of.order.first);
@@ -170,6 +187,7 @@ struct brol_dict_iter {
   T* value() const noexcept { return current != nullptr ? &current->value : nullptr; }
   // The current key text, or "" past the end.
   const char* key() const noexcept { return current != nullptr ? current->node.key.c_str() : ""; }
+  // On to the next entry in insertion order; nothing past the end.
   void advance() noexcept {
     if (current != nullptr) {
       current = brol_dict<T>::entry_of(current->node.next);

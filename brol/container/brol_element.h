@@ -23,6 +23,7 @@ concept has_destroy = requires(T& value) { value.destroy(); };
 // specialise this template to be copied into a container.
 template <class T>
 struct brol_element {
+  // Constructs value empty: init for a record, a value-initialised T otherwise.
   static void init(T& value) noexcept {
     if constexpr (brol::detail::has_init<T>) {
       value.init();
@@ -31,12 +32,14 @@ struct brol_element {
     }
   }
 
+  // Releases value: destroy for a record, nothing otherwise.
   static void destroy(T& value) noexcept {
     if constexpr (brol::detail::has_destroy<T>) {
       value.destroy();
     }
   }
 
+  // Constructs value as a copy of source; always true for a plain copyable type.
   static bool init_copy(T& value, const T& source) noexcept
     requires(std::is_trivially_copyable_v<T> && !brol::detail::has_destroy<T>)
   {
@@ -45,10 +48,14 @@ struct brol_element {
   }
 };
 
+// Strings are copied with init_copy; a copy that cannot be made leaves nothing to release.
 template <>
 struct brol_element<brol_string> {
+  // An empty string.
   static void init(brol_string& value) noexcept { value.init(); }
+  // Frees the string's buffer.
   static void destroy(brol_string& value) noexcept { value.destroy(); }
+  // value.init_copy(source); false, with value released, when its allocation failed.
   static bool init_copy(brol_string& value, const brol_string& source) noexcept {
     value.init_copy(source);
     if (value.error != 0) {

@@ -112,16 +112,27 @@ struct brol_list_header {
 // One element of a brol_list<T>.
 template <class T>
 struct brol_list_node {
-  brol_list_node* prev;
-  brol_list_node* next;
+  brol_list_node* prev;  // the element before, null for the first
+  brol_list_node* next;  // the element after, null for the last
   std::int32_t id;     // given at creation
-  T value;
+  T value;             // the element's value
   std::uint16_t tag;   // 0 at creation; not read
 };
 
+// The list of values T. The fields a caller reads come from the header it shares with the
+// dictionary: first and last (the ends in list order, null when empty), next_id (the id the next
+// element receives), base_id (where clear restarts the numbering) and max_id (creation is refused
+// while next_id >= max_id; a caller may lower it). Elements are walked with brol_list_iter or along
+// first and each element's next.
 template <class T>
 struct brol_list : brol_list_header<brol_list_node<T>> {
-  using node = brol_list_node<T>;
+  using node = brol_list_node<T>;  // one element
+
+  // Never copied by the language (two lists would own the same elements); the default constructor
+  // leaves the fields as they are: init before use. swap exchanges two lists' contents.
+  brol_list() = default;
+  brol_list(const brol_list&) = delete;
+  brol_list& operator=(const brol_list&) = delete;
 
   // An empty list: no elements, ids from 0, limit 2147483647.
   void init() noexcept { this->init_header(); }
@@ -225,6 +236,15 @@ struct brol_list : brol_list_header<brol_list_node<T>> {
     this->release_all([](node* element) { release(element); });
   }
 
+  // Exchanges the whole content (elements, numbering, limits) with other; no element moves, so
+  // element and value pointers stay valid and now belong to the other list.
+  void swap(brol_list& other) noexcept {
+    // Elements point to one another, never to their list, so the headers can change places.
+    brol_list_header<node> held = *this;
+    static_cast<brol_list_header<node>&>(*this) = other;
+    static_cast<brol_list_header<node>&>(other) = held;
+  }
+
  private:
   // An unlinked element whose value is not yet constructed; null when refused.
   node* create() noexcept {
@@ -265,9 +285,10 @@ struct brol_list : brol_list_header<brol_list_node<T>> {
 // Walks a list in order. A default iterator holds two nulls and is past the end.
 template <class T>
 struct brol_list_iter {
-  brol_list_node<T>* current = nullptr;
-  brol_list<T>* list = nullptr;
+  brol_list_node<T>* current = nullptr;  // the element at hand, null past the end
+  brol_list<T>* list = nullptr;          // the list walked
 
+  // Starts at the first element of of (past the end when it is empty).
   void begin(brol_list<T>& of) noexcept {
     list = &of;
     current = of.first;
@@ -276,5 +297,6 @@ struct brol_list_iter {
   T* value() const noexcept { return current != nullptr ? &current->value : nullptr; }
   // The current element's id, or -1 past the end.
   std::int32_t id() const noexcept { return current != nullptr ? current->id : -1; }
+  // On to the next element; nothing past the end.
   void advance() noexcept { current = brol_node_next(current); }
 };

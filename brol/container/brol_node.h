@@ -111,6 +111,7 @@ Node* brol_node_next(Node* node) noexcept {
   return brol::detail::node_valid(node) ? node->next : nullptr;
 }
 
+// The link back, or null for an invalid node.
 template <class Node>
 Node* brol_node_prev(Node* node) noexcept {
   return brol::detail::node_valid(node) ? node->prev : nullptr;

@@ -75,6 +75,7 @@ struct brol_fmt_cursor {
   const brol_item* next;
   const brol_item* end;
 
+  // The next item, or the end item 0 past the end of the list.
   brol_item take() noexcept { return next != end ? *next++ : brol_fmt_end; }
 };
 

@@ -15,6 +15,12 @@ struct brol_replace_file {
   brol_file_handle handle;    // the temporary file, open for reading and writing, or brol_invalid_file
   std::int32_t error_number;  // errno of the last failure, 0 after a successful begin or commit
 
+  // Never copied by the language: two records would remove one temporary file and free its paths
+  // twice. The default constructor leaves the fields as they are: init before use.
+  brol_replace_file() = default;
+  brol_replace_file(const brol_replace_file&) = delete;
+  brol_replace_file& operator=(const brol_replace_file&) = delete;
+
   // Nothing begun: target and temp_path null, handle invalid, error_number 0.
   void init() noexcept;
   // abort(): a file begun and not committed is removed, the target stays as it was.

@@ -16,6 +16,19 @@
 #include <cstddef>
 #include <cstdint>
 
+// Levels by name; the numbers stay valid wherever a level or threshold is taken. A message passes a
+// threshold when its level is at most the threshold, so debug (0) passes every threshold.
+inline constexpr std::uint8_t brol_log_debug = 0;  // " DEBUG: ", with the location
+inline constexpr std::uint8_t brol_log_fatal = 1;  // " FATAL: ", with the location (2 and 3 too)
+inline constexpr std::uint8_t brol_log_warn = 4;   // " WARN: "
+inline constexpr std::uint8_t brol_log_info = 5;   // ": ", the default thresholds
+inline constexpr std::uint8_t brol_log_detail = 6; // ": ", the highest threshold brol_log_level sets
+
+// Targets of brol_log_level.
+inline constexpr std::uint8_t brol_log_to_both = 0;
+inline constexpr std::uint8_t brol_log_to_file = 1;
+inline constexpr std::uint8_t brol_log_to_hook = 2;
+
 // Room of the entry's message: at most 2047 characters and the NUL.
 inline constexpr std::size_t brol_log_message_size = 2048;
 
@@ -55,8 +68,8 @@ void brol_log(std::uint8_t level, const char* function, const char* source, std:
               std::int32_t error_number, const char* format, ...) noexcept __attribute__((format(gnu_printf, 6, 7)));
 
 // Sets thresholds. level is first brought into range: 0 or less gives 0, 1 and 2 give 3, 3 to 6
-// stay, above 6 gives 6. target 0 sets both thresholds, 1 the file's, 2 the hook's; any other target
-// sets nothing.
+// stay, above 6 gives 6. target 0 (brol_log_to_both) sets both thresholds, 1 (brol_log_to_file) the
+// file's, 2 (brol_log_to_hook) the hook's; any other target sets nothing.
 void brol_log_level(std::int64_t level, std::uint8_t target) noexcept;
 
 namespace brol::detail {

@@ -16,6 +16,8 @@
 #ifdef BROL_ALLOC_SITES
 void* brol_alloc(std::int64_t size, std::source_location site = std::source_location::current()) noexcept;
 #else
+// A block of size bytes from the system's allocator, or null when it fails, size is negative or the
+// seam below makes this call fail. Release it with brol_free.
 void* brol_alloc(std::int64_t size) noexcept;
 #endif
 

@@ -39,8 +39,8 @@ inline constexpr std::uint32_t brol_open_existing = 3;
 inline constexpr char brol_path_separator = '\\';
 inline constexpr bool brol_path_drive_letters = true;
 #else
-inline constexpr char brol_path_separator = '/';
-inline constexpr bool brol_path_drive_letters = false;
+inline constexpr char brol_path_separator = '/';        // between the components of a path
+inline constexpr bool brol_path_drive_letters = false;  // whether "C:" names a drive
 #endif
 
 // Origins of file_seek (FILE_BEGIN, FILE_CURRENT, FILE_END) and the `how` of socket_shutdown that

@@ -58,6 +58,12 @@ struct brol_stream {
   std::uint64_t is_socket;       // 1: the stream uses socket, 0: file
   std::int32_t error_number;     // errno of the last failure, 0 after a successful open
 
+  // Never copied by the language: two records would close one handle and free one buffer twice. The
+  // default constructor leaves the fields as they are: init before use.
+  brol_stream() = default;
+  brol_stream(const brol_stream&) = delete;
+  brol_stream& operator=(const brol_stream&) = delete;
+
   // --- Life cycle --------------------------------------------------------------------------------
   // Every field as listed above: closed, no buffer, timeout_ticks 4, buffer_size and wanted_size both
   // buffer_size (values below 1 become 1 and above 2^31 - 1 become 2^31 - 1: one system read fills at

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "brol/platform/brol_alloc.h"
 
@@ -71,6 +72,12 @@ void brol_string::move_from(brol_string& other) noexcept {
   if (&other == this) return;
   brol_free(text);
   init_move(other);
+}
+
+void brol_string::swap(brol_string& other) noexcept {
+  std::swap(error, other.error);
+  std::swap(capacity, other.capacity);
+  std::swap(text, other.text);
 }
 
 void brol_string::destroy() noexcept {

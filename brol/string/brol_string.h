@@ -25,6 +25,13 @@ struct brol_string {
   // allocation failure.
   static std::int64_t block_size(std::int64_t n) noexcept;
 
+  // The language never copies a string: a copy would share the buffer and free it twice. A copy is
+  // made with init_copy or assign_copy; init_move, move_from and swap hand a buffer over. The default
+  // constructor leaves the fields as they are (a plain record): init before use.
+  brol_string() = default;
+  brol_string(const brol_string&) = delete;
+  brol_string& operator=(const brol_string&) = delete;
+
   // --- Construction and release ---------------------------------------------------------------
   // error 0, capacity 0, text null.
   void init() noexcept;
@@ -36,6 +43,8 @@ struct brol_string {
   void init_move(brol_string& other) noexcept;
   // Frees the own buffer, then as init_move. Moving a string into itself changes nothing.
   void move_from(brol_string& other) noexcept;
+  // Exchanges error, capacity and text with other; never allocates.
+  void swap(brol_string& other) noexcept;
   // Frees the buffer and leaves the string as init does, so releasing twice is harmless.
   void destroy() noexcept;
 
@@ -65,6 +74,7 @@ struct brol_string {
   bool is_empty() const noexcept;
 
   // --- Assigning (s may point into the string's own text) ---------------------------------------
+  // The text becomes s; a null or empty s empties a present buffer and keeps it.
   brol_string& assign(const char* s) noexcept;
   // Takes other's text into a buffer of exactly other's capacity.
   brol_string& assign_copy(const brol_string& other) noexcept;
@@ -76,7 +86,9 @@ struct brol_string {
   bool assign_sub(const char* s, std::int64_t offset, std::int64_t n) noexcept;
 
   // --- Appending (on failure the text is unchanged) ---------------------------------------------
+  // Appends s; a null or empty s appends nothing.
   brol_string& append(const char* s) noexcept;
+  // Appends other's text (which may be this string's own).
   brol_string& append_string(const brol_string& other) noexcept;
   // ch = 0 appends nothing.
   brol_string& append_char(char ch) noexcept;
@@ -100,8 +112,10 @@ struct brol_string {
   bool trim() noexcept;
 
   // --- Comparison (a missing text equals only an empty one) -------------------------------------
+  // True when both texts are byte for byte equal; a missing text or a null s equals only "".
   bool equals(const brol_string& other) const noexcept;
   bool equals(const char* s) const noexcept;
+  // True when the first n bytes are equal (as strncmp); a missing text or a null s counts as "".
   bool equals_n(const char* s, std::int64_t n) const noexcept;
   // Ignoring the case of the letters A to Z.
   bool equals_nocase(const char* s) const noexcept;
@@ -171,9 +185,11 @@ struct brol_string {
   // x/z and x/y.
   brol_string& base_name(const char* path = nullptr) noexcept;
   brol_string& dir_name(const char* path = nullptr) noexcept;
-  // Appends a backslash unless the text already ends with one (an empty text gets one), then part
-  // (null counts as empty; it may point into the own text): C: and C:\ with dir both give C:\dir.
-  // Both pieces are appended together or, when the allocation fails, neither (error is then 1).
+  // Appends the system's path separator (brol_path_separator: a backslash on Windows, '/' on POSIX)
+  // unless the text already ends with it (an empty text gets one), then part (null counts as empty;
+  // it may point into the own text). On Windows C: and C:\ with dir both give C:\dir; on POSIX a
+  // and a/ with dir both give a/dir, and a backslash is an ordinary byte. Both pieces are appended
+  // together or, when the allocation fails, neither (error is then 1).
   brol_string& append_path(const char* part) noexcept;
   // Erases everything up to and including the last ch. False, with nothing changed, for an empty
   // text, a ch that does not occur, and ch = 0.
@@ -235,6 +251,7 @@ struct brol_string {
   // Appends printf-formatted text. False for a null format, when the C library reports an encoding
   // error, or when an allocation fails (error is then 1).
   bool append_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
+  // As append_printf with the arguments in a va_list.
   bool append_vprintf(const char* format, std::va_list arguments) noexcept
       __attribute__((format(gnu_printf, 2, 0)));
   // The text becomes the pointer's value in decimal.

@@ -27,7 +27,7 @@ bool grow(brol_string_array& a, std::int64_t needed) noexcept {
   brol_string* fresh = allocate_elements(capacity);
   if (!fresh) return false;
   const std::int32_t used = a.size();
-  if (used > 0) std::memcpy(static_cast<void*>(fresh), a.begin, static_cast<std::size_t>(used) * sizeof(brol_string));
+  for (std::int32_t i = 0; i < used; ++i) fresh[i].init_move(a.begin[i]);
   brol_free(a.begin);
   a.begin = fresh;
   a.end = fresh + used;

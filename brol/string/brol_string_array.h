@@ -13,6 +13,12 @@ struct brol_string_array {
   std::int32_t capacity;  // elements the storage holds
   brol_string* end;       // behind the last element in use
 
+  // Never copied by the language (two arrays would own the same elements); the default constructor
+  // leaves the fields as they are: init before use.
+  brol_string_array() = default;
+  brol_string_array(const brol_string_array&) = delete;
+  brol_string_array& operator=(const brol_string_array&) = delete;
+
   // Storage for initial_capacity elements (at least one), none in use. False when the storage could
   // not be allocated: the array is then empty with capacity 0, usable, and add starts from one place.
   bool init(std::int32_t initial_capacity = 8) noexcept;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "brol/platform/brol_alloc.h"
+#include "brol/platform/brol_platform.h"
 #include "brol/string/brol_string.h"
 #include "brol/text/brol_random.h"
 
@@ -260,7 +261,7 @@ brol_string& brol_string::dir_name(const char* path) noexcept {
 brol_string& brol_string::append_path(const char* part) noexcept {
   const std::int64_t len = length();
   const std::int64_t plen = text_length(part);
-  const std::int64_t sep = len == 0 || text[len - 1] != '\\' ? 1 : 0;
+  const std::int64_t sep = len == 0 || text[len - 1] != brol_path_separator ? 1 : 0;
   if (plen > k_max - 4 - len) {
     error = 1;
     return *this;
@@ -270,7 +271,7 @@ brol_string& brol_string::append_path(const char* part) noexcept {
   if (!reserve(len + sep + plen)) return *this;
   if (at >= 0) part = text + at;
   if (plen > 0) std::memmove(text + len + sep, part, static_cast<std::size_t>(plen));
-  if (sep) text[len] = '\\';
+  if (sep) text[len] = brol_path_separator;
   text[len + sep + plen] = '\0';
   return *this;
 }

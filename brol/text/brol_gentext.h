@@ -60,5 +60,6 @@ void brol_encode_numbers(char* buffer, std::int16_t count, Values... values) noe
 // from which a later call starts afresh. A null buffer or size address gives 0 and changes nothing.
 int brol_printf_alloc(char** buffer, std::int64_t* size, const char* format, ...) noexcept
     __attribute__((format(gnu_printf, 3, 4)));
+// As brol_printf_alloc with the arguments in a va_list.
 int brol_vprintf_alloc(char** buffer, std::int64_t* size, const char* format, std::va_list arguments) noexcept
     __attribute__((format(gnu_printf, 3, 0)));

@@ -6,19 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "brol/container/brol_scoped.h"
 #include "brol/platform/brol_alloc.h"
 #include "brol/string/brol_string.h"
 
 namespace brol_test {
 
-// A brol_string that initialises and releases itself, for tests.
-struct owned_string : brol_string {
-  owned_string() { init(); }
-  explicit owned_string(const char* s) { init_from(s); }
-  explicit owned_string(const std::string& s) { init_from(s.c_str()); }
-  ~owned_string() { destroy(); }
-  owned_string(const owned_string&) = delete;
-  owned_string& operator=(const owned_string&) = delete;
+// The library's self-releasing string, also made from a std::string, with its text as one.
+struct owned_string : brol_scoped<brol_string> {
+  owned_string() = default;
+  explicit owned_string(const char* s) : brol_scoped(s) {}
+  explicit owned_string(const std::string& s) : brol_scoped(s.c_str()) {}
   std::string s() const { return c_str(); }
 };
 

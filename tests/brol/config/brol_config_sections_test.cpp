@@ -14,10 +14,7 @@ namespace {
 using config_test::config;
 
 template <class T>
-struct list : brol_list<T> {
-  list() { this->init(); }
-  ~list() { this->destroy(); }
-};
+using list = brol_scoped<brol_list<T>>;
 
 std::vector<std::string> keys_of(config& c, const char* section) {
   list<brol_string> out;

@@ -25,9 +25,7 @@ using stream_test::write_file;
 
 using config_test::config;
 
-struct string_list : brol_list<brol_string> {
-  string_list() { init(); }
-  ~string_list() { destroy(); }
+struct string_list : brol_scoped<brol_list<brol_string>> {
   std::vector<std::string> all() {
     std::vector<std::string> v;
     for (auto* n = first; n != nullptr; n = n->next) v.push_back(n->value.c_str());

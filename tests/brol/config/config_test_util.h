@@ -1,4 +1,4 @@
-// Shared by the configuration tests: a configuration that initialises and releases itself.
+// Shared by the configuration tests: a self-releasing configuration that shows its whole text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,23 +6,17 @@
 #include <string>
 
 #include "brol/config/brol_config.h"
+#include "brol/container/brol_scoped.h"
 #include "brol/string/brol_string.h"
 
 namespace config_test {
 
-struct config : brol_config {
-  config() { init(); }
-  ~config() { destroy(); }
-  config(const config&) = delete;
-  config& operator=(const config&) = delete;
+struct config : brol_scoped<brol_config> {
   // The whole text as save would write it.
   std::string text() const {
-    brol_string out;
-    out.init();
+    brol_scoped<brol_string> out;
     EXPECT_TRUE(to_text(out));
-    std::string s = out.c_str();
-    out.destroy();
-    return s;
+    return out.c_str();
   }
 };
 

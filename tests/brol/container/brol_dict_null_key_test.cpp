@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "brol/container/brol_dict.h"
+#include "brol/container/brol_scoped.h"
 #include "brol/string/brol_string.h"
 #include "container_check.h"
 
@@ -9,10 +10,7 @@ namespace {
 
 using entry = brol_dict<brol_string>::entry;
 
-struct scoped_dict : brol_dict<brol_string> {
-  scoped_dict() { init(); }
-  ~scoped_dict() { destroy(); }
-};
+using scoped_dict = brol_scoped<brol_dict<brol_string>>;
 
 TEST(BrolDictNullKey, IsTheEmptyKeyEverywhere) {
   scoped_dict d;

@@ -24,10 +24,7 @@ using entry = string_dict::entry;
 using keys = std::vector<std::string>;
 
 template <class T>
-struct scoped_dict : brol_dict<T> {
-  scoped_dict() { this->init(); }
-  ~scoped_dict() { this->destroy(); }
-};
+using scoped_dict = brol_scoped<brol_dict<T>>;
 
 // The hash state after one more byte, as the algorithm states it.
 std::uint32_t hash_step(std::uint32_t h, unsigned char c) {

@@ -23,10 +23,7 @@ using string_list = brol_list<brol_string>;
 using ids = std::vector<std::int32_t>;
 
 template <class T>
-struct scoped_list : brol_list<T> {
-  scoped_list() { this->init(); }
-  ~scoped_list() { this->destroy(); }
-};
+using scoped_list = brol_scoped<brol_list<T>>;
 
 TEST(BrolList, NumberingAcrossRemoveAndClear) {
   scoped_list<int> l;

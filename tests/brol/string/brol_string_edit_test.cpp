@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "brol/platform/brol_platform.h"
 #include "brol/string/brol_string.h"
 #include "brol_test_support.h"
 
@@ -247,21 +248,36 @@ TEST(BrolStringEdit, BaseAndDirName) {
   EXPECT_EQ(own_dir.s(), "a/ba");
 }
 
+// The text with every '|' replaced by the system's path separator.
+std::string with_separator(const char* text) {
+  std::string s = text != nullptr ? text : "";
+  for (char& c : s) {
+    if (c == '|') c = brol_path_separator;
+  }
+  return s;
+}
+
 TEST(BrolStringEdit, AppendPathAndKeepAfterLast) {
+  // '|' is the separator: a backslash in the Windows build, '/' in the POSIX build.
   const case_2 paths[] = {
-      {"C:", "dir", "C:\\dir"}, {"C:\\", "dir", "C:\\dir"}, {"", "dir", "\\dir"},
-      {"a", nullptr, "a\\"},    {"a\\", "", "a\\"},         {"a", "\\b", "a\\\\b"},
+      {"C:", "dir", "C:|dir"}, {"C:|", "dir", "C:|dir"}, {"", "dir", "|dir"},
+      {"a", nullptr, "a|"},    {"a|", "", "a|"},         {"a", "|b", "a||b"},
   };
   for (const case_2& c : paths) {
-    str s(c.text);
-    s.append_path(c.arg);
-    EXPECT_EQ(s.s(), c.expected) << c.text;
+    str s(with_separator(c.text));
+    s.append_path(c.arg != nullptr ? with_separator(c.arg).c_str() : nullptr);
+    EXPECT_EQ(s.s(), with_separator(c.expected)) << c.text;
   }
+  // The other system's separator is an ordinary byte: it is not taken for the end of a folder.
+  const char other = brol_path_separator == '/' ? '\\' : '/';
+  str foreign(std::string("a") + other);
+  foreign.append_path("b");
+  EXPECT_EQ(foreign.s(), std::string("a") + other + brol_path_separator + "b");
   str own("C:");
   own.append_path(own.text);
-  EXPECT_EQ(own.s(), "C:\\C:");
+  EXPECT_EQ(own.s(), with_separator("C:|C:"));
   own.append_path(own.text + own.length());  // the empty tail of the own text
-  EXPECT_EQ(own.s(), "C:\\C:\\");
+  EXPECT_EQ(own.s(), with_separator("C:|C:|"));
 
   const struct {
     const char* text;

@@ -19,11 +19,8 @@ namespace {
 
 using str = brol_test::owned_string;
 
-struct array : brol_string_array {
-  explicit array(std::int32_t n = 8) { init(n); }
-  ~array() { destroy(); }
-  array(const array&) = delete;
-  array& operator=(const array&) = delete;
+struct array : brol_scoped<brol_string_array> {
+  explicit array(std::int32_t n = 8) : brol_scoped(n) {}
   std::vector<std::string> texts() const {
     std::vector<std::string> out;
     for (const brol_string* e = begin; e != end; ++e) out.emplace_back(e->c_str());
