@@ -29,42 +29,19 @@ std::int64_t int_part_length(const brol_format_state* state, std::uint64_t magni
   return int_part_length_of(state, digit_count(magnitude, format_base(state)));
 }
 
-std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
-                                brol_item raw) noexcept {
-  int_text number{false, false, 0, 1};
-  if (known_size(size_code)) decode(size_code, raw, is_signed, &number);
-  const int nd = decimal_digits(number.magnitude);
-  const std::int64_t length = nd + (number.negative ? 1 : 0);
-  if (destination == nullptr || size < 1) return length;
-  char whole[24];
-  char* out = length < size ? destination : whole;
-  if (number.negative) out[0] = '-';
-  write_decimal(number.magnitude, out + length);
-  if (out == whole) {
-    std::memcpy(destination, whole, static_cast<std::size_t>(size - 1));
-    destination[size - 1] = '\0';
-  } else {
-    destination[length] = '\0';
-  }
-  return length;
-}
-
 namespace {
 
 // The digits of v without grouping, the last one just before `end`; returns where the first stands.
 char* write_digits(std::uint64_t v, unsigned base, char* end, const char* chars) noexcept {
   if (base == 10) {
-    char* const start = end - decimal_digits(v);
-    write_decimal(v, end);
-    return start;
+    const int digits = decimal_digits(v);
+    write_decimal(end - digits, v, digits);
+    return end - digits;
   }
   if ((base & (base - 1)) == 0) {
-    const int shift = std::countr_zero(base);
-    do {
-      *--end = chars[v & (base - 1)];
-      v >>= shift;
-    } while (v != 0);
-    return end;
+    const int digits = digit_count(v, base);
+    write_power_of_two(end - digits, v, digits, static_cast<unsigned>(std::countr_zero(base)), chars);
+    return end - digits;
   }
   do {
     *--end = chars[v % base];
@@ -74,12 +51,13 @@ char* write_digits(std::uint64_t v, unsigned base, char* end, const char* chars)
 }
 
 // The grouped integer part from the right end: a separator after every three digits, '0' once the
-// value is used up. Base is a constant where the caller knows it (0: take `base`), so that the common
+// value is used up; in_group digits of the first group stand right of `end` already. Base is a constant where the caller knows it (0: take `base`), so that the common
 // decimal case divides by a constant.
 template <unsigned Fixed>
-void write_grouped(std::uint64_t v, unsigned base, char* begin, char* end, const char* chars, char separator) noexcept {
+void write_grouped(std::uint64_t v, unsigned base, char* begin, char* end, const char* chars, char separator,
+                   int in_group = 0) noexcept {
   const unsigned b = Fixed != 0 ? Fixed : base;
-  for (int in_group = 0; end > begin; ++in_group) {
+  for (; end > begin; ++in_group) {
     if (in_group == 3) {
       *--end = separator;
       in_group = -1;
@@ -100,17 +78,22 @@ void write_whole(const brol_format_state* state, std::uint64_t magnitude, std::i
     char* const start = write_digits(magnitude, base, end, chars);
     if (start > destination) std::memset(destination, '0', static_cast<std::size_t>(start - destination));
   } else if (base == 10) {
-    // Whole groups three digits at a time while more digits follow; the loop below does the rest.
+    // The digits in fixed steps, then moved out in groups of three from the right, each with the
+    // separator before it; the leading group of one to three digits and the zeros of min_digits
+    // follow. The length holds every digit with its separators, so the groups always fit.
+    char text[20];
+    const int digits = decimal_digits(magnitude);
+    write_decimal(text, magnitude, digits);
     char* at = end;
-    while (magnitude >= 1000 && at - destination >= 4) {
-      const auto group = static_cast<unsigned>(magnitude % 1000);
-      magnitude /= 1000;
+    int left = digits;
+    for (; left > 3; left -= 3) {
       at -= 4;
       at[0] = state->group_char;
-      at[1] = static_cast<char>('0' + group / 100);
-      std::memcpy(at + 2, k_digit_pairs + (group % 100) * 2, 2);
+      std::memcpy(at + 1, text + left - 3, 3);
     }
-    write_grouped<10>(magnitude, base, destination, at, chars, state->group_char);
+    at -= left;
+    std::memcpy(at, text, static_cast<std::size_t>(left));
+    write_grouped<10>(0, base, destination, at, chars, state->group_char, left);
   } else {
     write_grouped<0>(magnitude, base, destination, end, chars, state->group_char);
   }
