@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "brol/format/brol_format.h"
+#include "brol/format/brol_format_digits.h"
 
 namespace {
 
@@ -69,6 +70,15 @@ std::size_t with_to_chars(char* buf, T v) {
   return static_cast<std::size_t>(r.ptr - buf);
 }
 
+// The one-integer list's own piece, inline in the caller: what a list planned at compile time can
+// call instead of the engine's entry (whose call the plain list pays).
+std::size_t ours_inline(char* buf, std::int32_t v) {
+  return static_cast<std::size_t>(brol::detail::format_one_integer(buf, 32, true, 4, brol::detail::to_item(v)));
+}
+std::size_t ours_inline(char* buf, std::int64_t v) {
+  return static_cast<std::size_t>(brol::detail::format_one_integer(buf, 32, true, 8, brol::detail::to_item(v)));
+}
+
 // fmt's compiled formats: the format string parsed at compile time.
 template <class T>
 std::size_t with_fmt_compiled(char* buf, T v) {
@@ -91,7 +101,8 @@ void check_equal(const std::vector<T>& values) {
       std::exit(1);
     }
     with_fmt_compiled(c, v);
-    if (std::strcmp(a, c) != 0) {
+    ours_inline(b, v);
+    if (std::strcmp(a, c) != 0 || std::strcmp(a, b) != 0) {
       std::fprintf(stderr, "outputs differ: %s %s %s %s\n", a, b, c, d);
       std::exit(1);
     }
@@ -118,6 +129,8 @@ void int64_brol(benchmark::State& s) { run<std::int64_t, ours>(s, values64()); }
 void int64_snprintf(benchmark::State& s) { run<std::int64_t, with_snprintf>(s, values64()); }
 void int64_fmt(benchmark::State& s) { run<std::int64_t, with_fmt<std::int64_t>>(s, values64()); }
 void int64_to_chars(benchmark::State& s) { run<std::int64_t, with_to_chars<std::int64_t>>(s, values64()); }
+void int32_brol_inline(benchmark::State& s) { run<std::int32_t, ours_inline>(s, values32()); }
+void int64_brol_inline(benchmark::State& s) { run<std::int64_t, ours_inline>(s, values64()); }
 void int32_fmt_compiled(benchmark::State& s) { run<std::int32_t, with_fmt_compiled<std::int32_t>>(s, values32()); }
 void int64_fmt_compiled(benchmark::State& s) { run<std::int64_t, with_fmt_compiled<std::int64_t>>(s, values64()); }
 
@@ -172,6 +185,8 @@ void int32_width_fmt_compiled(benchmark::State& state) {
   }
 }
 
+BENCHMARK(int32_brol_inline);
+BENCHMARK(int64_brol_inline);
 BENCHMARK(int32_fmt_compiled);
 BENCHMARK(int64_fmt_compiled);
 BENCHMARK(int32_width_brol);
@@ -407,6 +422,8 @@ struct counted_case {
 
 const counted_case k_counted[] = {
     {"int32_brol", by_index<std::int32_t, ours, values32>},
+    {"int32_brol_inline", by_index<std::int32_t, ours_inline, values32>},
+    {"int64_brol_inline", by_index<std::int64_t, ours_inline, values64>},
     {"int32_snprintf", by_index<std::int32_t, with_snprintf, values32>},
     {"int32_fmt", by_index<std::int32_t, with_fmt<std::int32_t>, values32>},
     {"int32_fmt_compiled", by_index<std::int32_t, with_fmt_compiled<std::int32_t>, values32>},
