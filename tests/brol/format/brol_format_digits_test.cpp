@@ -62,9 +62,11 @@ TEST(BrolFormatDigits, DecimalDigitsAtPowersOfTenAndLimits) {
       std::snprintf(padded, sizeof padded, "%0*" PRIu64, n, v);
       ASSERT_EQ(std::string(buffer + 4, static_cast<std::size_t>(n)), padded) << v << " in " << n;
       ASSERT_EQ(std::string(buffer, 4), "xxxx") << v << " in " << n;
-      ASSERT_EQ(std::string(buffer + 4 + n, static_cast<std::size_t>(28 - n)), std::string(28 - n, 'x'))
+      ASSERT_EQ(std::string(buffer + 4 + n, static_cast<std::size_t>(28 - n)), std::string(static_cast<std::size_t>(28 - n), 'x'))
           << v << " in " << n;
-      if (n == decimal_digits(v)) ASSERT_EQ(std::string(padded), expected);
+      if (n == decimal_digits(v)) {
+        ASSERT_EQ(std::string(padded), expected);
+      }
     }
   }
 }
@@ -175,7 +177,7 @@ TEST(BrolFormatDigits, EngineIntegerPartsInEveryBase) {
 TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
   const std::int64_t values[] = {0, 9, 10, -10, 999999999, 1000000000, -1000000000, INT32_MAX, INT32_MIN,
                                  9999999999LL, 10000000000LL, INT64_MAX, INT64_MIN, -1};
-  for (const brol_item size_code : {1, 2, 4, 8}) {
+  for (const brol_item size_code : {1ULL, 2ULL, 4ULL, 8ULL}) {
     for (const std::int64_t value : values) {
       const unsigned bits = static_cast<unsigned>(size_code) * 8;
       const auto raw = static_cast<std::uint64_t>(value);
