@@ -230,20 +230,24 @@ void plain_literal(output* out, const char* text) noexcept {
 // False, and nothing written, for any other.
 bool blend_integer(const brol_format_state* st, output* out, std::int64_t n,
                    const brol::detail::int_text& number) noexcept {
-  if (st->base != 10 || st->group_char != 0 || st->int_length > 10 || st->max_length != 0 || out->start == nullptr)
-    return false;
+  const std::int64_t length = st->int_length;
+  const bool decimal = st->base == 10 && length <= 10;
+  const bool hexadecimal = st->base == 16 && length <= 16;
+  if (!(decimal || hexadecimal) || st->group_char != 0 || st->max_length != 0 || out->start == nullptr) return false;
   const std::int64_t p = leading_pad(st, n);
   const std::int64_t t = non_negative(st->width - n - p);
   const std::int64_t room = out->room();
   // room counts the positions before the terminator's: room + 1 bytes belong to the destination.
   if (p + n > 16 || room + 1 < 16 || p + n + t > room) return false;
   using brol::detail::digits_register;
+  const digits_register digits =
+      decimal ? brol::detail::last_digits(number.magnitude, static_cast<int>(length))
+              : brol::detail::hex_digits(number.magnitude, (st->flags & brol_flag_lower) != 0) >> (8 * (16 - length));
   const int has_sign = number.has_sign ? 1 : 0;
-  const digits_register text = brol::detail::last_digits(number.magnitude, static_cast<int>(st->int_length))
-                                   << (8 * has_sign) |
-                               static_cast<unsigned char>((number.negative ? '-' : '+') & -has_sign);
+  const digits_register text =
+      digits << (8 * has_sign) | static_cast<unsigned char>((number.negative ? '-' : '+') & -has_sign);
   const digits_register blanks = static_cast<digits_register>(0x2020202020202020ULL) << 64 | 0x2020202020202020ULL;
-  const int shift = static_cast<int>(8 * p);
+  const int shift = static_cast<int>(8 * p);  // below 128: the text has at least one character
   const digits_register line = (blanks & ~(~static_cast<digits_register>(0) << shift)) | text << shift;
   char* at = out->position();
   brol::detail::blend_low_bytes(at, line, static_cast<int>(p + n));

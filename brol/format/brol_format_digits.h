@@ -192,21 +192,28 @@ inline int blend_decimal(char* at, std::uint64_t v, int length, int has_sign, ch
   return n;
 }
 
-// The 16 hexadecimal digits of v, leading zeros included, most significant first: every nibble is
-// spread into a byte of its own and turned into its character without a branch or a table.
-inline void write_16_hex(char* at, std::uint64_t v, bool lower) noexcept {
+// The 16 hexadecimal digits of v, leading zeros included, the most significant in the lowest byte:
+// every nibble is spread into a byte of its own and turned into its character without a branch or a
+// table.
+inline digits_register hex_digits(std::uint64_t v, bool lower) noexcept {
   const std::uint64_t letter_gap = lower ? 'a' - '0' - 10 : 'A' - '0' - 10;
+  std::uint64_t halves[2];
   for (int half = 0; half < 2; ++half) {
     std::uint64_t n = half == 0 ? v >> 32 : v & 0xFFFFFFFFULL;
     n = (n | n << 16) & 0x0000FFFF0000FFFFULL;
     n = (n | n << 8) & 0x00FF00FF00FF00FFULL;
     n = (n | n << 4) & 0x0F0F0F0F0F0F0F0FULL;
-    // Byte j now holds nibble j (from the least significant); the text wants the highest first.
-    if constexpr (std::endian::native == std::endian::little) n = __builtin_bswap64(n);
+    n = __builtin_bswap64(n);  // byte j held nibble j from the least significant; the text wants the highest first
     const std::uint64_t letters = ((n + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
-    n += 0x3030303030303030ULL + letters * letter_gap;
-    std::memcpy(at + half * 8, &n, 8);
+    halves[half] = n + 0x3030303030303030ULL + letters * letter_gap;
   }
+  return static_cast<digits_register>(halves[1]) << 64 | halves[0];
+}
+
+// The same 16 digits stored at `at`.
+inline void write_16_hex(char* at, std::uint64_t v, bool lower) noexcept {
+  const digits_register r = hex_digits(v, lower);
+  std::memcpy(at, &r, 16);
 }
 
 // The `length` characters of v in the power-of-two base 2^shift without grouping: its digits at the

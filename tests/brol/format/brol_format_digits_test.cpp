@@ -208,4 +208,45 @@ TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
   }
 }
 
+// Integers laid out in a field, which the engine blends in with their pad where 16 bytes follow, at
+// every width around that limit: the text is printf's, in a buffer with room to spare and in one of
+// exactly the text's size (where nothing may be blended).
+TEST(BrolFormatDigits, PaddedIntegersAgreeWithPrintf) {
+  struct layout {
+    brol_item align;
+    const char* format;  // printf's conversion for it: width, then value
+    bool plus;
+    bool hex;
+  };
+  const layout layouts[] = {
+      {brol_fmt_right, "%*" PRId64, false, false}, {brol_fmt_left, "%-*" PRId64, false, false},
+      {brol_fmt_right, "%+*" PRId64, true, false}, {brol_fmt_right, "%*" PRIx64, false, true},
+      {brol_fmt_left, "%-*" PRIx64, false, true},
+  };
+  const std::int64_t values[] = {0, 7, -7, 99999, -100000, 999999999, 1000000000, INT32_MAX, INT32_MIN, -1};
+  for (const layout& l : layouts) {
+    for (const std::int64_t value : values) {
+      if (l.hex && value < 0) continue;
+      for (int width = 0; width <= 20; ++width) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, l.format, width, value);
+        const auto length = static_cast<std::int64_t>(std::strlen(expected));
+        std::vector<brol_item> list = {l.align, static_cast<brol_item>(width)};
+        if (l.plus) list.push_back(brol_fmt_plus);
+        if (l.hex) list.insert(list.end(), {brol_fmt_base, 16, brol_fmt_lower});
+        list.insert(list.end(), {brol_fmt_int, 8, static_cast<brol_item>(value), to_item("|"), brol_fmt_end});
+        for (const std::int64_t size : {std::int64_t{64}, length + 2}) {
+          std::string buffer(80, 'x');
+          const std::int64_t n =
+              brol_vformat(buffer.data(), size, list[0], brol_fmt_cursor{list.data() + 1, list.data() + list.size()});
+          ASSERT_EQ(n, length + 1);
+          ASSERT_EQ(buffer.substr(0, static_cast<std::size_t>(n) + 1), std::string(expected) + "|" + '\0')
+              << l.format << " width " << width << " value " << value << " size " << size;
+          ASSERT_EQ(buffer.find_first_not_of('x', static_cast<std::size_t>(size)), std::string::npos);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
