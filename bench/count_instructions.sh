@@ -6,7 +6,7 @@
 set -euo pipefail
 bin=$1; shift
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(int32_brol int32_snprintf int32_fmt int32_fmt_compiled int32_to_chars
+[ ${#cases[@]} -gt 0 ] || cases=(int32_brol int32_brol_inline int64_brol_inline int32_snprintf int32_fmt int32_fmt_compiled int32_to_chars
   int64_brol int64_snprintf int64_fmt int64_fmt_compiled int64_to_chars
   width_brol width_snprintf width_fmt width_fmt_compiled
   double4_brol double4_snprintf double4_fmt double4_fmt_compiled double4_to_chars
