@@ -230,7 +230,7 @@ void plain_literal(output* out, const char* text) noexcept {
 // False, and nothing written, for any other. Out of line: inline it made the item loop larger, and
 // the table row (which never takes it) measured 8% slower.
 [[gnu::noinline]] bool blend_integer(const brol_format_state* st, output* out, std::int64_t n,
-                   const brol::detail::int_text& number) noexcept {
+                                     const brol::detail::int_text& number) noexcept {
   const std::int64_t length = st->int_length;
   const bool decimal = st->base == 10 && length <= 10;
   const bool hexadecimal = st->base == 16 && length <= 16;

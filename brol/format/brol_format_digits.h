@@ -185,8 +185,8 @@ inline void blend_low_bytes(char* at, digits_register r, int n) noexcept {
 // bytes at `at`, which must all belong to the destination. Returns the characters written before the
 // NUL. The sign is arithmetic, not a branch: random signs would mispredict one.
 inline int blend_decimal(char* at, std::uint64_t v, int length, int has_sign, char sign, bool terminate) noexcept {
-  const digits_register text =
-      last_digits(v, length) << (8 * has_sign) | (static_cast<unsigned char>(sign) & (0U - static_cast<unsigned>(has_sign)));
+  const digits_register text = last_digits(v, length) << (8 * has_sign) |
+                               (static_cast<unsigned char>(sign) & (0U - static_cast<unsigned>(has_sign)));
   const int n = length + has_sign;
   blend_low_bytes(at, text, n + (terminate ? 1 : 0));
   return n;

@@ -20,8 +20,8 @@ using namespace brol::detail;
 
 // Powers of `base` that fit 64 bits, each with its neighbours, and the limits of the integer types.
 std::vector<std::uint64_t> boundaries(unsigned base) {
-  std::vector<std::uint64_t> v = {0, 1, 2, UINT32_MAX - 1ULL, UINT32_MAX, 1ULL << 32, INT64_MAX, 1ULL << 63,
-                                  UINT64_MAX - 1, UINT64_MAX};
+  std::vector<std::uint64_t> v = {0,          1,         2,          UINT32_MAX - 1ULL, UINT32_MAX,
+                                  1ULL << 32, INT64_MAX, 1ULL << 63, UINT64_MAX - 1,    UINT64_MAX};
   for (std::uint64_t p = base;; p *= base) {
     v.insert(v.end(), {p - 1, p, p + 1});
     if (p > UINT64_MAX / base) break;
@@ -62,7 +62,8 @@ TEST(BrolFormatDigits, DecimalDigitsAtPowersOfTenAndLimits) {
       std::snprintf(padded, sizeof padded, "%0*" PRIu64, n, v);
       ASSERT_EQ(std::string(buffer + 4, static_cast<std::size_t>(n)), padded) << v << " in " << n;
       ASSERT_EQ(std::string(buffer, 4), "xxxx") << v << " in " << n;
-      ASSERT_EQ(std::string(buffer + 4 + n, static_cast<std::size_t>(28 - n)), std::string(static_cast<std::size_t>(28 - n), 'x'))
+      ASSERT_EQ(std::string(buffer + 4 + n, static_cast<std::size_t>(28 - n)),
+                std::string(static_cast<std::size_t>(28 - n), 'x'))
           << v << " in " << n;
       if (n == decimal_digits(v)) {
         ASSERT_EQ(std::string(padded), expected);
@@ -175,15 +176,14 @@ TEST(BrolFormatDigits, EngineIntegerPartsInEveryBase) {
 // The one-integer list at every buffer size around the 16 bytes that the blend needs, for the
 // limits of every size code, signed and unsigned, against snprintf's text and cut.
 TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
-  const std::int64_t values[] = {0, 9, 10, -10, 999999999, 1000000000, -1000000000, INT32_MAX, INT32_MIN,
-                                 9999999999LL, 10000000000LL, INT64_MAX, INT64_MIN, -1};
+  const std::int64_t values[] = {0,         9,         10,           -10,           999999999, 1000000000, -1000000000,
+                                 INT32_MAX, INT32_MIN, 9999999999LL, 10000000000LL, INT64_MAX, INT64_MIN,  -1};
   for (const brol_item size_code : {1ULL, 2ULL, 4ULL, 8ULL}) {
     for (const std::int64_t value : values) {
       const unsigned bits = static_cast<unsigned>(size_code) * 8;
       const auto raw = static_cast<std::uint64_t>(value);
       const std::uint64_t low = bits == 64 ? raw : raw & ((1ULL << bits) - 1);
-      const std::int64_t as_signed =
-          bits == 64 ? value : static_cast<std::int64_t>(low << (64 - bits)) >> (64 - bits);
+      const std::int64_t as_signed = bits == 64 ? value : static_cast<std::int64_t>(low << (64 - bits)) >> (64 - bits);
       for (const bool is_signed : {true, false}) {
         char expected[32];
         if (is_signed) {
