@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -202,6 +203,12 @@ TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
           if (size > 0) std::snprintf(cut, static_cast<std::size_t>(size), "%s", expected);
           ASSERT_EQ(std::string(buffer, sizeof buffer), std::string(cut, sizeof cut))
               << value << " size code " << size_code << " buffer " << size;
+          // In a heap block of exactly `size` bytes, where AddressSanitizer sees any access past it.
+          if (size > 0) {
+            const auto exact = std::make_unique<char[]>(static_cast<std::size_t>(size));
+            brol_format(exact.get(), size, is_signed ? brol_fmt_int : brol_fmt_uint, size_code, raw, brol_fmt_end);
+            ASSERT_STREQ(exact.get(), cut);
+          }
         }
       }
     }
@@ -247,6 +254,9 @@ TEST(BrolFormatDigits, PaddedIntegersAgreeWithPrintf) {
           ASSERT_EQ(buffer.substr(0, static_cast<std::size_t>(n) + 1), std::string(expected) + "|" + '\0')
               << l.format << " width " << width << " value " << value << " size " << size;
           ASSERT_EQ(buffer.find_first_not_of('x', static_cast<std::size_t>(size)), std::string::npos);
+          const auto exact = std::make_unique<char[]>(static_cast<std::size_t>(size));
+          brol_vformat(exact.get(), size, list[0], brol_fmt_cursor{list.data() + 1, list.data() + list.size()});
+          ASSERT_EQ(exact.get(), std::string(expected) + "|");
         }
       }
     }
