@@ -1,5 +1,6 @@
 // The integer pieces the engine runs for every integer item, inline so that the item loop carries
-// them without calls: digit counts, decimal digits two at a time, the integer item measured once.
+// them without calls: digit counts, decimal and hexadecimal digits made in a register and stored or
+// blended by their count, the integer item measured once, the one-integer list.
 #pragma once
 
 #include <bit>
