@@ -80,10 +80,8 @@ void float_measure(brol_format_state* state, brol_fmt_cursor* cursor, float_text
 void float_write(const brol_format_state* state, const float_text& number, char* destination,
                  std::int64_t count) noexcept;
 
-// The text of one integer item with the default settings (decimal, no sign for non-negative values,
-// no layout), written and cut like the engine does. The engine's path for the commonest list.
-std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
-                                brol_item raw) noexcept;
+// The integer item's pieces (digit counts, digits in fixed steps, the item measured and written,
+// the one-integer list) are inline in brol_format_digits.h.
 
 // Clamps a count setting taken from the list: negative values count as 0.
 inline std::int64_t non_negative(std::int64_t v) noexcept { return v < 0 ? 0 : v; }

@@ -1,5 +1,6 @@
 // The integer pieces the engine runs for every integer item, inline so that the item loop carries
-// them without calls: digit counts, decimal digits two at a time, the integer item measured once.
+// them without calls: digit counts, decimal and hexadecimal digits made in a register and stored or
+// blended by their count, the integer item measured once, the one-integer list.
 #pragma once
 
 #include <bit>
@@ -73,19 +74,26 @@ inline void fill_short(char* at, std::int64_t n) noexcept {
   }
 }
 
-// Decimal digits of v (1 for 0), from its bit width: log10(2) is close to 1233 / 4096.
+// Decimal digits of v (1 for 0), from its bit width: log10(2) is close to 1233 / 4096, which
+// guesses the count or one less, and one comparison with a power of ten settles it. No loop.
 inline int decimal_digits(std::uint64_t v) noexcept {
   v |= 1;  // 0 has one digit; setting the low bit never crosses a power of ten
   const int guess = (static_cast<int>(std::bit_width(v)) * 1233) >> 12;
   return guess + (v >= k_powers_of_ten[guess] ? 1 : 0);
 }
 
-// Digits of v in `base` (1 for 0).
+// For a power-of-two base 2^k (k = 1..5): ceil(w / k) for a bit width w <= 64 is
+// ((w + k - 1) * k_bit_groups[k]) >> 16, which spares a divide instruction for a variable k.
+inline constexpr std::uint32_t k_bit_groups[6] = {0, 65536, 32768, 21846, 16384, 13108};
+
+// Digits of v in `base` (1 for 0): decimal and the powers of two without a loop, the other bases
+// (rare) by repeated division.
 inline int digit_count(std::uint64_t v, unsigned base) noexcept {
   if (base == 10) return decimal_digits(v);
-  if ((base & (base - 1)) == 0) {  // a power of two, without a population count
-    const int bits = std::countr_zero(base);
-    return (static_cast<int>(std::bit_width(v | 1)) + bits - 1) / bits;
+  if ((base & (base - 1)) == 0) {
+    const auto bits = static_cast<unsigned>(std::countr_zero(base));
+    const auto width = static_cast<std::uint32_t>(std::bit_width(v | 1));
+    return static_cast<int>(((width + bits - 1) * k_bit_groups[bits]) >> 16);
   }
   int n = 1;
   while (v >= base) {
@@ -99,28 +107,133 @@ inline std::int64_t add_saturating(std::int64_t a, std::int64_t b) noexcept {
   return b > std::numeric_limits<std::int64_t>::max() - a ? std::numeric_limits<std::int64_t>::max() : a + b;
 }
 
-// Writes the decimal digits of v so that the last one lands just before `end`.
-inline void write_decimal(std::uint64_t v, char* end) noexcept {
-  while (v > 0xFFFFFFFFULL) {
-    const unsigned pair = static_cast<unsigned>(v % 100) * 2;
-    v /= 100;
-    end -= 2;
-    std::memcpy(end, k_digit_pairs + pair, 2);
+// Decimal digits in fixed steps, without a loop over the digits and without a choice by their count:
+// the ten digits of a value below 10^10 are made at once in a 128-bit register (leading zeros
+// included, the first digit in the lowest byte), and the count, known before, only says how far the
+// register is shifted and how many of its bytes are stored.
+__extension__ typedef unsigned __int128 digits_register;
+
+// The eight digits of x < 10^8 as the bytes of a 64-bit word, the first in the lowest byte: x is split
+// into two halves of four digits in 32-bit lanes, each lane into two pairs in 16-bit lanes, each pair
+// into two digits in bytes. The divisions by 100 and by 10 are multiplications by 10486 / 2^20 and
+// 103 / 2^10, exact for lanes below 10^4 and 100; no lane's product reaches into the next lane.
+inline std::uint64_t eight_digits(std::uint64_t x) noexcept {
+  std::uint64_t t = (x / 10000) | (x % 10000) << 32;
+  const std::uint64_t hundreds = ((t * 10486) >> 20) & 0x0000007F0000007FULL;
+  t = hundreds | (t - hundreds * 100) << 16;
+  const std::uint64_t tens = ((t * 103) >> 10) & 0x000F000F000F000FULL;
+  t = tens | (t - tens * 10) << 8;
+  return t + 0x3030303030303030ULL;
+}
+
+// The ten digits of v < 10^10 in the low 80 bits, the first in the lowest byte.
+inline digits_register ten_digits(std::uint64_t v) noexcept {
+  static_assert(std::endian::native == std::endian::little, "digits are laid out for a little-endian store");
+  std::uint16_t lead;
+  std::memcpy(&lead, k_digit_pairs + (v / 100000000) * 2, 2);
+  return static_cast<digits_register>(eight_digits(v % 100000000)) << 16 | lead;
+}
+
+// The last n (0..10) of the ten digits of v < 10^10, in the low bytes of the register (none for 0:
+// the ten digits fill only 80 of its bits).
+inline digits_register last_digits(std::uint64_t v, int n) noexcept { return ten_digits(v) >> ((10 - n) * 8); }
+
+// Stores the low n (0..16) bytes of r at `at`, as two overlapping stores of a power-of-two size.
+inline void store_low_bytes(char* at, digits_register r, int n) noexcept {
+  const auto low = static_cast<std::uint64_t>(r);
+  if (n >= 8) {
+    const auto tail = static_cast<std::uint64_t>(r >> ((n - 8) * 8));
+    std::memcpy(at, &low, 8);
+    std::memcpy(at + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    const auto head = static_cast<std::uint32_t>(low);
+    const auto tail = static_cast<std::uint32_t>(low >> ((n - 4) * 8));
+    std::memcpy(at, &head, 4);
+    std::memcpy(at + n - 4, &tail, 4);
+  } else if (n >= 2) {
+    const auto head = static_cast<std::uint16_t>(low);
+    const auto tail = static_cast<std::uint16_t>(low >> ((n - 2) * 8));
+    std::memcpy(at, &head, 2);
+    std::memcpy(at + n - 2, &tail, 2);
+  } else if (n == 1) {
+    *at = static_cast<char>(low);
   }
-  // The rest in 32-bit arithmetic, which is cheaper.
-  auto w = static_cast<std::uint32_t>(v);
-  while (w >= 100) {
-    const unsigned pair = (w % 100) * 2;
-    w /= 100;
-    end -= 2;
-    std::memcpy(end, k_digit_pairs + pair, 2);
+}
+
+// Writes the n = decimal_digits(v) digits of v (or, with n larger, v with leading zeros up to n <= 20)
+// at `first`, storing exactly n bytes.
+inline void write_decimal(char* first, std::uint64_t v, int n) noexcept {
+  if (n <= 10) {
+    store_low_bytes(first, last_digits(v, n), n);
+    return;
   }
-  if (w >= 10) {
-    end -= 2;
-    std::memcpy(end, k_digit_pairs + w * 2, 2);
-  } else {
-    *--end = static_cast<char>('0' + w);
+  store_low_bytes(first, last_digits(v / 10000000000ULL, n - 10), n - 10);
+  store_low_bytes(first + n - 10, ten_digits(v % 10000000000ULL), 10);
+}
+
+// Where 16 bytes from `at` belong to the destination: the first n (0..16) of them become the low n
+// bytes of r, the others are stored back as they were. One load and one store, whatever n is.
+inline void blend_low_bytes(char* at, digits_register r, int n) noexcept {
+  const digits_register keep = n >= 16 ? 0 : ~static_cast<digits_register>(0) << (n * 8);
+  digits_register old;
+  std::memcpy(&old, at, sizeof old);
+  const digits_register result = (r & ~keep) | (old & keep);
+  std::memcpy(at, &result, sizeof result);
+}
+
+// A sign character ('-' or '+', stored only when has_sign is 1) and the `length` (1..10) digits of
+// v < 10^10 (leading zeros up to length) and, with `terminate`, a NUL after them, blended into the 16
+// bytes at `at`, which must all belong to the destination. Returns the characters written before the
+// NUL. The sign is arithmetic, not a branch: random signs would mispredict one.
+inline int blend_decimal(char* at, std::uint64_t v, int length, int has_sign, char sign, bool terminate) noexcept {
+  const digits_register text = last_digits(v, length) << (8 * has_sign) |
+                               (static_cast<unsigned char>(sign) & (0U - static_cast<unsigned>(has_sign)));
+  const int n = length + has_sign;
+  blend_low_bytes(at, text, n + (terminate ? 1 : 0));
+  return n;
+}
+
+// The 16 hexadecimal digits of v, leading zeros included, the most significant in the lowest byte:
+// every nibble is spread into a byte of its own and turned into its character without a branch or a
+// table.
+inline digits_register hex_digits(std::uint64_t v, bool lower) noexcept {
+  const std::uint64_t letter_gap = lower ? 'a' - '0' - 10 : 'A' - '0' - 10;
+  std::uint64_t halves[2];
+  for (int half = 0; half < 2; ++half) {
+    std::uint64_t n = half == 0 ? v >> 32 : v & 0xFFFFFFFFULL;
+    n = (n | n << 16) & 0x0000FFFF0000FFFFULL;
+    n = (n | n << 8) & 0x00FF00FF00FF00FFULL;
+    n = (n | n << 4) & 0x0F0F0F0F0F0F0F0FULL;
+    n = __builtin_bswap64(n);  // byte j held nibble j from the least significant; the text wants the highest first
+    const std::uint64_t letters = ((n + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
+    halves[half] = n + 0x3030303030303030ULL + letters * letter_gap;
   }
+  return static_cast<digits_register>(halves[1]) << 64 | halves[0];
+}
+
+// The same 16 digits stored at `at`.
+inline void write_16_hex(char* at, std::uint64_t v, bool lower) noexcept {
+  const digits_register r = hex_digits(v, lower);
+  std::memcpy(at, &r, 16);
+}
+
+// The `length` characters of v in the power-of-two base 2^shift without grouping: its digits at the
+// right end and, before them, the zeros that min_digits asks for.
+inline void write_power_of_two(char* first, std::uint64_t v, std::int64_t length, unsigned shift,
+                               const char* chars) noexcept {
+  if (shift == 4 && length <= 16) {
+    char all[16];
+    write_16_hex(all, v, chars == k_lower_digits);
+    copy_short(first, all + 16 - length, length);
+    return;
+  }
+  const std::uint64_t mask = (1ULL << shift) - 1;
+  char* at = first + length;
+  do {
+    *--at = chars[v & mask];
+    v >>= shift;
+  } while (v != 0);
+  fill_short<'0'>(first, at - first);
 }
 
 inline unsigned format_base(const brol_format_state* state) noexcept {
@@ -144,8 +257,10 @@ inline void decode(brol_item size, brol_item raw, bool is_signed, int_text* out)
     return;
   }
   const std::int64_t v = static_cast<std::int64_t>(raw << shift) >> shift;
-  out->negative = v < 0;
-  out->magnitude = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  // Without a branch: random signs would mispredict one on every other value.
+  const auto sign_mask = static_cast<std::uint64_t>(v >> 63);
+  out->negative = sign_mask != 0;
+  out->magnitude = (static_cast<std::uint64_t>(v) ^ sign_mask) - sign_mask;
 }
 
 // Reads an integer conversion's size code and value, sets int_length and text_length.
@@ -174,28 +289,51 @@ inline void int_write(const brol_format_state* state, const int_text& number, ch
     return;
   }
   // Fits whole, without grouping: the digits at the right end, zeros before them.
-  fill_short<'0'>(destination, length - number.digits);
-  char* end = destination + length;
-  std::uint64_t v = number.magnitude;
-  switch (state->base) {
-    case 10:
-      write_decimal(v, end);
-      return;
-    case 16:
-    case 8:
-    case 2: {
-      const char* chars = (state->flags & brol_flag_lower) ? k_lower_digits : k_upper_digits;
-      const auto mask = static_cast<unsigned>(state->base - 1);
-      const int shift = std::countr_zero(static_cast<unsigned>(state->base));
-      do {
-        *--end = chars[v & mask];
-        v >>= shift;
-      } while (v != 0);
-      return;
-    }
-    default:
-      int_part_write(state, number.magnitude, length, destination, count);
+  const unsigned base = format_base(state);
+  const std::uint64_t v = number.magnitude;
+  if (base == 10) {
+    const std::int64_t zeros = length - number.digits;
+    fill_short<'0'>(destination, zeros);
+    write_decimal(destination + zeros, v, number.digits);
+  } else if ((base & (base - 1)) == 0) {
+    const char* chars = (state->flags & brol_flag_lower) ? k_lower_digits : k_upper_digits;
+    write_power_of_two(destination, v, length, static_cast<unsigned>(std::countr_zero(base)), chars);
+  } else {
+    int_part_write(state, v, length, destination, count);
   }
+}
+
+// The text of one integer item with the default settings (decimal, no sign for non-negative values,
+// no layout), written and cut like the engine does; the result is its length. The engine's path for
+// the commonest list, inline in the engine's entry.
+inline std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
+                                       brol_item raw) noexcept {
+  int_text number{false, false, 0, 1};
+  if (known_size(size_code)) decode(size_code, raw, is_signed, &number);
+  const int digits = decimal_digits(number.magnitude);
+  const std::int64_t length = digits + static_cast<int>(number.negative);
+  if (destination == nullptr || size < 1) return length;
+  const int negative = number.negative ? 1 : 0;
+  // Up to 10 digits with sign and NUL are blended into 16 bytes of the destination when it has them:
+  // no branch on the count at all. A 64-bit value is stored instead: blending its up to 22 bytes
+  // into 32 (two loads and two stores that a following call into the same buffer must wait for)
+  // measured slower than the stores by the length class.
+  if (size_code != 8 && size >= 16) {
+    blend_decimal(destination, number.magnitude, digits, negative, '-', true);
+    return length;
+  }
+  if (length < size) {
+    destination[0] = '-';  // overwritten by the first digit when there is no sign
+    write_decimal(destination + (number.negative ? 1 : 0), number.magnitude, digits);
+    destination[length] = '\0';
+    return length;
+  }
+  char whole[24];
+  whole[0] = '-';
+  write_decimal(whole + (number.negative ? 1 : 0), number.magnitude, digits);
+  std::memcpy(destination, whole, static_cast<std::size_t>(size - 1));
+  destination[size - 1] = '\0';
+  return length;
 }
 
 }  // namespace brol::detail

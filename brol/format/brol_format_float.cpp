@@ -467,7 +467,7 @@ void float_write(const brol_format_state* state, const float_text& number, char*
   const int digits = decimal_digits(number.high);
   if (int_length > digits) fill_short<'0'>(at, int_length - digits);
   at += int_length;
-  write_decimal(number.high, at);
+  write_decimal(at - digits, number.high, digits);
   if (number.m == 0) return;
   *at++ = state->point_char;
   for (std::int64_t i = 0; i < number.m; ++i) at[i] = static_cast<char>('0' + number.fraction[i]);
