@@ -111,10 +111,12 @@ linux_command translate_tunnel(const std::vector<std::string>& args) {
 // winvnc -connect HOST:PORT [-noregistry] [-run] -> x11vnc serving this display ($DISPLAY) with the
 // same outgoing connection. -noregistry becomes -norc (no settings file), -run needs nothing (x11vnc
 // serves at once). x11vnc listens on no port of its own (winvnc would on 5900): the session needs only
-// the outgoing connection. It keeps serving after the viewer leaves, as winvnc does, until closed.
+// the outgoing connection, and -rfbport 0 alone still leaves x11vnc listening on [::]:5900; with
+// -localhost it listens nowhere. It keeps serving after the viewer leaves, as winvnc does, until
+// closed.
 linux_command translate_vnc(const std::vector<std::string>& args) {
   linux_command command;
-  command.args = {"x11vnc", "-rfbport", "0", "-forever", "-nopw", "-noxdamage"};
+  command.args = {"x11vnc", "-rfbport", "0", "-localhost", "-forever", "-nopw", "-noxdamage"};
   bool connect = false;
   for (size_t i = 0; i < args.size() && command.error.empty(); ++i) {
     const std::string arg = lower(args[i]);

@@ -92,6 +92,31 @@ def wine_own(cmd):
     return "wineserver" in cmd or ("\\windows\\system32\\" in cmd.lower() and "/desktop=" not in cmd)
 
 
+LOOPBACK = {"0100007F", "00000000000000000000000001000000", "0000000000000000FFFF00000100007F"}
+
+
+def listeners_of(pids):
+    """The listening TCP sockets of the processes: [(local address in hex, port, loopback)]."""
+    inodes = set()
+    for pid in pids:
+        try:
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except OSError:
+            pass
+    found = []
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                address, port = fields[1].split(":")
+                if fields[3] == "0A" and fields[9] in inodes:
+                    found.append((address, int(port, 16), address in LOOPBACK))
+    return found
+
+
 def leftovers():
     """Session programs still running among our descendants: (pid, command line)."""
     return [(p, c) for p in descendants() for c in [command_line(p)] if SESSION_PROGRAMS.search(c)]
@@ -321,6 +346,7 @@ class Session:
                             f"(see {os.path.basename(customer)} and {os.path.basename(shown)})")
             return verdicts
         verdicts.append(f"ok the viewer's window equals the customer's display, all {w}x{h} pixels")
+        verdicts.append(self.loopback_only())
         colours = run("convert", customer, "-unique-colors", "-format", "%w", "info:").stdout.strip()
         dark_blue = run("convert", customer, "-fill", "black", "+opaque", "#000077", "-fill", "white", "-opaque",
                         "#000077", "-format", "%[fx:mean*w*h]", "info:").stdout.strip()
@@ -329,6 +355,15 @@ class Session:
                         f"{dark_blue} pixels of the dark blue button)")
         os.replace(shown, os.path.join(self.shots, "technician.png"))
         return verdicts
+
+    def loopback_only(self):
+        """The customer's side listens on loopback only (the client tunnel on 5500, nothing else)."""
+        ports = listeners_of([p for p, _ in leftovers()])
+        outside = [f"{a}:{p}" for a, p, loopback in ports if not loopback]
+        if outside or not ports:
+            return f"bad the customer's programs listen on {outside or 'nothing'}"
+        return "ok the customer's programs listen on loopback only (ports " + \
+            ", ".join(str(p) for _, p, _ in ports) + ")"
 
     def do_refused(self, name):
         """The impostor: nothing reaches the viewer, and the client tunnel's log shows the refusal."""
