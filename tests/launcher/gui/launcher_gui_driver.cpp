@@ -650,6 +650,24 @@ void scenario_real_session(bool impostor) {
   finish_launcher(l);
 }
 
+// The wrapper touches SHOT_DIR\alive while it runs. One that was killed stops, and then this process
+// ends at once instead of running into its timeouts with nobody to answer.
+DWORD WINAPI watch_wrapper(void*) {
+  const std::string alive = shot_dir + "\\alive";
+  const auto ticks = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  for (;;) {
+    Sleep(500);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    if (GetFileAttributesExA(alive.c_str(), GetFileExInfoStandard, &data) &&
+        ticks(now) > ticks(data.ftLastWriteTime) + 5 * 10000000ULL) {
+      say("the wrapper has stopped: ending");
+      ExitProcess(3);
+    }
+  }
+}
+
 void play_real_sessions() {
   reset_folder();
   scenario_real_session(false);
@@ -683,6 +701,7 @@ int main(int argc, char** argv) {
       scenario_tunnel_ends_at_once,
   };
   if (session) {
+    CreateThread(nullptr, 0, watch_wrapper, nullptr, 0, nullptr);
     play_real_sessions();
   } else if (demo) {
     reset_folder();

@@ -21,6 +21,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "kit"))
@@ -284,18 +285,26 @@ class Session:
         if self.args.hold:
             env["BROL_SESSION_HOLD_MS"] = str(int(self.args.hold * 1000))
         width, height = CUSTOMER_SIZE
+        write(os.path.join(self.shots, "alive"), "")
         subprocess.Popen(["wine", "explorer", f"/desktop=brolsession{os.getpid()},{width}x{height}",
                           winpath(os.path.join(self.out, "driver.exe")), winpath(self.app), winpath(self.work),
                           winpath(self.shots), "session"],
                          cwd=self.work, env=env, stdin=subprocess.DEVNULL, stdout=self.log("wine.out"),
                          stderr=subprocess.STDOUT)
         result = os.path.join(self.shots, "result.txt")
+        threading.Thread(target=self.heartbeat, daemon=True).start()
         while not os.path.exists(result):
             for name in sorted(os.listdir(self.shots)):
                 if name.endswith(".req"):
                     self.answer(name[:-4])
             time.sleep(0.05)
             reap()
+
+    def heartbeat(self):
+        """Touches shots/alive while this script runs: the driver ends when that stops."""
+        while True:
+            os.utime(os.path.join(self.shots, "alive"))
+            time.sleep(0.3)
 
     # The driver's requests -------------------------------------------------------------------------
 
