@@ -17,7 +17,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_session_test import descendants, command_line, end_all, reap, start_xvfb, free_port, listening  # noqa: E402
+from run_session_test import (command_line, descendants, end_all, free_port, listening, reap, start_xvfb,  # noqa: E402
+                              winpath)
 
 failures = 0
 
@@ -53,12 +54,19 @@ def windows_pid(app):
     return match.group(1) if match else None
 
 
+def bridge_running():
+    return any("stunnel.exe" in command_line(p) for p in descendants())
+
+
 def start_bridge(app, env, *args):
+    """The bridge in a Wine desktop of this test's own, as the other Wine tests do, so that no other
+    test's display carries its window."""
     for name in ("stunnel.log", "stunnel.out"):
         if os.path.exists(os.path.join(app, name)):
             os.remove(os.path.join(app, name))
-    return subprocess.Popen(["wine", os.path.join(app, "stunnel.exe"), *args], cwd=app, env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.Popen(["wine", "explorer", f"/desktop=brolbridge{os.getpid()},640x480",
+                      winpath(os.path.join(app, "stunnel.exe")), *args], cwd=app, env=env,
+                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def case_running(app, env, how):
@@ -68,20 +76,20 @@ def case_running(app, env, how):
     with open(os.path.join(app, "good.conf"), "w") as f:
         f.write(f"; the Windows build's tray icon option\ntaskbar = no\n[t]\nclient = yes\n"
                 f"accept = 127.0.0.1:{port}\nconnect = 127.0.0.1:9\n")
-    bridge = start_bridge(app, env, "good.conf")
+    start_bridge(app, env, "good.conf")
     if not check(wait_for(lambda: listening(port), 15), f"{how}: the translated configuration runs (taskbar dropped)"):
         print(open(os.path.join(app, "stunnel.out")).read() if os.path.exists(os.path.join(app, "stunnel.out")) else "")
         return
     check(len(linux_tunnels()) == 1, f"{how}: one Linux tunnel program runs")
     pid = windows_pid(app)
     started = time.monotonic()
-    if how == "WM_CLOSE":
-        subprocess.run(["wine", "taskkill", "/pid", pid], env=env, capture_output=True, timeout=30)
-    else:
-        subprocess.run(["wine", "taskkill", "/f", "/pid", pid], env=env, capture_output=True, timeout=30)
+    # taskkill sends WM_CLOSE to the windows it sees, those of its own desktop; with /f it terminates.
+    force = ["/f"] if how == "TerminateProcess" else []
+    subprocess.run(["wine", "explorer", f"/desktop=brolbridge{os.getpid()}", "taskkill", *force, "/pid", pid], env=env,
+                   capture_output=True, timeout=30)
     check(wait_for(lambda: not linux_tunnels() and not listening(port), 5),
           f"{how}: the Linux tunnel program is gone ({time.monotonic() - started:.1f} s)")
-    check(wait_for(lambda: bridge.poll() is not None, 5), f"{how}: the bridge has ended")
+    check(wait_for(lambda: not bridge_running(), 5), f"{how}: the bridge has ended")
     if how == "WM_CLOSE":
         log = bridge_log(app)
         check("WM_CLOSE" in log and log.rstrip().endswith("exit"), f"{how}: the bridge logged the close and its end")
@@ -93,11 +101,11 @@ def case_refused(app, env):
     with open(os.path.join(app, "bad.conf"), "w") as f:
         f.write("[t]\nclient = yes\naccept = 127.0.0.1:1\nno_such_option = 1\n")
     started = time.monotonic()
-    bridge = start_bridge(app, env, "bad.conf")
+    start_bridge(app, env, "bad.conf")
     # The Windows pid appears once Wine has started the bridge; from there the launcher waits 2 s.
     wait_for(lambda: windows_pid(app) is not None, 15)
     logged = time.monotonic()
-    ended = wait_for(lambda: bridge.poll() is not None, 15)
+    ended = wait_for(lambda: not bridge_running(), 15)
     check(ended and time.monotonic() - logged < 2,
           f"refused configuration: the bridge ends by itself, {time.monotonic() - logged:.1f} s after its start "
           f"({logged - started:.1f} s for Wine to start it)")
