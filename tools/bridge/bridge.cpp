@@ -9,13 +9,13 @@
 //   - the Linux program's end closes the connection, and the bridge ends too.
 // Events go to <name>.log beside the executable in the stand-ins' format ("start pid=... cwd=...
 // cmdline=...", "WM_CLOSE", "exit"); what the Linux program prints goes to <name>.out.
+// The socket headers must come before windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <cstdlib>  // __argc, __argv
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -264,7 +264,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   find_settings();
   char directory[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, directory);
-  log_line("start pid=" + std::to_string(GetCurrentProcessId()) + " cwd=" + directory + " cmdline=" + GetCommandLineA());
+  log_line("start pid=" + std::to_string(GetCurrentProcessId()) + " cwd=" + directory +
+           " cmdline=" + GetCommandLineA());
   const std::vector<std::string> args(__argv + 1, __argv + __argc);
   const linux_command command = lower(program_name) == "stunnel" ? translate_tunnel(args) : translate_vnc(args);
   if (!command.error.empty()) return fail(command.error);

@@ -634,8 +634,8 @@ void scenario_real_session(bool impostor) {
   if (!start_launcher(l)) return finish_launcher(l);
   set_edit(l.item(id_field), "301");
   click(l);
-  const bool running = check(
-      wait_until([&] { return l.visible(started_text) && l.visible(id_display); }, 15000), "\"gestartet.\" appears");
+  const bool running = check(wait_until([&] { return l.visible(started_text) && l.visible(id_display); }, 15000),
+                             "\"gestartet.\" appears");
   if (running) {
     check(text_of(l.item(id_display)) == "301", "the ID display shows " + quoted(text_of(l.item(id_display))));
     check_started("stunnel1.conf");
