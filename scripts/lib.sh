@@ -10,6 +10,7 @@ BROL_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 xvfb xauth x11-utils imagemagick
   stunnel4 openssl pkg-config
+  x11vnc tigervnc-viewer
   clang libclang-rt-14-dev
   osslsigncode
 )

@@ -8,6 +8,7 @@
 // with WORK_DIR as its working directory. Screenshots are asked of the wrapper through SHOT_DIR
 // (NAME.req -> NAME.png and NAME.ack). The result goes to SHOT_DIR\result.txt as "N passed, N failed".
 // With "demo" only one session is played (ID 302: start, running, stop) and the stand-ins' logs stay.
+// With "session" the real session is played against the bridges (see play_real_sessions).
 #include <windows.h>
 
 #include <shellapi.h>
@@ -340,25 +341,32 @@ std::string hex_colour(COLORREF c) {
   return text;
 }
 
-// Asks the wrapper for a screenshot of the dialog (NAME.png) and for checks of its pixels:
-//   pixel X Y RRGGBB LABEL   the pixel has that colour
-//   ink X Y W H LABEL        the area holds a dark pixel (something is written there)
-//   inkbox X Y W H IW IH LABEL  the dark pixels of the area span IW x IH (within 1 pixel)
-// and counts the wrapper's verdicts.
-void screenshot(const launcher& l, const std::string& name, const std::vector<std::string>& checks) {
-  std::string request = "crop " + rect_of(l.dialog) + "\n";
-  for (const std::string& c : checks) request += c + "\n";
+// Hands the wrapper request NAME (NAME.req, one line per check or action), waits for its answer
+// (NAME.ack) and counts the verdicts in it ("ok ..." and "bad ..." lines).
+void ask(const std::string& name, const std::vector<std::string>& lines, int milliseconds = 20000) {
+  std::string request;
+  for (const std::string& c : lines) request += c + "\n";
   const std::string base = shot_dir + "\\" + name;
   DeleteFileA((base + ".ack").c_str());
   write_file(base + ".tmp", request);
   MoveFileA((base + ".tmp").c_str(), (base + ".req").c_str());
-  if (!check(wait_until([&] { return exists(base + ".ack"); }, 20000), "screenshot " + name + ".png taken")) return;
+  if (!check(wait_until([&] { return exists(base + ".ack"); }, milliseconds), "request " + name + " answered")) return;
   std::istringstream verdicts(read_file(base + ".ack"));
   std::string line;
   while (std::getline(verdicts, line)) {
     if (line.rfind("ok ", 0) == 0) check(true, name + ": " + line.substr(3));
     if (line.rfind("bad ", 0) == 0) check(false, name + ": " + line.substr(4));
   }
+}
+
+// Asks the wrapper for a screenshot of the dialog (NAME.png) and for checks of its pixels:
+//   pixel X Y RRGGBB LABEL   the pixel has that colour
+//   ink X Y W H LABEL        the area holds a dark pixel (something is written there)
+//   inkbox X Y W H IW IH LABEL  the dark pixels of the area span IW x IH (within 1 pixel)
+void screenshot(const launcher& l, const std::string& name, const std::vector<std::string>& checks) {
+  std::vector<std::string> lines{"crop " + rect_of(l.dialog)};
+  lines.insert(lines.end(), checks.begin(), checks.end());
+  ask(name, lines);
 }
 
 // --- Scenarios ----------------------------------------------------------------------------------------
@@ -862,6 +870,64 @@ void scenario_deep(const std::string& expect) {
   finish_launcher(l);
 }
 
+// --- The real session (tests/launcher/session/run_session_test.py) ---------------------------------
+// APP_DIR holds the bridges instead of the stand-ins; the wrapper runs the technician's side and
+// answers the requests "viewer" (the viewer shows this display), "refused" (the technician's viewer
+// got nothing), "closed" (the viewer's connection closed, nothing of the session left running) and
+// "impostor" (the technician's tunnel server now has an impostor's certificate).
+
+constexpr int started_text = 1307;
+
+void scenario_real_session(bool impostor) {
+  say("-- real session with ID 301, %s", impostor ? "the technician's server is an impostor" : "genuine");
+  const std::string name = impostor ? "impostor" : "session";
+  launcher l;
+  if (!start_launcher(l)) return finish_launcher(l);
+  set_edit(l.item(id_field), "301");
+  click(l);
+  const bool running = check(wait_until([&] { return l.visible(started_text) && l.visible(id_display); }, 15000),
+                             "\"gestartet.\" appears");
+  if (running) {
+    check(text_of(l.item(id_display)) == "301", "the ID display shows " + quoted(text_of(l.item(id_display))));
+    check_started("stunnel1.conf");
+    screenshot(l, name + "-running", {impostor ? "refused" : "viewer"});
+    char hold[16] = "";
+    if (GetEnvironmentVariableA("BROL_SESSION_HOLD_MS", hold, sizeof hold) > 0) Sleep(std::strtoul(hold, nullptr, 10));
+    click(l);
+    check(l.wait_exit(15000), "\"&Sitzung beenden\" ends the launcher");
+    check_stopped("Sitzung beenden", false);
+    ask(name + "-closed", {"closed"});
+  }
+  finish_launcher(l);
+}
+
+// The wrapper touches SHOT_DIR\alive while it runs. One that was killed stops, and then this process
+// ends at once instead of running into its timeouts with nobody to answer.
+DWORD WINAPI watch_wrapper(void*) {
+  const std::string alive = shot_dir + "\\alive";
+  const auto ticks = [](FILETIME t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  for (;;) {
+    Sleep(500);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    if (GetFileAttributesExA(alive.c_str(), GetFileExInfoStandard, &data) &&
+        ticks(now) > ticks(data.ftLastWriteTime) + 5 * 10000000ULL) {
+      say("the wrapper has stopped: ending");
+      ExitProcess(3);
+    }
+  }
+}
+
+void play_real_sessions() {
+  reset_folder();
+  scenario_real_session(false);
+  reset_folder();
+  ask("switch", {"impostor"});
+  scenario_real_session(true);
+  reset_folder();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -877,8 +943,9 @@ int main(int argc, char** argv) {
     return failed == 0 ? 0 : 1;
   }
   const bool demo = argc == 5 && std::strcmp(argv[4], "demo") == 0;
-  if (argc != 4 && !demo) {
-    std::fprintf(stderr, "usage: launcher_gui_driver APP_DIR WORK_DIR SHOT_DIR [demo]\n");
+  const bool session = argc == 5 && std::strcmp(argv[4], "session") == 0;
+  if (argc != 4 && !demo && !session) {
+    std::fprintf(stderr, "usage: launcher_gui_driver APP_DIR WORK_DIR SHOT_DIR [demo|session]\n");
     return 2;
   }
   app_dir = argv[1];
@@ -900,7 +967,10 @@ int main(int argc, char** argv) {
   // What a run that died midway may have left in the prefix's registry.
   unregister_app_path();
   prefer_native_plant(false);
-  if (demo) {
+  if (session) {
+    CreateThread(nullptr, 0, watch_wrapper, nullptr, 0, nullptr);
+    play_real_sessions();
+  } else if (demo) {
     reset_folder();
     scenario_button_start_and_stop();
   } else {
