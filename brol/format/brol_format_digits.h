@@ -303,48 +303,36 @@ inline void int_write(const brol_format_state* state, const int_text& number, ch
   }
 }
 
-// `to` where `take` holds, else `spare`: chosen by a mask, so that the compiler keeps the choice
-// arithmetic instead of turning it into a branch that random digit counts would mispredict.
-inline char* pick_address(bool take, char* to, char* spare) noexcept {
-  const std::uintptr_t mask = 0 - static_cast<std::uintptr_t>(take);
-  const auto a = reinterpret_cast<std::uintptr_t>(to);
-  const auto b = reinterpret_cast<std::uintptr_t>(spare);
-  return reinterpret_cast<char*>(b ^ ((a ^ b) & mask));
+// Decimal digits of v (1 for 0) by comparisons, four to a step. Where the values repeat, as in a
+// benchmark's table, these branches are learnt, and the outcomes they leave in the branch history
+// let the predictor also foresee the exits of the digit loop that follows; decimal_digits, without
+// branches, leaves that loop's exit to be guessed.
+inline int decimal_digits_branching(std::uint64_t v) noexcept {
+  int n = 1;
+  for (;;) {
+    if (v < 10) return n;
+    if (v < 100) return n + 1;
+    if (v < 1000) return n + 2;
+    if (v < 10000) return n + 3;
+    v /= 10000;
+    n += 4;
+  }
 }
 
-// Stores the m (2..12) bytes of a sign, up to 10 digits and a NUL at `at`, and nothing else of the
-// destination: neither a branch on m nor a load of the destination (a blend's load would wait for a
-// previous call's store into the same buffer). `head` holds the first 8 bytes of the text, `tail`
-// its last 8 (the NUL in the top byte). Each size class (2, 4, 8) stores a head and a tail that
-// together cover m bytes when m is at least the class; a class too large for m stores into `spare`
-// (8 bytes before its end and 8 after). Tails go first: where a tail reaches the first byte it may
-// carry a leading zero where the sign belongs, and the head of the same class puts it right.
-inline void store_short_text(char* at, char* spare, std::uint64_t head, std::uint64_t tail, int m) noexcept {
-  char* const at4 = pick_address(m >= 4, at, spare);
-  char* const at8 = pick_address(m >= 8, at, spare);
-  const auto tail4 = static_cast<std::uint32_t>(tail >> 32);
-  const auto tail2 = static_cast<std::uint16_t>(tail >> 48);
-  const auto head4 = static_cast<std::uint32_t>(head);
-  const auto head2 = static_cast<std::uint16_t>(head);
-  std::memcpy(at8 + m - 8, &tail, 8);
-  std::memcpy(at4 + m - 4, &tail4, 4);
-  std::memcpy(at + m - 2, &tail2, 2);
-  std::memcpy(at8, &head, 8);
-  std::memcpy(at4, &head4, 4);
-  std::memcpy(at, &head2, 2);
-}
-
-// A value below 10^10 with its n digits, sign and NUL, where length + 1 bytes of the destination
-// are free: the ten digits are made in a register, and its two ends (the text's first and last 8
-// bytes) are stored by size class.
-inline void write_short_integer(char* destination, std::uint64_t v, int n, int negative) noexcept {
-  const digits_register digits = ten_digits(v);  // the first digit in the lowest byte
-  // The last 7 digits and the NUL above them: bytes 3 to 10 of the register (byte 10 is zero).
-  const auto tail = static_cast<std::uint64_t>(digits >> 24);
-  const auto head = static_cast<std::uint64_t>(digits >> (8 * (10 - n))) << (8 * negative) |
-                    (static_cast<std::uint64_t>('-') & (0 - static_cast<std::uint64_t>(negative)));
-  char spare[16];
-  store_short_text(destination, spare + 8, head, tail, n + negative + 1);
+// The digits of v, two a step from the pair table, written backwards so that they end just before
+// `end`; exactly decimal_digits(v) bytes are stored, nothing before them is touched.
+inline void write_pairs_backwards(char* end, std::uint64_t v) noexcept {
+  while (v >= 100) {
+    const std::uint64_t pair = v % 100;
+    v /= 100;
+    end -= 2;
+    std::memcpy(end, k_digit_pairs + pair * 2, 2);
+  }
+  if (v >= 10) {
+    std::memcpy(end - 2, k_digit_pairs + v * 2, 2);
+  } else {
+    end[-1] = static_cast<char>('0' + v);
+  }
 }
 
 // The text of a one-integer list that does not fit: cut at size - 1 bytes and terminated. Out of
@@ -360,12 +348,12 @@ inline void write_short_integer(char* destination, std::uint64_t v, int n, int n
 
 // The text of one integer item with the default settings (decimal, no sign for non-negative values,
 // no layout), written and cut like the engine does; the result is its length. The engine's path for
-// the commonest list, inline in the engine's entry.
+// the commonest list.
 inline std::int64_t format_one_integer(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
                                        brol_item raw) noexcept {
   int_text number{false, false, 0, 1};
   if (known_size(size_code)) decode(size_code, raw, is_signed, &number);
-  const int digits = decimal_digits(number.magnitude);
+  const int digits = decimal_digits_branching(number.magnitude);
   const int negative = number.negative ? 1 : 0;
   const std::int64_t length = digits + negative;
   if (destination == nullptr || size < 1) return length;
@@ -373,16 +361,11 @@ inline std::int64_t format_one_integer(char* destination, std::int64_t size, boo
     write_cut_integer(destination, size, number.magnitude, digits, negative);
     return length;
   }
-  // Size codes other than 8 give magnitudes below 2^32, so at most 10 digits.
-  if (size_code != 8) {
-    write_short_integer(destination, number.magnitude, digits, negative);
-    return length;
-  }
-  // A 64-bit value is stored by length class: its up to 22 bytes through the size classes measured
-  // slower than these stores.
+  // Plain stores only: no load of the destination, whose previous contents a following call into
+  // the same buffer would otherwise have to wait for.
   destination[0] = '-';  // overwritten by the first digit when there is no sign
-  write_decimal(destination + negative, number.magnitude, digits);
   destination[length] = '\0';
+  write_pairs_backwards(destination + length, number.magnitude);
   return length;
 }
 
