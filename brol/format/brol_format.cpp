@@ -365,35 +365,21 @@ namespace {
 
 }  // namespace
 
-namespace {
-
-// The one-integer list by signedness and size code, each compiled for its constants (decoding is one
-// shift, one digit path) and reached from the entry by a jump.
-template <bool Signed, brol_item SizeCode>
-[[gnu::noinline]] std::int64_t one_integer(char* destination, std::int64_t size, brol_item raw) noexcept {
-  return brol::detail::format_one_integer(destination, size, Signed, SizeCode, raw);
-}
-
-[[gnu::noinline]] std::int64_t one_small_integer(char* destination, std::int64_t size, bool is_signed,
-                                                 brol_item size_code, brol_item raw) noexcept {
-  return brol::detail::format_one_integer(destination, size, is_signed, size_code, raw);
-}
-
-}  // namespace
-
 std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
+  // One integer and the end: the piece inline once for each common size code and signedness, so that
+  // each copy is compiled for its constants (decoding one shift, no choice by size code left).
   if (cursor.end - cursor.next >= 3 && cursor.next[2] == brol_fmt_end) {
     const brol_item size_code = cursor.next[0];
     const brol_item raw = cursor.next[1];
     if (first == brol_fmt_int) {
-      if (size_code == 4) return one_integer<true, 4>(destination, size, raw);
-      if (size_code == 8) return one_integer<true, 8>(destination, size, raw);
+      if (size_code == 4) return brol::detail::format_one_integer(destination, size, true, 4, raw);
+      if (size_code == 8) return brol::detail::format_one_integer(destination, size, true, 8, raw);
     } else if (first == brol_fmt_uint) {
-      if (size_code == 4) return one_integer<false, 4>(destination, size, raw);
-      if (size_code == 8) return one_integer<false, 8>(destination, size, raw);
+      if (size_code == 4) return brol::detail::format_one_integer(destination, size, false, 4, raw);
+      if (size_code == 8) return brol::detail::format_one_integer(destination, size, false, 8, raw);
     }
     if ((first == brol_fmt_int || first == brol_fmt_uint) && (size_code == 1 || size_code == 2)) {
-      return one_small_integer(destination, size, first == brol_fmt_int, size_code, raw);
+      return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, size_code, raw);
     }
   }
   return format_items(destination, size, first, cursor);
