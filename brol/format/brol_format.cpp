@@ -366,10 +366,21 @@ namespace {
 }  // namespace
 
 std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept {
-  if ((first == brol_fmt_int || first == brol_fmt_uint) && cursor.end - cursor.next >= 3 &&
-      cursor.next[2] == brol_fmt_end &&
-      (cursor.next[0] == 1 || cursor.next[0] == 2 || cursor.next[0] == 4 || cursor.next[0] == 8)) {
-    return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, cursor.next[0], cursor.next[1]);
+  // One integer and the end: the piece inline once for each common size code and signedness, so that
+  // each copy is compiled for its constants (decoding one shift, no choice by size code left).
+  if (cursor.end - cursor.next >= 3 && cursor.next[2] == brol_fmt_end) {
+    const brol_item size_code = cursor.next[0];
+    const brol_item raw = cursor.next[1];
+    if (first == brol_fmt_int) {
+      if (size_code == 4) return brol::detail::format_one_integer(destination, size, true, 4, raw);
+      if (size_code == 8) return brol::detail::format_one_integer(destination, size, true, 8, raw);
+    } else if (first == brol_fmt_uint) {
+      if (size_code == 4) return brol::detail::format_one_integer(destination, size, false, 4, raw);
+      if (size_code == 8) return brol::detail::format_one_integer(destination, size, false, 8, raw);
+    }
+    if ((first == brol_fmt_int || first == brol_fmt_uint) && (size_code == 1 || size_code == 2)) {
+      return brol::detail::format_one_integer(destination, size, first == brol_fmt_int, size_code, raw);
+    }
   }
   return format_items(destination, size, first, cursor);
 }

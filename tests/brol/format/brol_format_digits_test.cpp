@@ -215,6 +215,55 @@ TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
   }
 }
 
+// The one-integer piece stores the text by size classes, each class into the destination only when
+// the text reaches it: every digit count with and without sign (powers of ten and their neighbours,
+// negated too), each size code, through the engine's entry and called directly, at every buffer size
+// around the text's, in a buffer whose bytes after the terminator must stay as they were.
+TEST(BrolFormatDigits, OneIntegerOfEveryLengthKeepsTheBytesAfterIt) {
+  std::vector<std::int64_t> values;
+  for (const std::uint64_t v : boundaries(10)) {
+    values.push_back(static_cast<std::int64_t>(v));
+    values.push_back(static_cast<std::int64_t>(0 - v));
+  }
+  for (const brol_item size_code : {1ULL, 2ULL, 4ULL, 8ULL}) {
+    const unsigned bits = static_cast<unsigned>(size_code) * 8;
+    for (const std::int64_t value : values) {
+      const auto raw = static_cast<std::uint64_t>(value);
+      const std::uint64_t low = bits == 64 ? raw : raw & ((1ULL << bits) - 1);
+      const std::int64_t as_signed = bits == 64 ? value : static_cast<std::int64_t>(low << (64 - bits)) >> (64 - bits);
+      for (const bool is_signed : {true, false}) {
+        char expected[32];
+        if (is_signed) {
+          std::snprintf(expected, sizeof expected, "%" PRId64, as_signed);
+        } else {
+          std::snprintf(expected, sizeof expected, "%" PRIu64, low);
+        }
+        const auto length = static_cast<std::int64_t>(std::strlen(expected));
+        for (std::int64_t size = 0; size <= length + 2; ++size) {
+          char cut[40];
+          std::memset(cut, '#', sizeof cut);
+          if (size > 0) std::snprintf(cut, static_cast<std::size_t>(size), "%s", expected);
+          for (const bool direct : {false, true}) {
+            char buffer[40];
+            std::memset(buffer, '#', sizeof buffer);
+            const std::int64_t n = direct ? format_one_integer(buffer, size, is_signed, size_code, raw)
+                                          : brol_format(buffer, size, is_signed ? brol_fmt_int : brol_fmt_uint,
+                                                        size_code, raw, brol_fmt_end);
+            ASSERT_EQ(n, length) << expected;
+            ASSERT_EQ(std::string(buffer, sizeof buffer), std::string(cut, sizeof cut))
+                << expected << " size code " << size_code << " buffer " << size << (direct ? " direct" : "");
+          }
+          if (size > 0) {
+            const auto exact = std::make_unique<char[]>(static_cast<std::size_t>(size));
+            format_one_integer(exact.get(), size, is_signed, size_code, raw);
+            ASSERT_STREQ(exact.get(), cut);
+          }
+        }
+      }
+    }
+  }
+}
+
 // Integers laid out in a field, which the engine blends in with their pad where 16 bytes follow, at
 // every width around that limit: the text is printf's, in a buffer with room to spare and in one of
 // exactly the text's size (where nothing may be blended).
