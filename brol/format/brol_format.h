@@ -2,45 +2,45 @@
 // written into a fixed-size buffer, cut and terminated there; the result is the uncut length.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <type_traits>
 
-// One item of a list: a code below 4096, a parameter or value, or the address of a literal text.
-using brol_item = std::uint64_t;
+#include "brol/format/brol_format_list.h"
+
+// The codes are constants of their own types (brol_fmt_code, in brol_format_list.h): each converts to
+// its item value, and in a list given as arguments its type tells which values must follow it.
 
 // End of the list.
-inline constexpr brol_item brol_fmt_end = 0;
+inline constexpr brol_fmt_code<0> brol_fmt_end{};
 // Conversions (places 1 to 8 of the conversion table).
-inline constexpr brol_item brol_fmt_strn = 1;   // text address, maximum length
-inline constexpr brol_item brol_fmt_mem = 2;    // byte address, byte count
-inline constexpr brol_item brol_fmt_char = 3;   // character
-inline constexpr brol_item brol_fmt_int = 4;    // size code (1, 2, 4, 8), value: signed integer
-inline constexpr brol_item brol_fmt_uint = 5;   // size code (1, 2, 4, 8), value: unsigned integer
-inline constexpr brol_item brol_fmt_float = 6;  // size code (4, 8: double bits; 16: long double address)
-inline constexpr brol_item brol_fmt_fixed = 7;  // size code (4: 16.16, 8: 32.32), value
-inline constexpr brol_item brol_fmt_ratio = 8;  // size code (8: two int32, 16: two int64), pair address
+inline constexpr brol_fmt_code<1> brol_fmt_strn{};   // text address, maximum length
+inline constexpr brol_fmt_code<2> brol_fmt_mem{};    // byte address, byte count
+inline constexpr brol_fmt_code<3> brol_fmt_char{};   // character
+inline constexpr brol_fmt_code<4> brol_fmt_int{};    // size code (1, 2, 4, 8), value: signed integer
+inline constexpr brol_fmt_code<5> brol_fmt_uint{};   // size code (1, 2, 4, 8), value: unsigned integer
+inline constexpr brol_fmt_code<6> brol_fmt_float{};  // size code (4, 8: double bits; 16: long double address)
+inline constexpr brol_fmt_code<7> brol_fmt_fixed{};  // size code (4: 16.16, 8: 32.32), value
+inline constexpr brol_fmt_code<8> brol_fmt_ratio{};  // size code (8: two int32, 16: two int64), pair address
 // The next output item keeps the settings of the previous one.
-inline constexpr brol_item brol_fmt_again = 1024;
+inline constexpr brol_fmt_code<1024> brol_fmt_again{};
 // Modifiers and the parameters they take.
-inline constexpr brol_item brol_fmt_left = 1025;         // width
-inline constexpr brol_item brol_fmt_center = 1026;       // width
-inline constexpr brol_item brol_fmt_right = 1027;        // width
-inline constexpr brol_item brol_fmt_column = 1028;       // width, column
-inline constexpr brol_item brol_fmt_maxlen = 1029;       // maximum
-inline constexpr brol_item brol_fmt_digits = 1032;       // least integer digits
-inline constexpr brol_item brol_fmt_frac = 1033;         // least, most fraction digits
-inline constexpr brol_item brol_fmt_base = 1034;         // base 2..36
-inline constexpr brol_item brol_fmt_point = 1035;        // decimal point character
-inline constexpr brol_item brol_fmt_group = 1036;        // group separator (0: none)
-inline constexpr brol_item brol_fmt_group_point = 1037;  // separator << 8 | point
+inline constexpr brol_fmt_code<1025> brol_fmt_left{};         // width
+inline constexpr brol_fmt_code<1026> brol_fmt_center{};       // width
+inline constexpr brol_fmt_code<1027> brol_fmt_right{};        // width
+inline constexpr brol_fmt_code<1028> brol_fmt_column{};       // width, column
+inline constexpr brol_fmt_code<1029> brol_fmt_maxlen{};       // maximum
+inline constexpr brol_fmt_code<1032> brol_fmt_digits{};       // least integer digits
+inline constexpr brol_fmt_code<1033> brol_fmt_frac{};         // least, most fraction digits
+inline constexpr brol_fmt_code<1034> brol_fmt_base{};         // base 2..36
+inline constexpr brol_fmt_code<1035> brol_fmt_point{};        // decimal point character
+inline constexpr brol_fmt_code<1036> brol_fmt_group{};        // group separator (0: none)
+inline constexpr brol_fmt_code<1037> brol_fmt_group_point{};  // separator << 8 | point
 // Flags (they add up).
-inline constexpr brol_item brol_fmt_trim = 2049;
-inline constexpr brol_item brol_fmt_upper = 2050;
-inline constexpr brol_item brol_fmt_lower = 2052;
-inline constexpr brol_item brol_fmt_swapcase = 2054;
-inline constexpr brol_item brol_fmt_ellipsis = 2056;
-inline constexpr brol_item brol_fmt_plus = 2064;
+inline constexpr brol_fmt_code<2049> brol_fmt_trim{};
+inline constexpr brol_fmt_code<2050> brol_fmt_upper{};
+inline constexpr brol_fmt_code<2052> brol_fmt_lower{};
+inline constexpr brol_fmt_code<2054> brol_fmt_swapcase{};
+inline constexpr brol_fmt_code<2056> brol_fmt_ellipsis{};
+inline constexpr brol_fmt_code<2064> brol_fmt_plus{};
 
 // Flag bits inside brol_format_state::flags.
 inline constexpr std::uint16_t brol_flag_trim = 1;
@@ -70,7 +70,12 @@ struct brol_format_state {
 };
 
 // Reads the items of a list. Reading past the end of the list yields 0, so a list that lacks a
-// conversion's value or its closing 0 can never make the engine read foreign memory.
+// conversion's value or its closing 0 never makes the engine read past the list. The items themselves
+// are trusted: a number where the engine expects an address (a literal text, the text of
+// brol_fmt_strn or brol_fmt_mem, a long double or a ratio's pair) is read as one, so a mistaken list
+// built at run time can make the engine read foreign memory. The template entries (brol_format,
+// brol_string::append_format, brol_stream::write_format) check a list given as arguments at compile
+// time and refuse such a list.
 struct brol_fmt_cursor {
   const brol_item* next;
   const brol_item* end;
@@ -84,42 +89,13 @@ struct brol_fmt_cursor {
 // the cursor, so the same cursor can be handed to it again and the list is read from its start.
 std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first, brol_fmt_cursor cursor) noexcept;
 
-namespace brol::detail {
-
-template <class>
-inline constexpr bool always_false = false;
-
-// One argument of an item list as its 64-bit item: a pointer as its address, an integer sign- or
-// zero-extended, a float or double as the bits of a double.
-template <class T>
-inline brol_item to_item(T value) noexcept {
-  if constexpr (std::is_null_pointer_v<T>) {
-    return 0;
-  } else if constexpr (std::is_pointer_v<T>) {
-    return static_cast<brol_item>(reinterpret_cast<std::uintptr_t>(value));
-  } else if constexpr (std::is_enum_v<T>) {
-    return to_item(static_cast<std::underlying_type_t<T>>(value));
-  } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
-    return static_cast<brol_item>(static_cast<std::int64_t>(value));
-  } else if constexpr (std::is_integral_v<T>) {
-    return static_cast<brol_item>(value);
-  } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
-    return std::bit_cast<brol_item>(static_cast<double>(value));
-  } else {
-    static_assert(always_false<T>,
-                  "an item is a pointer, an integer or a double; pass a long double by its address "
-                  "with size code 16");
-    return 0;
-  }
-}
-
-}  // namespace brol::detail
-
-// brol_format(destination, size, items..., 0): the engine over the items given as arguments, each
-// turned into one 64-bit item by brol::detail::to_item.
+// brol_format(destination, size, items..., 0): the engine over the items given as arguments. The
+// list is checked at compile time: a value where an item must begin, a conversion or modifier
+// without its values and a value of the wrong kind (a double for an integer, a number for a text
+// address, a text for a number) do not compile. A null literal text counts as the empty text. The
+// closing brol_fmt_end may be left out.
 template <class First, class... Items>
 inline std::int64_t brol_format(char* destination, std::int64_t size, First first, Items... items) noexcept {
-  const brol_item list[] = {brol::detail::to_item(items)..., brol_fmt_end};
-  return brol_vformat(destination, size, brol::detail::to_item(first),
-                      brol_fmt_cursor{list, list + sizeof...(Items) + 1});
+  const auto list = brol::detail::list_items(first, items...);
+  return brol_vformat(destination, size, list.first, brol_fmt_cursor{list.rest, list.rest + list.count()});
 }

@@ -91,8 +91,21 @@ inline std::string format_swept(const std::function<std::int64_t(char*, std::int
   return whole;
 }
 
+// The engine over a list as a program builds it at run time: each argument turned into its item
+// unchecked (a number, an address or a code, whatever its place), closed by 0.
+template <class... Args>
+std::int64_t format_unchecked(char* destination, std::int64_t size, Args... args) {
+  const brol_item list[] = {brol::detail::to_item(args)..., brol_item{0}};
+  return brol_vformat(destination, size, list[0], brol_fmt_cursor{list + 1, list + sizeof...(Args) + 1});
+}
+
 }  // namespace brol_format_check
 
 // The text of an item list, checked at every buffer size.
 #define BROL_FORMATTED(...) \
   brol_format_check::format_swept([&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); })
+// The same for a list built at run time, which the compile-time check of brol_format would refuse.
+#define BROL_FORMATTED_UNCHECKED(...)                                          \
+  brol_format_check::format_swept([&](char* d, std::int64_t n) {               \
+    return brol_format_check::format_unchecked(d, n, __VA_ARGS__);             \
+  })
