@@ -194,6 +194,24 @@ TEST(BrolFormat, EmptyListAndMissingItemsReadAsEnd) {
   EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_right), 0);
 }
 
+// A list given as arguments is checked at compile time and becomes the items a program would build;
+// only a null literal differs: as an item it would be 0 and end the list, as an argument it is the
+// empty text and the list goes on.
+TEST(BrolFormat, ArgumentsBecomeTheirItemsAndANullLiteralIsEmpty) {
+  const char* none = nullptr;
+  EXPECT_FORMAT("ab", "a", none, "b", brol_fmt_end);
+  EXPECT_FORMAT_UNCHECKED("a", "a", none, "b", brol_fmt_end);
+  EXPECT_FORMAT("   |", brol_fmt_right, 3, none, "|");
+  EXPECT_FORMAT("+beef", brol_fmt_flags(brol_flag_plus | brol_flag_lower), brol_fmt_base, 16, brol_fmt_int, 4, 48879);
+  EXPECT_FORMAT("+beef", brol_fmt_plus, brol_fmt_lower, brol_fmt_base, 16, brol_fmt_int, 4, 48879);
+  EXPECT_FORMAT("7", brol_fmt_flags(0x400 | brol_flag_upper), brol_fmt_int, 4, 7);  // bits above ten are dropped
+  const brol_item items[] = {brol_fmt_right, 4, brol_fmt_uint, 2, 65537, brol_fmt_end};
+  EXPECT_EQ(items[0], 1027U);
+  char buf[8];
+  EXPECT_EQ(brol_vformat(buf, sizeof buf, items[0], brol_fmt_cursor{items + 1, items + 6}), 4);
+  EXPECT_STREQ(buf, "   1");
+}
+
 TEST(BrolFormat, NegativeSettingsCountAsZeroAndBadBasesAsTen) {
   EXPECT_FORMAT("ab", brol_fmt_right, -5, "ab", brol_fmt_end);
   EXPECT_FORMAT("ab", brol_fmt_center, -5, "ab", brol_fmt_end);
