@@ -96,6 +96,7 @@ std::int64_t brol_vformat(char* destination, std::int64_t size, brol_item first,
 // closing brol_fmt_end may be left out.
 template <class First, class... Items>
 inline std::int64_t brol_format(char* destination, std::int64_t size, First first, Items... items) noexcept {
-  const auto list = brol::detail::list_items(first, items...);
-  return brol_vformat(destination, size, list.first, brol_fmt_cursor{list.rest, list.rest + list.count()});
+  const auto rest = brol::detail::rest_items(first, items...);
+  return brol_vformat(destination, size, brol::detail::first_item(first, items...),
+                      brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
 }

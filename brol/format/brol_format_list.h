@@ -117,17 +117,37 @@ struct code_shape {
 constexpr code_shape shape_of(brol_item code) noexcept {
   constexpr slot i = slot::integer;
   switch (code) {
-    case 0: return {true, 0, {i, i}};              // brol_fmt_end
-    case 1: return {true, 2, {slot::text, i}};     // strn: text, maximum
-    case 2: return {true, 2, {slot::bytes, i}};    // mem: bytes, count
-    case 3: return {true, 1, {i, i}};              // char
-    case 4: case 5: case 7: return {true, 2, {i, i}};  // int, uint, fixed: size code, value
-    case 6: return {true, 2, {i, slot::real}};     // float: size code, value
-    case 8: return {true, 2, {i, slot::pair}};     // ratio: size code, pair address
-    case 1025: case 1026: case 1027: case 1029: case 1032: case 1034: case 1035: case 1036: case 1037:
+    case 0:
+      return {true, 0, {i, i}};  // brol_fmt_end
+    case 1:
+      return {true, 2, {slot::text, i}};  // strn: text, maximum
+    case 2:
+      return {true, 2, {slot::bytes, i}};  // mem: bytes, count
+    case 3:
+      return {true, 1, {i, i}};  // char
+    case 4:
+    case 5:
+    case 7:
+      return {true, 2, {i, i}};  // int, uint, fixed: size code, value
+    case 6:
+      return {true, 2, {i, slot::real}};  // float: size code, value
+    case 8:
+      return {true, 2, {i, slot::pair}};  // ratio: size code, pair address
+    case 1025:
+    case 1026:
+    case 1027:
+    case 1029:
+    case 1032:
+    case 1034:
+    case 1035:
+    case 1036:
+    case 1037:
       return {true, 1, {i, i}};
-    case 1028: case 1033: return {true, 2, {i, i}};  // column: width, column; frac: least, most
-    default: break;
+    case 1028:
+    case 1033:
+      return {true, 2, {i, i}};  // column: width, column; frac: least, most
+    default:
+      break;
   }
   // brol_fmt_again, the modifiers the engine passes over and the flags take nothing.
   if (code >= 1024 && code < 3072) return {true, 0, {i, i}};
@@ -142,12 +162,12 @@ enum class list_error : unsigned char {
   null_at_item_start,
   object_at_item_start,
   not_a_code,
-  missing_values,       // the list ends where a value goes
-  code_for_value,       // a code where a value goes
+  missing_values,  // the list ends where a value goes
+  code_for_value,  // a code where a value goes
   real_for_integer,
   long_double_value,
   integer_for_real,
-  text_for_number,      // a text or other address where a number goes
+  text_for_number,  // a text or other address where a number goes
   object_for_value,
   number_for_address,
   wrong_pair,
@@ -267,8 +287,7 @@ struct list_mistake {
   static_assert(E != list_error::text_for_number, "item list: a text or other address stands where a number goes");
   static_assert(E != list_error::object_for_value,
                 "item list: an object stands where a value goes; values are numbers, characters and addresses");
-  static_assert(E != list_error::number_for_address,
-                "item list: a number stands where a text or other address goes");
+  static_assert(E != list_error::number_for_address, "item list: a number stands where a text or other address goes");
   static_assert(E != list_error::wrong_pair,
                 "item list: the address is of the wrong kind (brol_fmt_strn takes a char pointer, brol_fmt_ratio "
                 "the address of two int32 or two int64)");
@@ -317,28 +336,37 @@ inline brol_item to_item(T value) noexcept {
   }
 }
 
-// The items of a checked list: the first one apart, the others closed by 0, as brol_vformat reads them.
+// The items of a checked list after the first, closed by 0, as brol_vformat reads them. (The first
+// item goes by value, apart: kept out of the array, it is never stored.)
 template <std::size_t Rest>
 struct item_array {
-  brol_item first;
-  brol_item rest[Rest + 1];
-  constexpr std::size_t count() const noexcept { return Rest + 1; }
+  brol_item items[Rest + 1];
 };
 
 template <class First, class... Items, std::size_t... I>
-inline item_array<sizeof...(Items)> make_items(std::index_sequence<I...>, First first, Items... items) noexcept {
+inline item_array<sizeof...(Items)> make_rest(std::index_sequence<I...>, Items... items) noexcept {
   constexpr const auto& roles = checked_list<First, Items...>::reading.roles;
-  return {to_item<roles[0]>(first), {to_item<roles[I + 1]>(items)..., brol_item{0}}};
+  return {{to_item<roles[I + 1]>(items)..., brol_item{0}}};
 }
 
-// The items of the list (first, items...) after its check at compile time; a mistaken list does not
-// compile.
+// The items after the first of the list (first, items...), checked at compile time: a mistaken list
+// does not compile.
 template <class First, class... Items>
-inline item_array<sizeof...(Items)> list_items(First first, Items... items) noexcept {
+inline item_array<sizeof...(Items)> rest_items(First, Items... items) noexcept {
   if constexpr (checked_list<First, Items...>::ok) {
-    return make_items(std::index_sequence_for<Items...>{}, first, items...);
+    return make_rest<First>(std::index_sequence_for<Items...>{}, items...);
   } else {
     return {};
+  }
+}
+
+// The first item of the list (first, items...).
+template <class First, class... Items>
+inline brol_item first_item(First first, Items...) noexcept {
+  if constexpr (checked_list<First, Items...>::ok) {
+    return to_item<checked_list<First, Items...>::reading.roles[0]>(first);
+  } else {
+    return 0;
   }
 }
 

@@ -146,8 +146,9 @@ struct brol_stream {
   // for a text of 512 bytes or more: 515.
   template <class First, class... Items>
   bool write_format(First first, Items... items) noexcept {
-    const auto list = brol::detail::list_items(first, items...);
-    return write_vformat(list.first, brol_fmt_cursor{list.rest, list.rest + list.count()});
+    const auto rest = brol::detail::rest_items(first, items...);
+    return write_vformat(brol::detail::first_item(first, items...),
+                         brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
   }
   bool write_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
 

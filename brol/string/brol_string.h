@@ -228,8 +228,9 @@ struct brol_string {
   // brol_format checks it. False when an allocation fails (the text is then unchanged).
   template <class First, class... Items>
   bool append_format(First first, Items... items) noexcept {
-    const auto list = brol::detail::list_items(first, items...);
-    return append_vformat(list.first, brol_fmt_cursor{list.rest, list.rest + list.count()});
+    const auto rest = brol::detail::rest_items(first, items...);
+    return append_vformat(brol::detail::first_item(first, items...),
+                          brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
   }
   bool append_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
   // Appends printf-formatted text. False for a null format, when the C library reports an encoding
