@@ -40,8 +40,13 @@ void expect_text(const std::string& expected, const formatter& run) {
   }
 }
 
-#define EXPECT_FORMAT(expected, ...) \
-  expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); })
+// The list planned (brol_format) and unplanned (its items through the item loop).
+#define EXPECT_FORMAT(expected, ...)                                                                          \
+  do {                                                                                                        \
+    expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); });            \
+    expect_text(expected,                                                                                     \
+                [&](char* d, std::int64_t n) { return brol_format_check::format_unplanned(d, n, __VA_ARGS__); }); \
+  } while (false)
 // A list as a program builds it at run time, which the compile-time check of brol_format refuses.
 #define EXPECT_FORMAT_UNCHECKED(expected, ...)                                                          \
   expect_text(expected, [&](char* d, std::int64_t n) {                                                 \
