@@ -113,7 +113,7 @@ TEST(BrolFormatPlan, OtherNumbers) {
     expect_same(trace, brol_fmt_base, r.pick({2, 10, 16}), brol_fmt_float, 16, &extended, brol_fmt_point, ',',
                 brol_fmt_float, 16, nullptr);
     expect_same(trace, brol_fmt_flags(r.flags()), brol_fmt_fixed, fixed_size, fixed_value, brol_fmt_digits, 3,
-                brol_fmt_ratio, r.pick({8, 16, 5}), pair32, brol_fmt_ratio, 16, (r.next() & 1) ? pair64 : zero_pair,
+                brol_fmt_ratio, r.pick({8, 5}), pair32, brol_fmt_ratio, 16, (r.next() & 1) ? pair64 : zero_pair,
                 brol_fmt_right, r.width(), brol_fmt_ratio, 8, nullptr);
   }
 }
