@@ -15,13 +15,13 @@ namespace brol::detail {
 // One step of a planned list; `arg` is the place of its first argument in the list.
 struct plan_op {
   enum kind_t : unsigned char {
-    reset,          // the settings back to their defaults (a modifier or flag touched them)
-    plain_literal,  // a literal under the default settings
-    literal,        // a literal under settings
-    integer,        // brol_fmt_int or brol_fmt_uint: size code at arg, value after it
-    conversion,     // any other conversion, its items from arg on
-    modifier,       // a modifier, its parameters from arg on
-    flags,          // a flag item (named, or brol_fmt_flags) at arg
+    op_reset,          // the settings back to their defaults (a modifier or flag touched them)
+    op_plain_literal,  // a literal under the default settings
+    op_literal,        // a literal under settings
+    op_integer,        // brol_fmt_int or brol_fmt_uint: size code at arg, value after it
+    op_conversion,     // any other conversion, its items from arg on
+    op_modifier,       // a modifier, its parameters from arg on
+    op_flags,          // a flag item (named, or brol_fmt_flags) at arg
   } kind;
   brol_item code;
   std::size_t arg;
@@ -59,27 +59,27 @@ constexpr list_plan<N> make_plan(const arg_info (&args)[N], const list_reading<N
       continue;
     }
     if (reset_pending) {
-      if (changed) emit(plan_op::reset, 0, 0);
+      if (changed) emit(plan_op::op_reset, 0, 0);
       changed = reset_pending = false;
     }
     if (literal) {
-      emit(changed ? plan_op::literal : plan_op::plain_literal, 0, at);
+      emit(changed ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
       reset_pending = true;
       ++at;
       continue;
     }
     const std::size_t further = shape_of(code).count;
     if (code == 4 || code == 5) {
-      emit(plan_op::integer, code, at + 1);
+      emit(plan_op::op_integer, code, at + 1);
       reset_pending = true;
     } else if (code <= 8) {
-      emit(plan_op::conversion, code, at + 1);
+      emit(plan_op::op_conversion, code, at + 1);
       reset_pending = true;
     } else if (code < 2048) {
-      emit(plan_op::modifier, code, at + 1);
+      emit(plan_op::op_modifier, code, at + 1);
       changed = true;
     } else {
-      emit(plan_op::flags, code, at);
+      emit(plan_op::op_flags, code, at);
       changed = true;
     }
     at += 1 + further;
@@ -96,7 +96,7 @@ struct planned_list {
   // The single integer (brol_fmt_int or brol_fmt_uint, size code, value, brol_fmt_end or nothing):
   // the engine's own path for it.
   static constexpr bool one_integer =
-      plan.planned && plan.count == 1 && plan.ops[0].kind == plan_op::integer && plan.ops[0].arg == 1;
+      plan.planned && plan.count == 1 && plan.ops[0].kind == plan_op::op_integer && plan.ops[0].arg == 1;
 };
 
 template <std::size_t I, class Tuple>
@@ -109,12 +109,12 @@ inline brol_item item_at(const Tuple& args) noexcept {
 // runs the list as it always has.
 template <plan_op Op, class Tuple>
 inline bool sizes_as_typed(const Tuple& args) noexcept {
-  if constexpr (Op.kind == plan_op::integer) {
+  if constexpr (Op.kind == plan_op::op_integer) {
     return known_size(item_at<Op.arg>(args));
-  } else if constexpr (Op.kind == plan_op::conversion && Op.code == 6) {
+  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 6) {
     const brol_item size = item_at<Op.arg>(args);
     return size == 4 || size == 8 || size == 16;
-  } else if constexpr (Op.kind == plan_op::conversion && Op.code == 7) {
+  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 7) {
     const brol_item size = item_at<Op.arg>(args);
     return size == 4 || size == 8;
   } else {
@@ -131,17 +131,17 @@ struct plan_run {
 
 template <plan_op Op, class Tuple>
 inline void run_op(plan_run* r, const Tuple& args) noexcept {
-  if constexpr (Op.kind == plan_op::reset) {
+  if constexpr (Op.kind == plan_op::op_reset) {
     reset_settings(&r->st);
-  } else if constexpr (Op.kind == plan_op::plain_literal || Op.kind == plan_op::literal) {
+  } else if constexpr (Op.kind == plan_op::op_plain_literal || Op.kind == plan_op::op_literal) {
     const char* text = std::get<Op.arg>(args);
     if (text == nullptr) text = empty_text;
-    if constexpr (Op.kind == plan_op::plain_literal) {
+    if constexpr (Op.kind == plan_op::op_plain_literal) {
       plain_literal(&r->out, text);
     } else {
       literal_item(&r->st, &r->out, text, &r->item);
     }
-  } else if constexpr (Op.kind == plan_op::flags) {
+  } else if constexpr (Op.kind == plan_op::op_flags) {
     r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - 2048) & 0x3FF));
   } else {
     // The op's further items, read by the engine's own steps through a cursor over them.
@@ -150,9 +150,9 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
     if constexpr (further >= 1) items[0] = item_at<Op.arg>(args);
     if constexpr (further >= 2) items[1] = item_at<Op.arg + 1>(args);
     brol_fmt_cursor cursor{items, items + further};
-    if constexpr (Op.kind == plan_op::integer) {
+    if constexpr (Op.kind == plan_op::op_integer) {
       integer_item(&r->st, &r->out, &cursor, Op.code == 4, &r->item);
-    } else if constexpr (Op.kind == plan_op::conversion) {
+    } else if constexpr (Op.kind == plan_op::op_conversion) {
       conversion_item(&r->st, &r->out, Op.code, &cursor, &r->item);
     } else {
       apply_modifier(&r->st, Op.code - 1024, &cursor);
