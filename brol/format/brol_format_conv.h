@@ -2,7 +2,7 @@
 // conversions themselves and their tests; callers of the engine need only brol_format.h.
 #pragma once
 
-#include "brol/format/brol_format.h"
+#include "brol/format/brol_format_core.h"
 
 // A conversion (places 1 to 8 of the table). Called twice for one item:
 //  - measure: destination null; consumes its further items from the cursor and sets text_length

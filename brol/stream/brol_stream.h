@@ -147,13 +147,14 @@ struct brol_stream {
   // error_number EINVAL.
   bool write_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
   bool write_vprintf(const char* format, std::va_list arguments) noexcept __attribute__((format(gnu_printf, 2, 0)));
-  // The formatting engine over an item list (the items as for brol_format, closed by 0); the text
-  // goes out with write_bytes, so a closed stream answers 516. No memory for a text of 512 bytes or
-  // more: 515.
+  // The formatting engine over an item list (the items as for brol_format, checked at compile time as
+  // there, closed by 0); the text goes out with write_bytes, so a closed stream answers 516. No memory
+  // for a text of 512 bytes or more: 515.
   template <class First, class... Items>
   bool write_format(First first, Items... items) noexcept {
-    const brol_item list[] = {brol::detail::to_item(items)..., brol_fmt_end};
-    return write_vformat(brol::detail::to_item(first), brol_fmt_cursor{list, list + sizeof...(Items) + 1});
+    const auto rest = brol::detail::rest_items(first, items...);
+    return write_vformat(brol::detail::first_item(first, items...),
+                         brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
   }
   bool write_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
 

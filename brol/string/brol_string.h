@@ -240,12 +240,13 @@ struct brol_string {
   bool take_token(const char* src, std::int16_t n, const char* separators) noexcept;
 
   // --- Formatted text -------------------------------------------------------------------------
-  // Appends the engine's text of the item list (first, items..., 0). False when an allocation fails
-  // (the text is then unchanged).
+  // Appends the engine's text of the item list (first, items..., 0), checked at compile time as
+  // brol_format checks it. False when an allocation fails (the text is then unchanged).
   template <class First, class... Items>
   bool append_format(First first, Items... items) noexcept {
-    const brol_item list[] = {brol::detail::to_item(items)..., brol_fmt_end};
-    return append_vformat(brol::detail::to_item(first), brol_fmt_cursor{list, list + sizeof...(Items) + 1});
+    const auto rest = brol::detail::rest_items(first, items...);
+    return append_vformat(brol::detail::first_item(first, items...),
+                          brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
   }
   bool append_vformat(brol_item first, brol_fmt_cursor cursor) noexcept;
   // Appends printf-formatted text. False for a null format, when the C library reports an encoding

@@ -91,8 +91,39 @@ inline std::string format_swept(const std::function<std::int64_t(char*, std::int
   return whole;
 }
 
+// The engine over a list as a program builds it at run time: each argument turned into its item
+// unchecked (a number, an address or a code, whatever its place), closed by 0.
+template <class... Args>
+std::int64_t format_unchecked(char* destination, std::int64_t size, Args... args) {
+  const brol_item list[] = {brol::detail::to_item(args)..., brol_item{0}};
+  return brol_vformat(destination, size, list[0], brol_fmt_cursor{list + 1, list + sizeof...(Args) + 1});
+}
+
+// The engine over a list given as arguments without the plan of brol_format: the checked list's
+// items through brol_vformat's item loop.
+template <class... Args>
+std::int64_t format_unplanned(char* destination, std::int64_t size, Args... args) {
+  const auto rest = brol::detail::rest_items(args...);
+  return brol_vformat(destination, size, brol::detail::first_item(args...),
+                      brol_fmt_cursor{rest.items, rest.items + sizeof...(Args)});
+}
+
+// The text of a list formatted planned and unplanned, which must agree.
+inline std::string same_text(const std::string& planned, const std::string& unplanned) {
+  EXPECT_EQ(planned, unplanned) << "planned and unplanned differ";
+  return planned;
+}
+
 }  // namespace brol_format_check
 
-// The text of an item list, checked at every buffer size.
-#define BROL_FORMATTED(...) \
-  brol_format_check::format_swept([&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); })
+// The text of an item list, checked at every buffer size, planned and unplanned.
+#define BROL_FORMATTED(...)                                                                                  \
+  brol_format_check::same_text(                                                                              \
+      brol_format_check::format_swept([&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); }), \
+      brol_format_check::format_swept(                                                                       \
+          [&](char* d, std::int64_t n) { return brol_format_check::format_unplanned(d, n, __VA_ARGS__); }))
+// The same for a list built at run time, which the compile-time check of brol_format would refuse.
+#define BROL_FORMATTED_UNCHECKED(...)                                          \
+  brol_format_check::format_swept([&](char* d, std::int64_t n) {               \
+    return brol_format_check::format_unchecked(d, n, __VA_ARGS__);             \
+  })

@@ -13,11 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "brol/format/brol_format.h"
 #include "brol/format/brol_format_digits.h"
 
 namespace {
 
 using namespace brol::detail;
+
+// The engine's entry over the one-integer list {code, size code, value, end}, built at run time as a
+// caller with a code chosen at run time builds it.
+std::int64_t one_integer_list(char* destination, std::int64_t size, bool is_signed, brol_item size_code,
+                              std::uint64_t raw) {
+  const brol_item rest[] = {size_code, raw, brol_fmt_end};
+  return brol_vformat(destination, size, is_signed ? brol_item{brol_fmt_int} : brol_item{brol_fmt_uint},
+                      brol_fmt_cursor{rest, rest + 3});
+}
 
 // Powers of `base` that fit 64 bits, each with its neighbours, and the limits of the integer types.
 std::vector<std::uint64_t> boundaries(unsigned base) {
@@ -196,7 +206,7 @@ TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
           char buffer[48];
           std::memset(buffer, 'x', sizeof buffer);
           const std::int64_t n =
-              brol_format(buffer, size, is_signed ? brol_fmt_int : brol_fmt_uint, size_code, raw, brol_fmt_end);
+              one_integer_list(buffer, size, is_signed, size_code, raw);
           ASSERT_EQ(n, static_cast<std::int64_t>(std::strlen(expected)));
           char cut[48];
           std::memset(cut, 'x', sizeof cut);
@@ -206,7 +216,7 @@ TEST(BrolFormatDigits, OneIntegerAtEveryBufferSize) {
           // In a heap block of exactly `size` bytes, where AddressSanitizer sees any access past it.
           if (size > 0) {
             const auto exact = std::make_unique<char[]>(static_cast<std::size_t>(size));
-            brol_format(exact.get(), size, is_signed ? brol_fmt_int : brol_fmt_uint, size_code, raw, brol_fmt_end);
+            one_integer_list(exact.get(), size, is_signed, size_code, raw);
             ASSERT_STREQ(exact.get(), cut);
           }
         }
@@ -247,8 +257,7 @@ TEST(BrolFormatDigits, OneIntegerOfEveryLengthKeepsTheBytesAfterIt) {
             char buffer[40];
             std::memset(buffer, '#', sizeof buffer);
             const std::int64_t n = direct ? format_one_integer(buffer, size, is_signed, size_code, raw)
-                                          : brol_format(buffer, size, is_signed ? brol_fmt_int : brol_fmt_uint,
-                                                        size_code, raw, brol_fmt_end);
+                                          : one_integer_list(buffer, size, is_signed, size_code, raw);
             ASSERT_EQ(n, length) << expected;
             ASSERT_EQ(std::string(buffer, sizeof buffer), std::string(cut, sizeof cut))
                 << expected << " size code " << size_code << " buffer " << size << (direct ? " direct" : "");

@@ -103,7 +103,7 @@ TEST(BrolFormatFloat, Texts) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 2, brol_fmt_float, 8, 1.5, brol_fmt_end), "1.500000");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 0, brol_fmt_float, 8, 1.5, brol_fmt_end), "2");
   // An unknown size code reads no value; size 16 with a null address is 0.
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_float, 3, brol_fmt_int, 4, 7, brol_fmt_end), "0.07");
+  EXPECT_EQ(BROL_FORMATTED_UNCHECKED(brol_fmt_float, 3, brol_fmt_int, 4, 7, brol_fmt_end), "0.07");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_float, 16, nullptr, brol_fmt_end), "0.0");
 }
 
@@ -243,7 +243,7 @@ TEST(BrolFormatFloat, EngineKeepsTheSplitOfItsMeasureStep) {
     const std::string expected = float_text(st, x, false);
     const std::string text = BROL_FORMATTED(
         brol_fmt_frac, st.min_frac, st.max_frac, brol_fmt_digits, st.min_digits, brol_fmt_base, st.base,
-        brol_fmt_group_point, st.group_char << 8 | st.point_char, st.flags | 2048, brol_fmt_float, 8, x, brol_fmt_end);
+        brol_fmt_group_point, st.group_char << 8 | st.point_char, brol_fmt_flags(st.flags), brol_fmt_float, 8, x, brol_fmt_end);
     ASSERT_EQ(text, expected) << std::hexfloat << x;
   }
 }

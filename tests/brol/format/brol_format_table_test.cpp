@@ -50,7 +50,7 @@ TEST(BrolFormatTable, IntegerEntriesMatchTheEngine) {
     st.min_digits = s.min_digits;
     st.flags = s.flags;
     st.group_char = s.group;
-    for (const brol_item conversion : {brol_fmt_int, brol_fmt_uint}) {
+    for (const brol_item conversion : {brol_item{brol_fmt_int}, brol_item{brol_fmt_uint}}) {
       for (const brol_item size : sizes) {
         for (const std::int64_t v : values) {
           const auto raw = static_cast<brol_item>(v);

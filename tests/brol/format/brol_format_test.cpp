@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "brol_format_check.h"
+
 namespace {
 
 using formatter = std::function<std::int64_t(char*, std::int64_t)>;
@@ -38,8 +40,18 @@ void expect_text(const std::string& expected, const formatter& run) {
   }
 }
 
-#define EXPECT_FORMAT(expected, ...) \
-  expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); })
+// The list planned (brol_format) and unplanned (its items through the item loop).
+#define EXPECT_FORMAT(expected, ...)                                                                          \
+  do {                                                                                                        \
+    expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); });            \
+    expect_text(expected,                                                                                     \
+                [&](char* d, std::int64_t n) { return brol_format_check::format_unplanned(d, n, __VA_ARGS__); }); \
+  } while (false)
+// A list as a program builds it at run time, which the compile-time check of brol_format refuses.
+#define EXPECT_FORMAT_UNCHECKED(expected, ...)                                                          \
+  expect_text(expected, [&](char* d, std::int64_t n) {                                                 \
+    return brol_format_check::format_unchecked(d, n, __VA_ARGS__);                                     \
+  })
 
 TEST(BrolFormat, LiteralsAndLayout) {
   EXPECT_FORMAT("302", brol_fmt_int, 4, 302, brol_fmt_end);
@@ -61,14 +73,14 @@ TEST(BrolFormat, SettingsApplyToOneOutputItemUnlessHandedOn) {
   EXPECT_FORMAT("    ab", brol_fmt_right, 5, "a", "b", brol_fmt_end);
   EXPECT_FORMAT("    a    b", brol_fmt_right, 5, "a", brol_fmt_again, "b", brol_fmt_end);
   EXPECT_FORMAT("ab", "a", "b", brol_fmt_right, 5, brol_fmt_end);
-  EXPECT_FORMAT("", brol_fmt_right, 5, brol_fmt_end, "never read");
+  EXPECT_FORMAT_UNCHECKED("", brol_fmt_right, 5, brol_fmt_end, "never read");
   EXPECT_FORMAT("ab", "a", "b", brol_fmt_upper, brol_fmt_end);
   EXPECT_FORMAT("AB C", brol_fmt_trim, brol_fmt_upper, "  ab c  ", brol_fmt_end);
   EXPECT_FORMAT("     |", brol_fmt_right, 5, brol_fmt_trim, " \t\r\n ", "|", brol_fmt_end);
   EXPECT_FORMAT("mIXED 9", brol_fmt_swapcase, "Mixed 9", brol_fmt_end);
   EXPECT_FORMAT("mixed \xFC", brol_fmt_lower, "MiXeD \xFC", brol_fmt_end);
   // Unknown modifiers take no parameter; values that are no items are passed over.
-  EXPECT_FORMAT("x", 1030, 1031, 2000, "x", brol_fmt_end);
+  EXPECT_FORMAT_UNCHECKED("x", 1030, 1031, 2000, "x", brol_fmt_end);
 }
 
 TEST(BrolFormat, DecimalAlignmentUsesTheIntegerPart) {
@@ -85,7 +97,7 @@ TEST(BrolFormat, IntegerSizesSignsAndBases) {
   EXPECT_FORMAT("-32768", brol_fmt_int, 2, 0x18000, brol_fmt_end);
   EXPECT_FORMAT("4294967295", brol_fmt_uint, 4, -1, brol_fmt_end);
   // Unknown size code: only the code is consumed, the value is 0, the next item is read after it.
-  EXPECT_FORMAT("0|", brol_fmt_int, 3, "|", brol_fmt_end);
+  EXPECT_FORMAT_UNCHECKED("0|", brol_fmt_int, 3, "|", brol_fmt_end);
   EXPECT_FORMAT("BEEF", brol_fmt_base, 16, brol_fmt_uint, 4, 48879, brol_fmt_end);
   EXPECT_FORMAT("beef", brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, 48879, brol_fmt_end);
   EXPECT_FORMAT("zz", brol_fmt_base, 36, brol_fmt_swapcase, brol_fmt_uint, 4, 36 * 36 - 1, brol_fmt_end);
@@ -135,7 +147,7 @@ TEST(BrolFormat, IntegerPartsInEveryBaseAgreeWithPlainDivision) {
     }
     SCOPED_TRACE("base " + std::to_string(base));
     EXPECT_FORMAT(text, brol_fmt_base, base, brol_fmt_digits, digits, brol_fmt_group, group,
-                  lower ? brol_fmt_lower : brol_fmt_again, brol_fmt_uint, 8, v, brol_fmt_end);
+                  brol_fmt_flags(lower ? brol_flag_lower : 0), brol_fmt_uint, 8, v, brol_fmt_end);
   }
 }
 
@@ -143,15 +155,16 @@ TEST(BrolFormat, IntegerPartsInEveryBaseAgreeWithPlainDivision) {
 // still be the caller's, whatever the alignment, width and buffer size.
 TEST(BrolFormat, BytesAfterTheTerminatorStayTheCallers) {
   std::mt19937_64 rng(17);
-  const brol_item aligns[] = {brol_fmt_left, brol_fmt_center, brol_fmt_right};
   for (int round = 0; round < 2000; ++round) {
     const auto size = static_cast<std::int64_t>(rng() % 64);
     std::vector<char> buf(80, '\x5A');
-    const brol_item align = aligns[rng() % 3];
+    const auto align = rng() % 3;
     const auto width = static_cast<std::int64_t>(rng() % 24);
     const auto value = static_cast<std::int32_t>(rng() >> (rng() % 64));
-    const std::int64_t length = brol_format(buf.data(), size, align, width, brol_fmt_int, 4, value, align,
-                                            width / 2, "ab", brol_fmt_end);
+    const auto run = [&](auto code) {
+      return brol_format(buf.data(), size, code, width, brol_fmt_int, 4, value, code, width / 2, "ab", brol_fmt_end);
+    };
+    const std::int64_t length = align == 0 ? run(brol_fmt_left) : align == 1 ? run(brol_fmt_center) : run(brol_fmt_right);
     const std::size_t end = size > 0 ? static_cast<std::size_t>(std::min(length, size - 1)) : 0;
     if (size > 0) {
       ASSERT_EQ(buf[end], '\0') << "round " << round;
@@ -180,9 +193,28 @@ TEST(BrolFormat, EmptyListAndMissingItemsReadAsEnd) {
   EXPECT_EQ(brol_format(buf, 8, brol_fmt_end), 0);
   EXPECT_STREQ(buf, "");
   // A conversion whose value items are missing reads 0 and stops: nothing foreign is read.
-  EXPECT_EQ(brol_format(buf, 8, brol_fmt_int, 4), 1);
+  // (A list built at run time: brol_format refuses both at compile time.)
+  EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_int, 4), 1);
   EXPECT_STREQ(buf, "0");
-  EXPECT_EQ(brol_format(buf, 8, brol_fmt_right), 0);
+  EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_right), 0);
+}
+
+// A list given as arguments is checked at compile time and becomes the items a program would build;
+// only a null literal differs: as an item it would be 0 and end the list, as an argument it is the
+// empty text and the list goes on.
+TEST(BrolFormat, ArgumentsBecomeTheirItemsAndANullLiteralIsEmpty) {
+  const char* none = nullptr;
+  EXPECT_FORMAT("ab", "a", none, "b", brol_fmt_end);
+  EXPECT_FORMAT_UNCHECKED("a", "a", none, "b", brol_fmt_end);
+  EXPECT_FORMAT("   |", brol_fmt_right, 3, none, "|");
+  EXPECT_FORMAT("+beef", brol_fmt_flags(brol_flag_plus | brol_flag_lower), brol_fmt_base, 16, brol_fmt_int, 4, 48879);
+  EXPECT_FORMAT("+beef", brol_fmt_plus, brol_fmt_lower, brol_fmt_base, 16, brol_fmt_int, 4, 48879);
+  EXPECT_FORMAT("7", brol_fmt_flags(0x400 | brol_flag_upper), brol_fmt_int, 4, 7);  // bits above ten are dropped
+  const brol_item items[] = {brol_fmt_right, 4, brol_fmt_uint, 2, 65537, brol_fmt_end};
+  EXPECT_EQ(items[0], 1027U);
+  char buf[8];
+  EXPECT_EQ(brol_vformat(buf, sizeof buf, items[0], brol_fmt_cursor{items + 1, items + 6}), 4);
+  EXPECT_STREQ(buf, "   1");
 }
 
 TEST(BrolFormat, NegativeSettingsCountAsZeroAndBadBasesAsTen) {
@@ -235,14 +267,16 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
     const bool plus = rng() & 1;
     const bool left = rng() & 1;
     const auto size = static_cast<std::int64_t>(rng() % 40);
-    const brol_item align = left ? brol_fmt_left : brol_fmt_right;
-    const brol_item flags = plus ? brol_fmt_plus : brol_fmt_again;  // 1024 is harmless before settings
+    const auto flags = brol_fmt_flags(plus ? brol_flag_plus : 0);  // no bits: harmless before settings
 
     std::snprintf(theirs, sizeof theirs, left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64)
                                               : (plus ? "%+*.*" PRId64 : "%*.*" PRId64),
                   width, precision, value);
-    std::int64_t r = brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8,
-                                 value, brol_fmt_end);
+    const auto aligned = [&](auto align) {
+      return brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8, value,
+                         brol_fmt_end);
+    };
+    std::int64_t r = left ? aligned(brol_fmt_left) : aligned(brol_fmt_right);
     ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs))) << theirs;
     if (size > 0) {
       ASSERT_EQ(std::string(ours), std::string(theirs).substr(0, static_cast<std::size_t>(size - 1)));

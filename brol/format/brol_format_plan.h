@@ -1,0 +1,208 @@
+// Lists planned at compile time: where brol_format is given its list as arguments, the list's shape
+// is known to the compiler (which arguments are literals, codes and values), so the item loop's work
+// of telling them apart is done there. What is left runs the engine's own steps (brol_format_steps.h)
+// in the list's order, with the settings resolved: the same bytes as the engine writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+
+#include "brol/format/brol_format_steps.h"
+
+namespace brol::detail {
+
+// One step of a planned list; `arg` is the place of its first argument in the list.
+struct plan_op {
+  enum kind_t : unsigned char {
+    op_reset,          // the settings back to their defaults (a modifier or flag touched them)
+    op_plain_literal,  // a literal under the default settings
+    op_literal,        // a literal under settings
+    op_integer,        // brol_fmt_int or brol_fmt_uint: size code at arg, value after it
+    op_conversion,     // any other conversion, its items from arg on
+    op_modifier,       // a modifier, its parameters from arg on
+    op_flags,          // a flag item (named, or brol_fmt_flags) at arg
+  } kind;
+  brol_item code;
+  std::size_t arg;
+};
+
+// The longest list that is planned; longer ones go through the item loop.
+inline constexpr std::size_t k_plan_limit = 32;
+
+template <std::size_t N>
+struct list_plan {
+  bool planned = false;
+  std::size_t count = 0;
+  plan_op ops[N == 0 ? 1 : N] = {};
+};
+
+// The item loop (brol_format.cpp) run at compile time over the list's shape: every decision it takes
+// by an item's value is taken here by the argument's type, the lazy reset included.
+template <std::size_t N>
+constexpr list_plan<N> make_plan(const arg_info (&args)[N], const list_reading<N>& reading) noexcept {
+  list_plan<N> plan;
+  if (reading.error != list_error::none || N > k_plan_limit) return plan;
+  bool changed = false;
+  bool reset_pending = false;
+  std::size_t at = 0;
+  const auto emit = [&plan](plan_op::kind_t kind, brol_item code, std::size_t arg) {
+    plan.ops[plan.count++] = plan_op{kind, code, arg};
+  };
+  while (at < N) {
+    const bool literal = reading.roles[at] == arg_role::literal;
+    const brol_item code = literal ? 0 : args[at].code;
+    if (!literal && code == 0) break;  // brol_fmt_end
+    if (!literal && code == 1024) {    // brol_fmt_again
+      reset_pending = false;
+      ++at;
+      continue;
+    }
+    if (reset_pending) {
+      if (changed) emit(plan_op::op_reset, 0, 0);
+      changed = reset_pending = false;
+    }
+    if (literal) {
+      emit(changed ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
+      reset_pending = true;
+      ++at;
+      continue;
+    }
+    const std::size_t further = shape_of(code).count;
+    if (code == 4 || code == 5) {
+      emit(plan_op::op_integer, code, at + 1);
+      reset_pending = true;
+    } else if (code <= 8) {
+      emit(plan_op::op_conversion, code, at + 1);
+      reset_pending = true;
+    } else if (code < 2048) {
+      emit(plan_op::op_modifier, code, at + 1);
+      changed = true;
+    } else {
+      emit(plan_op::op_flags, code, at);
+      changed = true;
+    }
+    at += 1 + further;
+  }
+  plan.planned = true;
+  return plan;
+}
+
+// The plan of the list whose arguments have the types Args.
+template <class... Args>
+struct planned_list {
+  using list = checked_list<Args...>;
+  static constexpr list_plan<sizeof...(Args)> plan = make_plan(list::infos, list::reading);
+  // The single integer (brol_fmt_int or brol_fmt_uint, size code, value, brol_fmt_end or nothing):
+  // the engine's own path for it.
+  static constexpr bool one_integer =
+      plan.planned && plan.count == 1 && plan.ops[0].kind == plan_op::op_integer && plan.ops[0].arg == 1;
+};
+
+template <std::size_t I, class Tuple>
+inline brol_item item_at(const Tuple& args) noexcept {
+  return to_item(std::get<I>(args));
+}
+
+// False when a size code at run time makes the engine read other items than the list's types say
+// (an unknown size code reads no value, so the value would be read as an item): the item loop then
+// runs the list as it always has.
+template <plan_op Op, class Tuple>
+inline bool sizes_as_typed(const Tuple& args) noexcept {
+  if constexpr (Op.kind == plan_op::op_integer) {
+    return known_size(item_at<Op.arg>(args));
+  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 6) {
+    const brol_item size = item_at<Op.arg>(args);
+    return size == 4 || size == 8 || size == 16;
+  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 7) {
+    const brol_item size = item_at<Op.arg>(args);
+    return size == 4 || size == 8;
+  } else {
+    return true;
+  }
+}
+
+// What a planned list runs on: the engine's settings, destination and item text.
+struct plan_run {
+  brol_format_state st;
+  format_output out;
+  item_text item;
+};
+
+template <plan_op Op, class Tuple>
+inline void run_op(plan_run* r, const Tuple& args) noexcept {
+  if constexpr (Op.kind == plan_op::op_reset) {
+    reset_settings(&r->st);
+  } else if constexpr (Op.kind == plan_op::op_plain_literal || Op.kind == plan_op::op_literal) {
+    const char* text = std::get<Op.arg>(args);
+    if (text == nullptr) text = empty_text;
+    if constexpr (Op.kind == plan_op::op_plain_literal) {
+      plain_literal(&r->out, text);
+    } else {
+      literal_item(&r->st, &r->out, text, &r->item);
+    }
+  } else if constexpr (Op.kind == plan_op::op_flags) {
+    r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - 2048) & 0x3FF));
+  } else {
+    // The op's further items, read by the engine's own steps through a cursor over them.
+    constexpr std::size_t further = shape_of(Op.code).count;
+    brol_item items[further == 0 ? 1 : further];
+    if constexpr (further >= 1) items[0] = item_at<Op.arg>(args);
+    if constexpr (further >= 2) items[1] = item_at<Op.arg + 1>(args);
+    brol_fmt_cursor cursor{items, items + further};
+    if constexpr (Op.kind == plan_op::op_integer) {
+      integer_item(&r->st, &r->out, &cursor, Op.code == 4, &r->item);
+    } else if constexpr (Op.kind == plan_op::op_conversion) {
+      conversion_item(&r->st, &r->out, Op.code, &cursor, &r->item);
+    } else {
+      apply_modifier(&r->st, Op.code - 1024, &cursor);
+    }
+  }
+}
+
+template <class... Args, std::size_t... K>
+inline bool all_sizes_as_typed(const std::tuple<Args...>& args, std::index_sequence<K...>) noexcept {
+  constexpr const auto& plan = planned_list<Args...>::plan;
+  return (sizes_as_typed<plan.ops[K]>(args) && ...);
+}
+
+template <class... Args, std::size_t... K>
+inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
+                             std::index_sequence<K...>) noexcept {
+  constexpr const auto& plan = planned_list<Args...>::plan;
+  const bool writes = destination != nullptr && size >= 1;
+  plan_run r;
+  r.out = format_output{destination, writes ? size - 1 : 0, 0};
+  reset_settings(&r.st);
+  r.st.int_length = r.st.frac_digits = r.st.text_length = 0;
+  (run_op<plan.ops[K]>(&r, args), ...);
+  if (writes) destination[r.out.total < r.out.limit ? r.out.total : r.out.limit] = '\0';
+  return r.out.total;
+}
+
+// brol_format of a checked list: planned where its shape allows, else the item loop.
+template <class First, class... Items>
+inline std::int64_t format_planned(char* destination, std::int64_t size, First first, Items... items) noexcept {
+  using planned = planned_list<First, Items...>;
+  const auto unplanned = [&]() noexcept {
+    const auto rest = rest_items(first, items...);
+    return brol_vformat(destination, size, first_item(first, items...),
+                        brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
+  };
+  if constexpr (!planned::plan.planned) {
+    return unplanned();
+  } else {
+    const std::tuple<First, Items...> args{first, items...};
+    if constexpr (planned::one_integer) {
+      const brol_item size_code = item_at<1>(args);
+      if (!known_size(size_code)) return unplanned();
+      return format_one_integer(destination, size, planned::plan.ops[0].code == 4, size_code, item_at<2>(args));
+    } else {
+      constexpr auto ops = std::make_index_sequence<planned::plan.count>{};
+      if (!all_sizes_as_typed(args, ops)) return unplanned();
+      return run_plan(destination, size, args, ops);
+    }
+  }
+}
+
+}  // namespace brol::detail
