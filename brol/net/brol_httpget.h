@@ -8,6 +8,8 @@
 
 // The port of brol_httpget and brol_httpget_file when none is given.
 inline constexpr std::uint16_t brol_http_port = 80;
+// The most bytes the status line and the header may take together, their line ends included.
+inline constexpr std::int64_t brol_http_head_limit = 65536;
 
 // Connects stream (constructed; its buffer size is the caller's choice) to port of host (a name or
 // a numeric address text) and sends "GET /<path> HTTP/1.0" with a Host header naming host (and the
@@ -21,7 +23,9 @@ inline constexpr std::uint16_t brol_http_port = 80;
 //   caller text can add request lines) or a request that cannot be written;
 //   "could not connect to '<host>'"; "could not get first line" when nothing arrives;
 //   "first line was '<first 18 bytes>'" for another status or a malformed answer;
-//   "could not get body" when the answer ends or fails inside the header.
+//   "could not get body" when the answer ends or fails inside the header, or when the status line
+//   and the header together take more than brol_http_head_limit bytes (so a server that sends an
+//   endless header cannot keep the caller reading; the status is still checked first).
 // There are no redirects, no chunked decoding and no time limit of its own (the watch serves).
 bool brol_httpget(const char* host, const char* path, brol_stream& stream,
                   std::uint16_t port = brol_http_port) noexcept;

@@ -137,8 +137,9 @@ struct brol_stream {
   bool write_text(const char* text) noexcept;
   bool write_char(char c) noexcept;
   // printf-style. Formats into a 512-byte area, or a heap area for longer texts, and writes exactly
-  // the formatted length. Not open: 516; no memory: 515; a text that cannot be formatted: 514 with
-  // error_number EINVAL.
+  // the formatted length, whatever length the C library reports. Not open: 516; no memory: 515; a
+  // text that cannot be formatted: 514 with error_number EINVAL (a runtime that reports no length for
+  // a too-small area is retried with doubled areas up to 16 MiB).
   bool write_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
   bool write_vprintf(const char* format, std::va_list arguments) noexcept __attribute__((format(gnu_printf, 2, 0)));
   // The formatting engine over an item list (the items as for brol_format, closed by 0); the text
@@ -183,7 +184,9 @@ struct brol_stream {
   void seek_end() noexcept;
 
   // --- Copying (either stream a file or a socket) ------------------------------------------------
-  // The transfer area is the destination's buffer, else the source's, else 16 KiB, else 1 KiB;
+  // The transfer area is the destination's buffer (unless it holds input read ahead and not yet
+  // handed out, which stays there for the destination's later reads), else the source's, else 16 KiB,
+  // else 1 KiB;
   // pending buffered output of either stream is written out first and bytes the source holds unread
   // go to the destination before any further read. The source's position advances by every byte
   // taken from it. Codes go to the status of the stream the operation is called on: 516 when either
