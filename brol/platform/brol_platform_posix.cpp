@@ -31,12 +31,13 @@ T fail_with_errno(T failure) {
   return failure;
 }
 
-// open(2) with flags and mode 0666, retried when a signal interrupts it. CreateFileA never opens a
-// directory as a file, while POSIX opens one for reading: that is refused here with EISDIR.
-brol_file_handle open_not_directory(const char* path, int flags) {
+// open(2) with flags and mode (0666 unless given), retried when a signal interrupts it. CreateFileA
+// never opens a directory as a file, while POSIX opens one for reading: that is refused here with
+// EISDIR.
+brol_file_handle open_not_directory(const char* path, int flags, mode_t mode = 0666) {
   int fd;
   do {
-    fd = ::open(path, flags, 0666);
+    fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     return fail_with_errno(brol_invalid_file);
@@ -168,6 +169,41 @@ bool posix_file_replace(const char* from, const char* to) {
   }
   sync_parent_folder(to);
   return true;
+}
+
+std::int64_t posix_file_read_link(const char* path, char* out, std::int64_t size) {
+  const ssize_t n = ::readlink(path, out, static_cast<std::size_t>(size));
+  return n < 0 ? fail_with_errno(std::int64_t{-1}) : static_cast<std::int64_t>(n);
+}
+
+brol_file_handle posix_file_create_like(const char* path, const char* like) {
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+  struct stat target {};
+  if (::stat(like, &target) != 0 || !S_ISREG(target.st_mode)) {
+    return open_not_directory(path, flags);
+  }
+  // The user's right to write the target, as an open for writing would check it.
+  if (::faccessat(AT_FDCWD, like, W_OK, AT_EACCESS) != 0) {
+    return fail_with_errno(brol_invalid_file);
+  }
+  const mode_t bits = target.st_mode & 07777;
+  const brol_file_handle file = open_not_directory(path, flags, bits & 0600);
+  if (file == brol_invalid_file) {
+    return file;
+  }
+  // The owner first (it would clear set-id bits after fchmod); only a privileged process can give a
+  // file away, so another owner is kept where the system allows it.
+  if (target.st_uid != ::geteuid() || target.st_gid != ::getegid()) {
+    (void)::fchown(fd_of(file), target.st_uid, target.st_gid);
+  }
+  if (::fchmod(fd_of(file), bits) != 0) {
+    const int reason = errno;
+    ::close(fd_of(file));
+    ::unlink(path);
+    errno = reason;
+    return fail_with_errno(brol_invalid_file);
+  }
+  return file;
 }
 
 bool posix_file_remove(const char* path) {
@@ -421,6 +457,8 @@ const brol_platform_calls k_defaults = {
     .host_name = posix_host_name,
     .file_copy = posix_file_copy,
     .file_send = posix_file_send,
+    .file_read_link = posix_file_read_link,
+    .file_create_like = posix_file_create_like,
 };
 
 }  // namespace

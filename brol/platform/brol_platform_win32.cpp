@@ -134,6 +134,21 @@ bool win32_file_replace(const char* from, const char* to) {
   return ::MoveFileExA(from, to, flags) != 0 || fail_with_last_error(false);
 }
 
+std::int64_t win32_file_read_link(const char*, char*, std::int64_t) {
+  errno = EINVAL;
+  return -1;
+}
+
+brol_file_handle win32_file_create_like(const char* path, const char* like) {
+  const DWORD attributes = ::GetFileAttributesA(like);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    errno = EACCES;
+    return brol_invalid_file;
+  }
+  return win32_file_open(path, brol_access_read | brol_access_write, brol_create_new);
+}
+
 bool win32_file_remove(const char* path) { return ::DeleteFileA(path) != 0 || fail_with_last_error(false); }
 
 bool win32_dir_create(const char* path) {
@@ -281,6 +296,8 @@ const brol_platform_calls k_defaults = {
     .host_name = win32_host_name,
     .file_copy = win32_file_copy,
     .file_send = win32_file_send,
+    .file_read_link = win32_file_read_link,
+    .file_create_like = win32_file_create_like,
 };
 
 struct error_pair {
