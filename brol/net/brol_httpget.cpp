@@ -85,12 +85,16 @@ bool skip_header(brol_stream& s, std::int64_t* budget) {
 
 }  // namespace
 
-bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port) noexcept {
+bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port,
+                  std::int64_t time_limit_ms) noexcept {
   host = host != nullptr ? host : "";
   path = path != nullptr ? path : "";
   if (!fits_request(host) || !fits_request(path)) {
     BROL_LOG(4, 0, "could not send");
     return false;
+  }
+  if (time_limit_ms > 0) {
+    stream.set_time_limit(time_limit_ms);
   }
   if (!stream.connect(host, port)) {
     BROL_LOG(4, 0, "could not connect to '%s'", host);
@@ -133,7 +137,8 @@ bool store_body(brol_stream& connection, brol_replace_file& target, const char* 
 
 }  // namespace
 
-bool brol_httpget_file(const char* host, const char* path, const char* file_name, std::uint16_t port) noexcept {
+bool brol_httpget_file(const char* host, const char* path, const char* file_name, std::uint16_t port,
+                       std::int64_t time_limit_ms) noexcept {
   brol_replace_file target;
   target.init();
   if (!target.begin(file_name)) {
@@ -142,7 +147,7 @@ bool brol_httpget_file(const char* host, const char* path, const char* file_name
   }
   brol_stream connection;
   connection.init(connection_buffer_size);
-  const bool downloaded = brol_httpget(host, path, connection, port) && store_body(connection, target, file_name);
+  const bool downloaded = brol_httpget(host, path, connection, port, time_limit_ms) && store_body(connection, target, file_name);
   connection.destroy();
   const bool ok = downloaded && target.commit();
   target.destroy();  // removes the new file unless it took the target's place

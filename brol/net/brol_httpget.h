@@ -26,9 +26,12 @@ inline constexpr std::int64_t brol_http_head_limit = 65536;
 //   "could not get body" when the answer ends or fails inside the header, or when the status line
 //   and the header together take more than brol_http_head_limit bytes (so a server that sends an
 //   endless header cannot keep the caller reading; the status is still checked first).
-// There are no redirects, no chunked decoding and no time limit of its own (the watch serves).
-bool brol_httpget(const char* host, const char* path, brol_stream& stream,
-                  std::uint16_t port = brol_http_port) noexcept;
+// There are no redirects and no chunked decoding. time_limit_ms > 0 bounds the whole download: the
+// stream's time limit (set_time_limit) is set before connecting and stays, so connect, status line,
+// header and the caller's reads of the body all end by then; past it a call fails as a failed read
+// does (logged as above for the step it stopped). 0 or less: no limit of its own (the watch serves).
+bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port = brol_http_port,
+                  std::int64_t time_limit_ms = 0) noexcept;
 
 // Downloads the body of the document into the file file_name. The body goes into a new file beside
 // it, which replaces file_name only when the whole body has arrived (the server closed the
@@ -36,6 +39,8 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream,
 // read failure or reset during the body, a write failure, or the file cannot be made) the result
 // is false, an existing file_name is untouched and no partial file remains; where there was no file
 // before, there is none after. Failures of brol_httpget are logged as it logs them; the others are
-// not logged. The connection is read through a 2 MiB buffer.
+// not logged. The connection is read through a 2 MiB buffer. time_limit_ms > 0 bounds the whole
+// download (connect, header and body) as for brol_httpget: a download that has not ended by then
+// fails, with file_name as it was.
 bool brol_httpget_file(const char* host, const char* path, const char* file_name,
-                       std::uint16_t port = brol_http_port) noexcept;
+                       std::uint16_t port = brol_http_port, std::int64_t time_limit_ms = 0) noexcept;

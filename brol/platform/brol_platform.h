@@ -184,6 +184,9 @@ struct brol_platform_calls {
   // Otherwise the file is created as file_open creates it. Windows: a read-only like gives EACCES;
   // ReplaceFileA gives the new file like's attributes at the replacement.
   brol_file_handle (*file_create_like)(const char* path, const char* like);
+  // Bounds every later blocking socket_recv, socket_send and socket_connect of socket to milliseconds
+  // each (SO_RCVTIMEO and SO_SNDTIMEO; 0: no bound). A call that runs out fails with ETIMEDOUT.
+  bool (*socket_set_timeout)(brol_socket_handle socket, std::int64_t milliseconds);
 };
 
 // The table in force. Tests may assign entries; brol_platform_defaults() gives the original set.

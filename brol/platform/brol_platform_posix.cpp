@@ -223,12 +223,23 @@ bool posix_dir_create(const char* path) { return ::mkdir(path, 0777) == 0 || fai
 
 std::uint32_t posix_logical_drives() { return 0; }
 
+// A blocking socket says EAGAIN only when the bound of socket_set_timeout ran out; Windows says
+// WSAETIMEDOUT.
+template <class T>
+T fail_with_timeout(T failure) {
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    errno = ETIMEDOUT;
+    return failure;
+  }
+  return fail_with_errno(failure);
+}
+
 std::int32_t posix_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::recv(fd_of_socket(socket), data, static_cast<std::size_t>(size), 0);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_timeout(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std::int32_t size) {
@@ -236,7 +247,7 @@ std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std:
   do {
     n = ::send(fd_of_socket(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_timeout(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 bool posix_socket_shutdown(brol_socket_handle socket, int how) {
@@ -313,7 +324,22 @@ bool posix_socket_connect(brol_socket_handle socket, const sockaddr* address, in
   if (::connect(fd, address, static_cast<socklen_t>(length)) == 0) {
     return true;
   }
+  // Linux ends a connect that outlasts SO_SNDTIMEO with EINPROGRESS.
+  if (errno == EINPROGRESS) {
+    errno = ETIMEDOUT;
+    return false;
+  }
   return errno == EINTR ? finish_interrupted_connect(fd) : fail_with_errno(false);
+}
+
+bool posix_socket_set_timeout(brol_socket_handle socket, std::int64_t milliseconds) {
+  timeval bound{};
+  bound.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  bound.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+  const int fd = fd_of_socket(socket);
+  return (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0 &&
+          ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) == 0) ||
+         fail_with_errno(false);
 }
 
 bool posix_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
@@ -459,6 +485,7 @@ const brol_platform_calls k_defaults = {
     .file_send = posix_file_send,
     .file_read_link = posix_file_read_link,
     .file_create_like = posix_file_create_like,
+    .socket_set_timeout = posix_socket_set_timeout,
 };
 
 }  // namespace

@@ -204,8 +204,59 @@ brol_socket_handle win32_socket_accept(brol_socket_handle socket, sockaddr* addr
   return static_cast<brol_socket_handle>(s);
 }
 
+// connect waits for the system's own time-out whatever SO_SNDTIMEO says: with a bound set, the
+// connect is made without blocking and waited for in select, up to the bound.
+bool connect_within(SOCKET s, const sockaddr* address, int length, DWORD milliseconds) {
+  u_long on = 1;
+  if (::ioctlsocket(s, FIONBIO, &on) != 0) {
+    return fail_with_socket_error(false);
+  }
+  bool connected = ::connect(s, address, length) == 0;
+  int error = connected ? 0 : ::WSAGetLastError();
+  if (!connected && error == WSAEWOULDBLOCK) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval bound{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
+    const int ready = ::select(0, nullptr, &writable, &failed, &bound);
+    int reason = 0;
+    int size = sizeof reason;
+    if (ready == 0) {
+      error = WSAETIMEDOUT;
+    } else if (ready < 0) {
+      error = ::WSAGetLastError();
+    } else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&reason), &size) != 0 || reason != 0) {
+      error = reason != 0 ? reason : ::WSAGetLastError();
+    } else {
+      connected = true;
+    }
+  }
+  u_long off = 0;
+  ::ioctlsocket(s, FIONBIO, &off);
+  if (!connected) {
+    errno = brol_platform_error_number(static_cast<std::uint32_t>(error));
+  }
+  return connected;
+}
+
 bool win32_socket_connect(brol_socket_handle socket, const sockaddr* address, int length) {
+  DWORD bound = 0;
+  int size = sizeof bound;
+  if (::getsockopt(socket_of(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&bound), &size) == 0 &&
+      bound != 0) {
+    return connect_within(socket_of(socket), address, length, bound);
+  }
   return ::connect(socket_of(socket), address, length) == 0 || fail_with_socket_error(false);
+}
+
+bool win32_socket_set_timeout(brol_socket_handle socket, std::int64_t milliseconds) {
+  const DWORD bound = static_cast<DWORD>(milliseconds);
+  const char* value = reinterpret_cast<const char*>(&bound);
+  return (::setsockopt(socket_of(socket), SOL_SOCKET, SO_RCVTIMEO, value, sizeof bound) == 0 &&
+          ::setsockopt(socket_of(socket), SOL_SOCKET, SO_SNDTIMEO, value, sizeof bound) == 0) ||
+         fail_with_socket_error(false);
 }
 
 bool win32_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
@@ -298,6 +349,7 @@ const brol_platform_calls k_defaults = {
     .file_send = win32_file_send,
     .file_read_link = win32_file_read_link,
     .file_create_like = win32_file_create_like,
+    .socket_set_timeout = win32_socket_set_timeout,
 };
 
 struct error_pair {

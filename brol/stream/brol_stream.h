@@ -57,6 +57,7 @@ struct brol_stream {
   std::uint64_t write_buffered;  // 1: writes collect in buffer
   std::uint64_t is_socket;       // 1: the stream uses socket, 0: file
   std::int32_t error_number;     // errno of the last failure, 0 after a successful open
+  std::int64_t deadline;         // steady-clock milliseconds when socket calls stop (set_time_limit), or 0
 
   // --- Life cycle --------------------------------------------------------------------------------
   // Every field as listed above: closed, no buffer, timeout_ticks 4, buffer_size and wanted_size both
@@ -217,6 +218,14 @@ struct brol_stream {
   // returns the operation. Otherwise 0. An aborted stream answers 516 to every later operation and
   // keeps status 520 until close, which never uses the old handle again.
   static std::uint16_t tick() noexcept;
+
+  // --- Time limit ---------------------------------------------------------------------------------
+  // From now on, milliseconds later every socket call of this stream (connect, each read and write,
+  // also of later connections) fails with ETIMEDOUT, as a failed call of that kind fails (a read or a
+  // write: 514); each call waits at most the time left. 0 or less: no limit (init's default). The
+  // limit stays until set again; file calls are never limited. False only when a limit is lifted
+  // from an open socket that refuses to drop its time bound (error_number then says why).
+  bool set_time_limit(std::int64_t milliseconds) noexcept;
 
   // --- Sockets (TCP over IPv4 and IPv6) ----------------------------------------------------------
   // On Windows the program starts the socket library (WSAStartup) before the first of these; the

@@ -13,6 +13,9 @@ stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n, std
   const auto* from = static_cast<const unsigned char*>(data);
   while (n > 0) {
     const auto chunk = static_cast<std::int32_t>(n < stream_io_max ? n : stream_io_max);
+    if (s.is_socket != 0 && !stream_bound_call(s, s.socket)) {
+      return stream_io::failed;
+    }
     brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_write));
     const std::int32_t put =
         s.is_socket != 0 ? brol_os.socket_send(s.socket, from, chunk) : brol_os.file_write(s.file, from, chunk);

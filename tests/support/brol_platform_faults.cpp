@@ -171,6 +171,7 @@ void install_all() {
   BROL_WRAP(file_replace);
   BROL_WRAP(file_read_link);
   BROL_WRAP(file_create_like);
+  BROL_WRAP(socket_set_timeout);
   BROL_WRAP(file_remove);
   BROL_WRAP(dir_create);
   BROL_WRAP(logical_drives);
