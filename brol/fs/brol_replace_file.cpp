@@ -31,46 +31,45 @@ std::int64_t name_start(const char* path, std::int64_t length) {
 
 char* copy_of(const char* s, std::int64_t length) {
   char* copy = static_cast<char*>(brol_alloc(length + 1));
-  if (copy != nullptr) {
-    std::memcpy(copy, s, static_cast<std::size_t>(length));
-    copy[length] = '\0';
+  if (copy == nullptr) {
+    errno = ENOMEM;
+    return nullptr;
   }
+  std::memcpy(copy, s, static_cast<std::size_t>(length));
+  copy[length] = '\0';
   return copy;
 }
 
 // The path of the file that path names through any symbolic links (a link's relative text counts from
 // its folder), allocated; path itself when it is no link or names nothing yet. Null with errno set
-// when a link cannot be read, links loop, or memory runs out.
+// when a link cannot be read, links loop, a path grows longer than the system takes, or memory runs
+// out.
 char* final_path(const char* path) {
-  char* current = copy_of(path, length_of(path));
+  char current[brol_path_max + 1];
   char text[brol_path_max + 1];
-  for (int hop = 0; current != nullptr; ++hop) {
+  std::int64_t length = length_of(path);
+  if (length > brol_path_max) {
+    return copy_of(path, length);  // no link can be read under it; the system judges the name
+  }
+  std::memcpy(current, path, static_cast<std::size_t>(length) + 1);
+  for (int hop = 0;; ++hop) {
     const std::int64_t n = brol_os.file_read_link(current, text, brol_path_max + 1);
     if (n < 0 && (errno == EINVAL || errno == ENOENT)) {
-      return current;
+      return copy_of(current, length);
     }
-    if (n < 0 || n > brol_path_max || hop == k_link_hops) {
-      if (n > brol_path_max) errno = ENAMETOOLONG;
-      if (hop == k_link_hops) errno = ELOOP;
-      break;
+    if (n < 0) {
+      return nullptr;
     }
     const bool absolute = n > 0 && (text[0] == brol_path_separator || text[0] == '/');
-    const std::int64_t folder = absolute ? 0 : name_start(current, length_of(current));
-    char* next = static_cast<char*>(brol_alloc(folder + n + 1));
-    if (next == nullptr) {
-      errno = ENOMEM;
-      break;
+    const std::int64_t folder = absolute ? 0 : name_start(current, length);
+    if (hop == k_link_hops || folder + n > brol_path_max) {
+      errno = hop == k_link_hops ? ELOOP : ENAMETOOLONG;
+      return nullptr;
     }
-    std::memcpy(next, current, static_cast<std::size_t>(folder));
-    std::memcpy(next + folder, text, static_cast<std::size_t>(n));
-    next[folder + n] = '\0';
-    brol_free(current);
-    current = next;
+    std::memcpy(current + folder, text, static_cast<std::size_t>(n));
+    length = folder + n;
+    current[length] = '\0';
   }
-  const int reason = current == nullptr ? ENOMEM : errno;
-  brol_free(current);
-  errno = reason;
-  return nullptr;
 }
 
 // How many bytes of the target's last name the temporary name keeps: all of them unless the added
