@@ -206,9 +206,12 @@ brol_socket_handle win32_socket_accept(brol_socket_handle socket, sockaddr* addr
 
 // connect waits for the system's own time-out whatever SO_SNDTIMEO says: with a bound set, the
 // connect is made without blocking and waited for in select, up to the bound.
+// FIONBIO's value does not fit the long that ioctlsocket takes; the bits are what it expects.
+const long k_nonblocking = static_cast<long>(static_cast<unsigned long>(FIONBIO));
+
 bool connect_within(SOCKET s, const sockaddr* address, int length, DWORD milliseconds) {
   u_long on = 1;
-  if (::ioctlsocket(s, FIONBIO, &on) != 0) {
+  if (::ioctlsocket(s, k_nonblocking, &on) != 0) {
     return fail_with_socket_error(false);
   }
   bool connected = ::connect(s, address, length) == 0;
@@ -234,7 +237,7 @@ bool connect_within(SOCKET s, const sockaddr* address, int length, DWORD millise
     }
   }
   u_long off = 0;
-  ::ioctlsocket(s, FIONBIO, &off);
+  ::ioctlsocket(s, k_nonblocking, &off);
   if (!connected) {
     errno = brol_platform_error_number(static_cast<std::uint32_t>(error));
   }
