@@ -193,7 +193,8 @@ TEST(BrolReplaceFileEdges, TheNewFileHasTheTargetsBitsBeforeTheFirstByte) {
 }
 
 // Every name length up to the longest the system takes can be replaced (the temporary name is cut
-// short where it would be too long), and a direct write of the same name is the reference.
+// short where it would be too long), and a direct write of the same name is the reference, also one
+// byte past the limits (Wine, for one, takes paths longer than MAX_PATH).
 TEST(BrolReplaceFileEdges, NamesAsLongAsTheSystemTakes) {
   brol_test::temp_dir dir;
   const std::int64_t room = brol_path_max - static_cast<std::int64_t>(dir.file("").size());
@@ -204,7 +205,9 @@ TEST(BrolReplaceFileEdges, NamesAsLongAsTheSystemTakes) {
     std::FILE* direct = std::fopen(target.c_str(), "w");
     const bool accepted = direct != nullptr;
     if (direct != nullptr) std::fclose(direct);
-    EXPECT_EQ(accepted, n <= longest) << n;
+    if (n <= longest) {
+      EXPECT_TRUE(accepted) << n;  // within both limits the system takes the name
+    }
     EXPECT_EQ(replace_with(target, "new " + std::to_string(n)), accepted) << n;
     if (accepted) {
       EXPECT_EQ(read_file(target), "new " + std::to_string(n));
