@@ -455,9 +455,13 @@ TEST_F(BrolHttpgetFile, NoConnectionOrNoFolderCreatesNothing) {
 // never answers, one that trickles its header or its body, and a connect that the peer never takes
 // (its queue of waiting connections is full, so the system drops the request).
 // first at once, then the steps.
-std::vector<step> after(const std::string& first, std::vector<step> steps) {
-  steps.insert(steps.begin(), {first, 0});
-  return steps;
+std::vector<step> after(const std::string& first, const std::vector<step>& steps) {
+  std::vector<step> all(1 + steps.size());
+  all[0].bytes = first;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    all[i + 1] = steps[i];
+  }
+  return all;
 }
 
 struct limit_row {

@@ -2,7 +2,9 @@
 // and copies into a stream that holds input it has read ahead but not handed out.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "brol/stream/brol_stream.h"
@@ -92,6 +94,41 @@ TEST(BrolStreamEdges, ACopyKeepsTheDestinationsUnreadInput) {
     ASSERT_TRUE(dest->get_line(line, sizeof line));
     EXPECT_STREQ(line, "C");
   }
+}
+
+// A time limit ends a socket read that waits (ETIMEDOUT, 514), fails later calls at once, leaves file
+// calls alone, and can be lifted again.
+TEST(BrolStreamEdges, ATimeLimitBoundsTheSocketCallsOfAStream) {
+  using clock = std::chrono::steady_clock;
+  stream s(64);
+  stream_test::socket_pair pair;
+  pair.attach(s.s);
+  ASSERT_TRUE(s->set_time_limit(300));
+  auto start = clock::now();
+  EXPECT_GT(s->get_byte(), 255);
+  EXPECT_EQ(s->status, brol_stream_io_failed);
+  EXPECT_EQ(s->error_number, ETIMEDOUT);
+  EXPECT_GE(clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_LT(clock::now() - start, std::chrono::milliseconds(2500));
+  // Past the deadline every socket call fails before it starts, reads and writes alike.
+  pair.send("late");
+  start = clock::now();
+  EXPECT_FALSE(s->write_text("x"));
+  EXPECT_EQ(s->error_number, ETIMEDOUT);
+  EXPECT_GT(s->get_byte(), 255);
+  EXPECT_EQ(s->error_number, ETIMEDOUT);
+  EXPECT_LT(clock::now() - start, std::chrono::milliseconds(200));
+  // Lifted, the stream reads what waited.
+  EXPECT_TRUE(s->set_time_limit(0));
+  EXPECT_EQ(s->get_byte(), 'l');
+  // Files are never limited.
+  brol_test::temp_dir dir;
+  stream_test::write_file(dir.file("f"), "file");
+  stream f(8);
+  ASSERT_TRUE(f->set_time_limit(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(f->open(dir.file("f").c_str(), brol_open_read));
+  EXPECT_EQ(f->get_byte(), 'f');
 }
 
 }  // namespace
