@@ -181,8 +181,9 @@ struct brol_platform_calls {
   // file gets like's permission bits (and, where the system allows it, its owner) before the handle
   // is returned, and is created with those of 0600 that like has, so that nobody like does not admit
   // can open it in between; when the bits cannot be set the new file is removed and the call fails.
-  // Otherwise the file is created as file_open creates it. Windows: a read-only like gives EACCES;
-  // ReplaceFileA gives the new file like's attributes at the replacement.
+  // Otherwise the file is created as file_open creates it. Windows: like is opened for writing (and
+  // closed, unchanged) to learn whether a direct write would be allowed; ReplaceFileA gives the new
+  // file like's attributes at the replacement.
   brol_file_handle (*file_create_like)(const char* path, const char* like);
   // Bounds every later blocking socket_recv, socket_send and socket_connect of socket to milliseconds
   // each (SO_RCVTIMEO and SO_SNDTIMEO; 0: no bound). A call that runs out fails with ETIMEDOUT.

@@ -139,12 +139,18 @@ std::int64_t win32_file_read_link(const char*, char*, std::int64_t) {
   return -1;
 }
 
+// Whether like may be written is asked the way a direct write would ask: an open for writing (which
+// changes nothing), refused for the read-only attribute, the file's security or another program's
+// sharing alike.
 brol_file_handle win32_file_create_like(const char* path, const char* like) {
   const DWORD attributes = ::GetFileAttributesA(like);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    errno = EACCES;
-    return brol_invalid_file;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const HANDLE probe = ::CreateFileA(like, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      return fail_with_last_error(brol_invalid_file);
+    }
+    ::CloseHandle(probe);
   }
   return win32_file_open(path, brol_access_read | brol_access_write, brol_create_new);
 }
