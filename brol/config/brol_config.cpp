@@ -57,18 +57,26 @@ bool read_lines(brol_config& cfg, brol_stream& stream) {
   line.init();
   brol_config_section* current = &cfg.global;
   bool ok = true;
-  for (bool first = true; ok; first = false) {
+  for (bool first = true; ok;) {
     const std::int64_t got = line.read_line(stream);
     if (line.error != 0 || stream.status != brol_stream_ok) {
       ok = false;
     } else if (got != 0) {
       // A line stopped by the end of the data, not by a line end (at_end is set only by a read).
       const bool unended = stream.at_end != 0;
-      // A file of the mark alone has no line.
-      if (first && take_byte_order_mark(cfg, line) && unended && line.is_empty()) break;
       line.trim();
+      // The mark is looked for where the first line written back begins, after the NUL bytes, blanks,
+      // tabs and dropped lines that load leaves out anyway: a text that begins with its bytes is
+      // saved beginning the file, and must read back the same. A file of the mark alone has no line.
+      if (first && take_byte_order_mark(cfg, line)) {
+        first = false;
+        line.trim();
+        if (unended && line.is_empty()) break;
+      }
       bool written = false;
       ok = file_line(cfg, &current, line, &written);
+      // Until a line is written, the next one may still begin the saved file.
+      first = first && !written;
       // A dropped last line must not take the line end of the line written before it.
       if (unended && written) cfg.no_final_line_end = 1;
     } else if (stream.at_end != 0) {
