@@ -7,6 +7,7 @@
 //             port = 8000           80 when missing
 //             path = /doc.txt
 //             save_as = doc.txt     the local copy: replaced whole, or left as it was when the download fails
+//             timeout = 60          seconds the whole download may take, 60 when missing
 //   [report]  top = 5               how many words the table lists, 5 when missing
 // Exit code 0 after a summary, 1 when the copy cannot be read, 2 for a wrong command line, 3 when
 // the configuration cannot be read or a setting is missing or wrong, 4 when the download fails.
@@ -155,6 +156,7 @@ struct settings {
   brol_string url;      // for the messages and the summary
   std::uint16_t port = brol_http_port;
   std::size_t top = 5;
+  std::int64_t timeout_ms = 60000;  // for connect, header and body together
 
   void init() {
     host.init();
@@ -217,12 +219,14 @@ int read_settings(const char* path, settings& s) {
   config.init();
   std::uint64_t port = s.port;
   std::uint64_t top = s.top;
+  std::uint64_t timeout = static_cast<std::uint64_t>(s.timeout_ms / 1000);
   bool ok = config.load(path);
   if (!ok) {
     std::fprintf(stderr, "text_summary: cannot read the configuration %s\n", path);
   } else {
     ok = read_text(config, "source", "host", s.host) && read_text(config, "source", "path", s.path) &&
          read_text(config, "source", "save_as", s.save_as) && read_number(config, "source", "port", 1, 65535, &port) &&
+         read_number(config, "source", "timeout", 1, 86400, &timeout) &&
          read_number(config, "report", "top", 0, 1000000, &top);
   }
   config.destroy();
@@ -234,6 +238,7 @@ int read_settings(const char* path, settings& s) {
   }
   s.port = static_cast<std::uint16_t>(port);
   s.top = static_cast<std::size_t>(top);
+  s.timeout_ms = static_cast<std::int64_t>(timeout) * 1000;
   make_url(s);
   return 0;
 }
@@ -263,7 +268,8 @@ int download(const settings& s) {
     std::fputs("text_summary: the socket library did not start\n", stderr);
     return 4;
   }
-  const bool ok = brol_httpget_file(s.host.c_str(), s.path.c_str(), s.save_as.c_str(), s.port);
+  // A server that stalls or sends without end cannot keep the program waiting longer than this.
+  const bool ok = brol_httpget_file(s.host.c_str(), s.path.c_str(), s.save_as.c_str(), s.port, s.timeout_ms);
   stop_sockets();
   if (!ok) {
     std::fprintf(stderr, "text_summary: could not download %s into %s\n", s.url.c_str(), s.save_as.c_str());

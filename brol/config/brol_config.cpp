@@ -15,22 +15,39 @@ using section_entry = brol_dict<brol_config_section>::entry;
 
 section_entry* entry_of(brol_dict_node* node) { return brol_dict<brol_config_section>::entry_of(node); }
 
+constexpr char k_byte_order_mark[] = "\xEF\xBB\xBF";
+constexpr std::int64_t k_byte_order_mark_length = 3;
+
 // Files one trimmed line: "[name]..." makes the section name current (a '[' without ']' is dropped),
-// any other line moves into the current section. The line is left empty for the next read. False
-// when a section or a line cannot be created.
-bool file_line(brol_config& cfg, brol_config_section** current, brol_string& line) {
+// any other line moves into the current section. *written says whether the line will be written back
+// as the last one so far: a stored line or the header of a new section, not a dropped line or the
+// header of a section seen before. The line is left empty for the next read. False when a section or
+// a line cannot be created.
+bool file_line(brol_config& cfg, brol_config_section** current, brol_string& line, bool* written) {
+  *written = false;
   if (line.text == nullptr || line.text[0] != '[') {
     brol_string* stored = (*current)->add_line(0);
     if (stored == nullptr) return false;
     stored->move_from(line);
+    *written = true;
     return true;
   }
   if (char* close = std::strchr(line.text, ']')) {
     *close = '\0';
+    *written = cfg.sections.find(line.text + 1) == nullptr;
     *current = cfg.sections.find_or_add(line.text + 1);
   }
   line.text[0] = '\0';
   return *current != nullptr;
+}
+
+// Sets a UTF-8 byte order mark at the start of the first line aside, so that a header after it counts.
+// True when there was one.
+bool take_byte_order_mark(brol_config& cfg, brol_string& line) {
+  if (line.text == nullptr || std::strncmp(line.text, k_byte_order_mark, k_byte_order_mark_length) != 0) return false;
+  line.erase(0, k_byte_order_mark_length);
+  cfg.byte_order_mark = 1;
+  return true;
 }
 
 // Reads every line of stream into cfg (which is empty): false at a read error or when memory runs
@@ -40,15 +57,28 @@ bool read_lines(brol_config& cfg, brol_stream& stream) {
   line.init();
   brol_config_section* current = &cfg.global;
   bool ok = true;
-  while (ok) {
+  for (bool first = true; ok;) {
     const std::int64_t got = line.read_line(stream);
     if (line.error != 0 || stream.status != brol_stream_ok) {
       ok = false;
     } else if (got != 0) {
       // A line stopped by the end of the data, not by a line end (at_end is set only by a read).
-      cfg.no_final_line_end = stream.at_end != 0 ? 1 : 0;
+      const bool unended = stream.at_end != 0;
       line.trim();
-      ok = file_line(cfg, &current, line);
+      // The mark is looked for where the first line written back begins, after the NUL bytes, blanks,
+      // tabs and dropped lines that load leaves out anyway: a text that begins with its bytes is
+      // saved beginning the file, and must read back the same. A file of the mark alone has no line.
+      if (first && take_byte_order_mark(cfg, line)) {
+        first = false;
+        line.trim();
+        if (unended && line.is_empty()) break;
+      }
+      bool written = false;
+      ok = file_line(cfg, &current, line, &written);
+      // Until a line is written, the next one may still begin the saved file.
+      first = first && !written;
+      // A dropped last line must not take the line end of the line written before it.
+      if (unended && written) cfg.no_final_line_end = 1;
     } else if (stream.at_end != 0) {
       break;
     }
@@ -67,6 +97,7 @@ void brol_config::init() noexcept {
   file_name.init();
   crlf = 0;
   no_final_line_end = 0;
+  byte_order_mark = 0;
 }
 
 void brol_config::destroy() noexcept {
@@ -81,6 +112,7 @@ void brol_config::clear() noexcept {
   global.clear();
   file_name.assign("");
   no_final_line_end = 0;
+  byte_order_mark = 0;
 }
 
 void brol_config::swap_content(brol_config& other) noexcept {
@@ -88,6 +120,7 @@ void brol_config::swap_content(brol_config& other) noexcept {
   global.swap(other.global);
   file_name.swap(other.file_name);
   std::swap(no_final_line_end, other.no_final_line_end);
+  std::swap(byte_order_mark, other.byte_order_mark);
 }
 
 // --- Loading and saving ------------------------------------------------------------------------------
@@ -122,6 +155,7 @@ bool brol_config::write_all(brol_stream& stream) const noexcept {
     }
     return true;
   };
+  if (byte_order_mark != 0 && !stream.write_bytes(k_byte_order_mark, k_byte_order_mark_length)) return false;
   if (!put_lines(global)) return false;
   for (brol_dict_node* e = sections.order.first; e != nullptr; e = e->next) {
     if (!next_item() || !stream.write_bytes("[", 1) || !stream.write_bytes(e->key.c_str(), e->key.length()) ||

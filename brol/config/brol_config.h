@@ -62,7 +62,10 @@ struct brol_config_section : brol_list<brol_string> {
   // sep and the value between quotes (without them with brol_cfg_unquoted; a null value: the key
   // alone). On an existing line the value is replaced in place: the blanks after sep and the quoting
   // stay, and with a null value it becomes empty. With brol_cfg_uncomment a line "#key..." matches as
-  // key and loses its '#' (and is trimmed) when changed. key and value may point anywhere, also into
+  // key and loses its '#' (and is trimmed) when changed; refused when the line would then begin with
+  // '[' (it would read back as a section header). An unquoted value is written as given: blanks at
+  // its ends do not survive a reload (lines are trimmed, get passes the blanks after sep), and one
+  // that begins with '"' reads back as a quoted value. key and value may point anywhere, also into
   // this section's lines. False, with nothing changed, when the input could not be read back as
   // written (see refuses), when no line can be made, or when an allocation fails.
   bool set(const char* key, const char* value, char sep, unsigned flags) noexcept;
@@ -72,10 +75,10 @@ struct brol_config_section : brol_list<brol_string> {
   bool remove(const char* key, char sep, bool comment_out) noexcept;
 
   // True when set would refuse its input: sep is NUL, CR or LF; key or value holds CR or LF; a value
-  // to be written between quotes holds '"'; a value written without quotes begins with '"' or
-  // begins or ends with a blank or tab; a new line's key holds sep, begins with '[' or begins or ends
-  // with a blank or tab. quoted says whether the value goes between quotes, new_line whether a line
-  // is created.
+  // to be written between quotes holds '"'; a new line's key holds sep, begins with '[' or begins or
+  // ends with a blank or tab; a new line with an empty key and a value would begin with a sep of '[',
+  // blank or tab. quoted says whether the value goes between quotes, new_line whether a line is
+  // created.
   static bool refuses(const char* key, const char* value, char sep, bool quoted, bool new_line) noexcept;
 
  private:
@@ -90,8 +93,12 @@ struct brol_config {
   brol_config_section global;               // the lines before the first header
   brol_string file_name;                    // the file last loaded or saved to
   std::int16_t crlf;                        // non-zero: save writes CR LF, else LF
-  // 1 when the file loaded last ended without a line end: save then ends the same way.
+  // 1 when the file loaded last ended without a line end: save then ends the same way. A last line
+  // that load drops (a '[' without ']', a repeated header) does not count: the line before it had one.
   std::int16_t no_final_line_end;
+  // 1 when the file loaded last began with a UTF-8 byte order mark (EF BB BF): load sets it aside
+  // before the first line is looked at, save writes it back first. It is in no line and no text.
+  std::int16_t byte_order_mark;
 
   // Never copied by the language (two records would own the same lines); the default constructor
   // leaves the fields as they are: init before use.
@@ -99,7 +106,7 @@ struct brol_config {
   brol_config(const brol_config&) = delete;
   brol_config& operator=(const brol_config&) = delete;
 
-  // Empty: no sections, no lines, file_name "", crlf 0 (LF), no_final_line_end 0.
+  // Empty: no sections, no lines, file_name "", crlf 0 (LF), no_final_line_end and byte_order_mark 0.
   void init() noexcept;
   // Releases everything; the record is left as init leaves it.
   void destroy() noexcept;
@@ -119,7 +126,7 @@ struct brol_config {
   bool save(const char* path) noexcept;
   // Appends the whole text, lines ended with LF, to out; false when out cannot grow.
   bool to_text(brol_string& out) const noexcept;
-  // Empties sections and global and sets file_name to "".
+  // Empties sections and global, sets file_name to "" and no_final_line_end and byte_order_mark to 0.
   void clear() noexcept;
   // Appends every section name in order to out (a refused element skips that name).
   void section_names(brol_list<brol_string>& out) const noexcept;
@@ -139,7 +146,7 @@ struct brol_config {
   bool remove(const char* section, const char* key, char sep, bool comment_out) noexcept;
 
  private:
-  // Exchanges the whole content (sections, global, file_name, no_final_line_end) with other.
+  // Exchanges the whole content (sections, global, file_name, no_final_line_end, byte_order_mark).
   void swap_content(brol_config& other) noexcept;
   bool write_all(brol_stream& stream) const noexcept;
 };

@@ -64,6 +64,24 @@ std::size_t value_length(const char* p, bool quoted) {
   return close != nullptr ? static_cast<std::size_t>(close - p) : std::strlen(p);
 }
 
+// The first byte that is not trimmed away, of a text whose first `length` bytes are given (or the
+// NUL); 0 when there is none.
+char first_kept(const char* s, std::size_t length) {
+  for (std::size_t i = 0; i < length && s[i] != '\0'; ++i) {
+    if (!is_space(s[i])) return s[i];
+  }
+  return '\0';
+}
+
+// Whether "#..." un-commented, with the value at [at, at + old_length) replaced by value, would begin
+// with '[' once trimmed, and so read back as a section header (or be dropped).
+bool uncommented_is_header(const char* line, std::int64_t at, std::int64_t old_length, const char* value) {
+  char c = first_kept(line + 1, static_cast<std::size_t>(at - 1));
+  if (c == '\0' && value != nullptr) c = first_kept(value, std::strlen(value));
+  if (c == '\0') c = first_kept(line + at + old_length, std::strlen(line + at + old_length));
+  return c == '[';
+}
+
 }  // namespace
 
 brol_string& brol_cfg_quoted_value() noexcept {
@@ -155,16 +173,16 @@ const char* brol_config_section::find(const char* key, char sep) const noexcept 
 
 bool brol_config_section::refuses(const char* key, const char* value, char sep, bool quoted, bool new_line) noexcept {
   if (sep == '\0' || sep == '\r' || sep == '\n' || holds_line_break(key) || holds_line_break(value)) return true;
-  if (value != nullptr && *value != '\0') {
-    const std::size_t n = std::strlen(value);
-    if (quoted ? std::strchr(value, '"') != nullptr : value[0] == '"' || is_blank(value[0]) || is_blank(value[n - 1])) {
-      return true;
-    }
-  }
+  // An unquoted value is written as given, whatever it begins or ends with: the caller may quote it
+  // itself. Only a quote inside quotes could not be read back.
+  if (quoted && value != nullptr && std::strchr(value, '"') != nullptr) return true;
   if (!new_line) return false;
   const char* k = key != nullptr ? key : "";
   const std::size_t n = std::strlen(k);
-  return std::strchr(k, sep) != nullptr || k[0] == '[' || (n > 0 && (is_blank(k[0]) || is_blank(k[n - 1])));
+  if (std::strchr(k, sep) != nullptr || k[0] == '[' || (n > 0 && (is_blank(k[0]) || is_blank(k[n - 1])))) return true;
+  // With an empty key the line begins with sep: a '[' would read back as a header (or be dropped),
+  // a blank would be trimmed away with the key it stands for.
+  return n == 0 && value != nullptr && (sep == '[' || is_blank(sep));
 }
 
 line_node* brol_config_section::find_for_set(const char* key, char sep, bool uncomment) noexcept {
@@ -181,6 +199,9 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
   const char* p = value_start(key_probe(key, sep).match(line.text, uncomment));
   const bool quoted = *p == '"';
   if (refuses(key, value, sep, quoted, false)) return false;
+  const std::int64_t at = (p - line.text) + (quoted ? 1 : 0);
+  const auto old_length = static_cast<std::int64_t>(value_length(line.text + at, quoted));
+  if (uncomment && line.text[0] == '#' && uncommented_is_header(line.text, at, old_length, value)) return false;
   // A value taken from this very line is copied before the line changes.
   brol_string copy;
   copy.init();
@@ -189,8 +210,6 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
     if (copy.error != 0) return false;
     value = copy.text;
   }
-  const std::int64_t at = (p - line.text) + (quoted ? 1 : 0);
-  const auto old_length = static_cast<std::int64_t>(value_length(line.text + at, quoted));
   const std::int64_t new_length = value != nullptr ? static_cast<std::int64_t>(std::strlen(value)) : 0;
   // Room first, so that a failed allocation leaves the old value in place.
   const bool room = line.reserve(line.length() - old_length + new_length);

@@ -38,17 +38,19 @@ bool send_request(brol_stream& s, const char* host, const char* path, std::uint1
 
 enum class status_line { none, read, cut_off };
 
-// Reads the status line through its LF, keeping its first 18 bytes (CR left out) in text. none:
-// nothing arrived; cut_off: the data ended before the LF.
-status_line read_status_line(brol_stream& s, char (&text)[status_text_length + 1]) {
+// Reads the status line through its LF, keeping its first 18 bytes (CR left out) in text and counting
+// every byte taken against *budget. none: nothing arrived; cut_off: the data ended, or the budget ran
+// out, before the LF.
+status_line read_status_line(brol_stream& s, char (&text)[status_text_length + 1], std::int64_t* budget) {
   int consumed = 0;
   int stored = 0;
   for (;;) {
-    const std::uint16_t c = s.get_byte();
+    const std::uint16_t c = *budget > 0 ? s.get_byte() : static_cast<std::uint16_t>(brol_stream_end_of_data);
     if (c > 512) {
       text[stored] = '\0';
-      return consumed == 0 ? status_line::none : status_line::cut_off;
+      return consumed == 0 && *budget > 0 ? status_line::none : status_line::cut_off;
     }
+    --*budget;
     if (c == '\n') {
       text[stored] = '\0';
       return status_line::read;
@@ -59,17 +61,18 @@ status_line read_status_line(brol_stream& s, char (&text)[status_text_length + 1
   }
 }
 
-// Skips header lines up to and including the first empty one (CR ignored). False when the data
-// ends or fails first.
-bool skip_header(brol_stream& s) {
+// Skips header lines up to and including the first empty one (CR ignored), every byte counted against
+// *budget. False when the data ends or fails, or the budget runs out, first.
+bool skip_header(brol_stream& s, std::int64_t* budget) {
   std::int64_t length = 0;
-  for (;;) {
+  for (; *budget > 0; --*budget) {
     const std::uint16_t c = s.get_byte();
     if (c > 512) {
       return false;
     }
     if (c == '\n') {
       if (length == 0) {
+        --*budget;
         return true;
       }
       length = 0;
@@ -77,16 +80,21 @@ bool skip_header(brol_stream& s) {
       ++length;
     }
   }
+  return false;
 }
 
 }  // namespace
 
-bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port) noexcept {
+bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port,
+                  std::int64_t time_limit_ms) noexcept {
   host = host != nullptr ? host : "";
   path = path != nullptr ? path : "";
   if (!fits_request(host) || !fits_request(path)) {
     BROL_LOG(4, 0, "could not send");
     return false;
+  }
+  if (time_limit_ms > 0) {
+    stream.set_time_limit(time_limit_ms);
   }
   if (!stream.connect(host, port)) {
     BROL_LOG(4, 0, "could not connect to '%s'", host);
@@ -97,7 +105,8 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::
     return false;
   }
   char first[status_text_length + 1];
-  const status_line got = read_status_line(stream, first);
+  std::int64_t budget = brol_http_head_limit;
+  const status_line got = read_status_line(stream, first, &budget);
   if (got == status_line::none) {
     BROL_LOG(4, 0, "could not get first line");
     return false;
@@ -106,7 +115,7 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::
     BROL_LOG(4, 0, "first line was '%s'", first);
     return false;
   }
-  if (got == status_line::cut_off || !skip_header(stream)) {
+  if (got == status_line::cut_off || !skip_header(stream, &budget)) {
     BROL_LOG(4, 0, "could not get body");
     return false;
   }
@@ -128,7 +137,8 @@ bool store_body(brol_stream& connection, brol_replace_file& target, const char* 
 
 }  // namespace
 
-bool brol_httpget_file(const char* host, const char* path, const char* file_name, std::uint16_t port) noexcept {
+bool brol_httpget_file(const char* host, const char* path, const char* file_name, std::uint16_t port,
+                       std::int64_t time_limit_ms) noexcept {
   brol_replace_file target;
   target.init();
   if (!target.begin(file_name)) {
@@ -137,7 +147,7 @@ bool brol_httpget_file(const char* host, const char* path, const char* file_name
   }
   brol_stream connection;
   connection.init(connection_buffer_size);
-  const bool downloaded = brol_httpget(host, path, connection, port) && store_body(connection, target, file_name);
+  const bool downloaded = brol_httpget(host, path, connection, port, time_limit_ms) && store_body(connection, target, file_name);
   connection.destroy();
   const bool ok = downloaded && target.commit();
   target.destroy();  // removes the new file unless it took the target's place

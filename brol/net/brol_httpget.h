@@ -8,6 +8,8 @@
 
 // The port of brol_httpget and brol_httpget_file when none is given.
 inline constexpr std::uint16_t brol_http_port = 80;
+// The most bytes the status line and the header may take together, their line ends included.
+inline constexpr std::int64_t brol_http_head_limit = 65536;
 
 // Connects stream (constructed; its buffer size is the caller's choice) to port of host (a name or
 // a numeric address text) and sends "GET /<path> HTTP/1.0" with a Host header naming host (and the
@@ -21,10 +23,15 @@ inline constexpr std::uint16_t brol_http_port = 80;
 //   caller text can add request lines) or a request that cannot be written;
 //   "could not connect to '<host>'"; "could not get first line" when nothing arrives;
 //   "first line was '<first 18 bytes>'" for another status or a malformed answer;
-//   "could not get body" when the answer ends or fails inside the header.
-// There are no redirects, no chunked decoding and no time limit of its own (the watch serves).
-bool brol_httpget(const char* host, const char* path, brol_stream& stream,
-                  std::uint16_t port = brol_http_port) noexcept;
+//   "could not get body" when the answer ends or fails inside the header, or when the status line
+//   and the header together take more than brol_http_head_limit bytes (so a server that sends an
+//   endless header cannot keep the caller reading; the status is still checked first).
+// There are no redirects and no chunked decoding. time_limit_ms > 0 bounds the whole download: the
+// stream's time limit (set_time_limit) is set before connecting and stays, so connect, status line,
+// header and the caller's reads of the body all end by then; past it a call fails as a failed read
+// does (logged as above for the step it stopped). 0 or less: no limit of its own (the watch serves).
+bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port = brol_http_port,
+                  std::int64_t time_limit_ms = 0) noexcept;
 
 // Downloads the body of the document into the file file_name. The body goes into a new file beside
 // it, which replaces file_name only when the whole body has arrived (the server closed the
@@ -32,6 +39,8 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream,
 // read failure or reset during the body, a write failure, or the file cannot be made) the result
 // is false, an existing file_name is untouched and no partial file remains; where there was no file
 // before, there is none after. Failures of brol_httpget are logged as it logs them; the others are
-// not logged. The connection is read through a 2 MiB buffer.
+// not logged. The connection is read through a 2 MiB buffer. time_limit_ms > 0 bounds the whole
+// download (connect, header and body) as for brol_httpget: a download that has not ended by then
+// fails, with file_name as it was.
 bool brol_httpget_file(const char* host, const char* path, const char* file_name,
-                       std::uint16_t port = brol_http_port) noexcept;
+                       std::uint16_t port = brol_http_port, std::int64_t time_limit_ms = 0) noexcept;

@@ -35,13 +35,18 @@ inline constexpr std::uint32_t brol_open_existing = 3;
 
 // The system's path syntax: Windows separates components with a backslash and names drives by letter
 // ("C:", "C:\"); POSIX separates with '/' and has no drive letters ("C:" is an ordinary name).
+// The longest path the system's calls take (MAX_PATH less its NUL for the A functions; PATH_MAX less
+// its NUL) and the longest name of one component.
 #ifdef _WIN32
 inline constexpr char brol_path_separator = '\\';
 inline constexpr bool brol_path_drive_letters = true;
+inline constexpr std::int64_t brol_path_max = 259;
 #else
 inline constexpr char brol_path_separator = '/';        // between the components of a path
 inline constexpr bool brol_path_drive_letters = false;  // whether "C:" names a drive
+inline constexpr std::int64_t brol_path_max = 4095;     // the longest path the system accepts
 #endif
+inline constexpr std::int64_t brol_name_max = 255;  // the longest name of one component
 
 // Origins of file_seek (FILE_BEGIN, FILE_CURRENT, FILE_END) and the `how` of socket_shutdown that
 // ends both directions (SD_BOTH).
@@ -164,6 +169,25 @@ struct brol_platform_calls {
   // reading and writing: both always fail with ENOSYS.
   std::int32_t (*file_copy)(brol_file_handle from, brol_file_handle to, std::int32_t size);
   std::int32_t (*file_send)(brol_file_handle from, brol_socket_handle to, std::int32_t size);
+
+  // The text of the symbolic link at path (readlink): up to size bytes of it go to out, without a
+  // NUL; the count stored (size itself when the text may be longer), -1 on failure: EINVAL when path
+  // names no symbolic link, ENOENT when it names nothing. Windows: always -1 with EINVAL (the library
+  // follows no links there).
+  std::int64_t (*file_read_link)(const char* path, char* out, std::int64_t size);
+  // Creates the new file path, open for reading and writing, as file_open with brol_create_new does,
+  // to take the place of the file like later. When like is a regular file: EACCES (or the system's
+  // reason) when this process may not write like, as a direct open for writing would fail; the new
+  // file gets like's permission bits (and, where the system allows it, its owner) before the handle
+  // is returned, and is created with those of 0600 that like has, so that nobody like does not admit
+  // can open it in between; when the bits cannot be set the new file is removed and the call fails.
+  // Otherwise the file is created as file_open creates it. Windows: like is opened for writing (and
+  // closed, unchanged) to learn whether a direct write would be allowed; ReplaceFileA gives the new
+  // file like's attributes at the replacement.
+  brol_file_handle (*file_create_like)(const char* path, const char* like);
+  // Bounds every later blocking socket_recv, socket_send and socket_connect of socket to milliseconds
+  // each (SO_RCVTIMEO and SO_SNDTIMEO; 0: no bound). A call that runs out fails with ETIMEDOUT.
+  bool (*socket_set_timeout)(brol_socket_handle socket, std::int64_t milliseconds);
 };
 
 // The table in force. Tests may assign entries; brol_platform_defaults() gives the original set.

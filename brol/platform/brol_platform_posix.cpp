@@ -31,12 +31,13 @@ T fail_with_errno(T failure) {
   return failure;
 }
 
-// open(2) with flags and mode 0666, retried when a signal interrupts it. CreateFileA never opens a
-// directory as a file, while POSIX opens one for reading: that is refused here with EISDIR.
-brol_file_handle open_not_directory(const char* path, int flags) {
+// open(2) with flags and mode (0666 unless given), retried when a signal interrupts it. CreateFileA
+// never opens a directory as a file, while POSIX opens one for reading: that is refused here with
+// EISDIR.
+brol_file_handle open_not_directory(const char* path, int flags, mode_t mode = 0666) {
   int fd;
   do {
-    fd = ::open(path, flags, 0666);
+    fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     return fail_with_errno(brol_invalid_file);
@@ -170,6 +171,41 @@ bool posix_file_replace(const char* from, const char* to) {
   return true;
 }
 
+std::int64_t posix_file_read_link(const char* path, char* out, std::int64_t size) {
+  const ssize_t n = ::readlink(path, out, static_cast<std::size_t>(size));
+  return n < 0 ? fail_with_errno(std::int64_t{-1}) : static_cast<std::int64_t>(n);
+}
+
+brol_file_handle posix_file_create_like(const char* path, const char* like) {
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+  struct stat target {};
+  if (::stat(like, &target) != 0 || !S_ISREG(target.st_mode)) {
+    return open_not_directory(path, flags);
+  }
+  // The user's right to write the target, as an open for writing would check it.
+  if (::faccessat(AT_FDCWD, like, W_OK, AT_EACCESS) != 0) {
+    return fail_with_errno(brol_invalid_file);
+  }
+  const mode_t bits = target.st_mode & 07777;
+  const brol_file_handle file = open_not_directory(path, flags, bits & 0600);
+  if (file == brol_invalid_file) {
+    return file;
+  }
+  // The owner first (it would clear set-id bits after fchmod); only a privileged process can give a
+  // file away, so another owner is kept where the system allows it.
+  if (target.st_uid != ::geteuid() || target.st_gid != ::getegid()) {
+    (void)::fchown(fd_of(file), target.st_uid, target.st_gid);
+  }
+  if (::fchmod(fd_of(file), bits) != 0) {
+    const int reason = errno;
+    ::close(fd_of(file));
+    ::unlink(path);
+    errno = reason;
+    return fail_with_errno(brol_invalid_file);
+  }
+  return file;
+}
+
 bool posix_file_remove(const char* path) {
   // unlink removes a directory on no Linux file system, but says EISDIR; DeleteFileA says access
   // denied, and so does this.
@@ -187,12 +223,23 @@ bool posix_dir_create(const char* path) { return ::mkdir(path, 0777) == 0 || fai
 
 std::uint32_t posix_logical_drives() { return 0; }
 
+// A blocking socket says EAGAIN only when the bound of socket_set_timeout ran out; Windows says
+// WSAETIMEDOUT.
+template <class T>
+T fail_with_timeout(T failure) {
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    errno = ETIMEDOUT;
+    return failure;
+  }
+  return fail_with_errno(failure);
+}
+
 std::int32_t posix_socket_recv(brol_socket_handle socket, void* data, std::int32_t size) {
   ssize_t n;
   do {
     n = ::recv(fd_of_socket(socket), data, static_cast<std::size_t>(size), 0);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_timeout(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std::int32_t size) {
@@ -200,7 +247,7 @@ std::int32_t posix_socket_send(brol_socket_handle socket, const void* data, std:
   do {
     n = ::send(fd_of_socket(socket), data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? fail_with_errno(std::int32_t{-1}) : static_cast<std::int32_t>(n);
+  return n < 0 ? fail_with_timeout(std::int32_t{-1}) : static_cast<std::int32_t>(n);
 }
 
 bool posix_socket_shutdown(brol_socket_handle socket, int how) {
@@ -277,7 +324,22 @@ bool posix_socket_connect(brol_socket_handle socket, const sockaddr* address, in
   if (::connect(fd, address, static_cast<socklen_t>(length)) == 0) {
     return true;
   }
+  // Linux ends a connect that outlasts SO_SNDTIMEO with EINPROGRESS.
+  if (errno == EINPROGRESS) {
+    errno = ETIMEDOUT;
+    return false;
+  }
   return errno == EINTR ? finish_interrupted_connect(fd) : fail_with_errno(false);
+}
+
+bool posix_socket_set_timeout(brol_socket_handle socket, std::int64_t milliseconds) {
+  timeval bound{};
+  bound.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  bound.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+  const int fd = fd_of_socket(socket);
+  return (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) == 0 &&
+          ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) == 0) ||
+         fail_with_errno(false);
 }
 
 bool posix_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
@@ -421,6 +483,9 @@ const brol_platform_calls k_defaults = {
     .host_name = posix_host_name,
     .file_copy = posix_file_copy,
     .file_send = posix_file_send,
+    .file_read_link = posix_file_read_link,
+    .file_create_like = posix_file_create_like,
+    .socket_set_timeout = posix_socket_set_timeout,
 };
 
 }  // namespace

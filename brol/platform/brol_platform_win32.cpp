@@ -134,6 +134,27 @@ bool win32_file_replace(const char* from, const char* to) {
   return ::MoveFileExA(from, to, flags) != 0 || fail_with_last_error(false);
 }
 
+std::int64_t win32_file_read_link(const char*, char*, std::int64_t) {
+  errno = EINVAL;
+  return -1;
+}
+
+// Whether like may be written is asked the way a direct write would ask: an open for writing (which
+// changes nothing), refused for the read-only attribute, the file's security or another program's
+// sharing alike.
+brol_file_handle win32_file_create_like(const char* path, const char* like) {
+  const DWORD attributes = ::GetFileAttributesA(like);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const HANDLE probe = ::CreateFileA(like, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      return fail_with_last_error(brol_invalid_file);
+    }
+    ::CloseHandle(probe);
+  }
+  return win32_file_open(path, brol_access_read | brol_access_write, brol_create_new);
+}
+
 bool win32_file_remove(const char* path) { return ::DeleteFileA(path) != 0 || fail_with_last_error(false); }
 
 bool win32_dir_create(const char* path) {
@@ -189,8 +210,62 @@ brol_socket_handle win32_socket_accept(brol_socket_handle socket, sockaddr* addr
   return static_cast<brol_socket_handle>(s);
 }
 
+// connect waits for the system's own time-out whatever SO_SNDTIMEO says: with a bound set, the
+// connect is made without blocking and waited for in select, up to the bound.
+// FIONBIO's value does not fit the long that ioctlsocket takes; the bits are what it expects.
+const long k_nonblocking = static_cast<long>(static_cast<unsigned long>(FIONBIO));
+
+bool connect_within(SOCKET s, const sockaddr* address, int length, DWORD milliseconds) {
+  u_long on = 1;
+  if (::ioctlsocket(s, k_nonblocking, &on) != 0) {
+    return fail_with_socket_error(false);
+  }
+  bool connected = ::connect(s, address, length) == 0;
+  int error = connected ? 0 : ::WSAGetLastError();
+  if (!connected && error == WSAEWOULDBLOCK) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval bound{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
+    const int ready = ::select(0, nullptr, &writable, &failed, &bound);
+    int reason = 0;
+    int size = sizeof reason;
+    if (ready == 0) {
+      error = WSAETIMEDOUT;
+    } else if (ready < 0) {
+      error = ::WSAGetLastError();
+    } else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&reason), &size) != 0 || reason != 0) {
+      error = reason != 0 ? reason : ::WSAGetLastError();
+    } else {
+      connected = true;
+    }
+  }
+  u_long off = 0;
+  ::ioctlsocket(s, k_nonblocking, &off);
+  if (!connected) {
+    errno = brol_platform_error_number(static_cast<std::uint32_t>(error));
+  }
+  return connected;
+}
+
 bool win32_socket_connect(brol_socket_handle socket, const sockaddr* address, int length) {
+  DWORD bound = 0;
+  int size = sizeof bound;
+  if (::getsockopt(socket_of(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&bound), &size) == 0 &&
+      bound != 0) {
+    return connect_within(socket_of(socket), address, length, bound);
+  }
   return ::connect(socket_of(socket), address, length) == 0 || fail_with_socket_error(false);
+}
+
+bool win32_socket_set_timeout(brol_socket_handle socket, std::int64_t milliseconds) {
+  const DWORD bound = static_cast<DWORD>(milliseconds);
+  const char* value = reinterpret_cast<const char*>(&bound);
+  return (::setsockopt(socket_of(socket), SOL_SOCKET, SO_RCVTIMEO, value, sizeof bound) == 0 &&
+          ::setsockopt(socket_of(socket), SOL_SOCKET, SO_SNDTIMEO, value, sizeof bound) == 0) ||
+         fail_with_socket_error(false);
 }
 
 bool win32_socket_local_address(brol_socket_handle socket, sockaddr* address, int* length) {
@@ -281,6 +356,9 @@ const brol_platform_calls k_defaults = {
     .host_name = win32_host_name,
     .file_copy = win32_file_copy,
     .file_send = win32_file_send,
+    .file_read_link = win32_file_read_link,
+    .file_create_like = win32_file_create_like,
+    .socket_set_timeout = win32_socket_set_timeout,
 };
 
 struct error_pair {

@@ -41,6 +41,7 @@ void brol_stream::init(std::int64_t size) noexcept {
   write_buffered = 0;
   is_socket = 0;
   error_number = 0;
+  deadline = 0;
 }
 
 void brol_stream::destroy() noexcept {

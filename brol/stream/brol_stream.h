@@ -57,6 +57,7 @@ struct brol_stream {
   std::uint64_t write_buffered;  // 1: writes collect in buffer
   std::uint64_t is_socket;       // 1: the stream uses socket, 0: file
   std::int32_t error_number;     // errno of the last failure, 0 after a successful open
+  std::int64_t deadline;         // steady-clock milliseconds when socket calls stop (set_time_limit), or 0
 
   // Never copied by the language: two records would close one handle and free one buffer twice. The
   // default constructor leaves the fields as they are: init before use.
@@ -143,8 +144,9 @@ struct brol_stream {
   bool write_text(const char* text) noexcept;
   bool write_char(char c) noexcept;
   // printf-style. Formats into a 512-byte area, or a heap area for longer texts, and writes exactly
-  // the formatted length. Not open: 516; no memory: 515; a text that cannot be formatted: 514 with
-  // error_number EINVAL.
+  // the formatted length, whatever length the C library reports. Not open: 516; no memory: 515; a
+  // text that cannot be formatted: 514 with error_number EINVAL (a runtime that reports no length for
+  // a too-small area is retried with doubled areas up to 16 MiB).
   bool write_printf(const char* format, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
   bool write_vprintf(const char* format, std::va_list arguments) noexcept __attribute__((format(gnu_printf, 2, 0)));
   // The formatting engine over an item list (the items as for brol_format, checked at compile time as
@@ -190,7 +192,9 @@ struct brol_stream {
   void seek_end() noexcept;
 
   // --- Copying (either stream a file or a socket) ------------------------------------------------
-  // The transfer area is the destination's buffer, else the source's, else 16 KiB, else 1 KiB;
+  // The transfer area is the destination's buffer (unless it holds input read ahead and not yet
+  // handed out, which stays there for the destination's later reads), else the source's, else 16 KiB,
+  // else 1 KiB;
   // pending buffered output of either stream is written out first and bytes the source holds unread
   // go to the destination before any further read. The source's position advances by every byte
   // taken from it. Codes go to the status of the stream the operation is called on: 516 when either
@@ -221,6 +225,14 @@ struct brol_stream {
   // returns the operation. Otherwise 0. An aborted stream answers 516 to every later operation and
   // keeps status 520 until close, which never uses the old handle again.
   static std::uint16_t tick() noexcept;
+
+  // --- Time limit ---------------------------------------------------------------------------------
+  // From now on, milliseconds later every socket call of this stream (connect, each read and write,
+  // also of later connections) fails with ETIMEDOUT, as a failed call of that kind fails (a read or a
+  // write: 514); each call waits at most the time left. 0 or less: no limit (init's default). The
+  // limit stays until set again; file calls are never limited. False only when a limit is lifted
+  // from an open socket that refuses to drop its time bound (error_number then says why).
+  bool set_time_limit(std::int64_t milliseconds) noexcept;
 
   // --- Sockets (TCP over IPv4 and IPv6) ----------------------------------------------------------
   // On Windows the program starts the socket library (WSAStartup) before the first of these; the

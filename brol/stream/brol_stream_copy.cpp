@@ -64,7 +64,7 @@ void finish(transfer& t, brol_stream& d, brol_stream& s) {
   // A buffer that served as the area holds no data for its stream any more.
   if (d.buffer != nullptr) {
     d.write_buffered = t.dest_write_buffered;
-    if (t.overwritten) {
+    if (t.overwritten && t.area == d.buffer) {
       d.cursor = d.fill = 0;
     }
   }
@@ -84,8 +84,12 @@ enum class prepared { go, done, failed };
 prepared prepare(transfer& t, brol_stream& d, brol_stream& s, std::int64_t* count) {
   stream_io result = stream_io::ok;
   if (d.buffer != nullptr) {
-    t.area = d.buffer;
-    t.size = d.buffer_size;
+    // Input the destination has read ahead and not handed out stays in its buffer for later reads;
+    // only a buffer without it (pending output is written out below) can serve as the area.
+    if (d.write_buffered != 0 || d.cursor >= d.fill) {
+      t.area = d.buffer;
+      t.size = d.buffer_size;
+    }
     t.dest_write_buffered = suspend_write_buffer(d, &result);
     if (result != stream_io::ok) {
       copy_failed(d, d, result);

@@ -27,6 +27,10 @@ inline bool stream_refused(brol_stream& s) noexcept {
   return false;
 }
 
+// Before a socket call of s: bounds the call to the time left before s.deadline (none when 0). False
+// with errno ETIMEDOUT when none is left, or the system's reason when the bound cannot be set.
+bool stream_bound_call(const brol_stream& s, brol_socket_handle socket) noexcept;
+
 // Result of a watched read when the watch aborted the stream during the call.
 inline constexpr std::int32_t stream_read_aborted = -2;
 

@@ -10,6 +10,9 @@ namespace brol::detail {
 
 std::int32_t stream_read(brol_stream& s, void* data, std::int64_t size) noexcept {
   const auto n = static_cast<std::int32_t>(size < stream_io_max ? size : stream_io_max);
+  if (s.is_socket != 0 && !stream_bound_call(s, s.socket)) {
+    return -1;
+  }
   brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_read));
   const std::int32_t got =
       s.is_socket != 0 ? brol_os.socket_recv(s.socket, data, n) : brol_os.file_read(s.file, data, n);

@@ -1,5 +1,6 @@
 // Streams on TCP sockets: resolving host texts into addresses, connecting, listening and accepting.
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "brol/platform/brol_alloc.h"
@@ -162,6 +163,11 @@ bool brol_stream::connect_address(const sockaddr* peer) noexcept {
   // The socket is the stream's before the connect, so that the watch can close it under the call.
   socket = connection;
   is_socket = 1;
+  if (!brol::detail::stream_bound_call(*this, connection)) {
+    const int reason = errno;
+    close(false);
+    return fail(*this, reason);
+  }
   arm(this, static_cast<std::uint16_t>(brol_stream_op_connect));
   const bool connected = brol_os.socket_connect(connection, address, length);
   disarm();
@@ -231,5 +237,39 @@ bool brol_stream::accept(brol_stream* listener) noexcept {
     return fail_closing(*this, connection, ENOMEM);
   }
   start_connection(*this, connection);
+  return true;
+}
+
+// --- Time limit -----------------------------------------------------------------------------------------
+
+namespace {
+
+std::int64_t steady_milliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+bool brol::detail::stream_bound_call(const brol_stream& s, brol_socket_handle socket) noexcept {
+  if (s.deadline == 0) {
+    return true;
+  }
+  const std::int64_t left = s.deadline - steady_milliseconds();
+  if (left <= 0) {
+    errno = ETIMEDOUT;
+    return false;
+  }
+  return brol_os.socket_set_timeout(socket, left);
+}
+
+bool brol_stream::set_time_limit(std::int64_t milliseconds) noexcept {
+  // A deadline of 0 means none, so a limit that starts at the clock's 0 is moved by a millisecond.
+  deadline = milliseconds > 0 ? steady_milliseconds() + milliseconds : 0;
+  deadline = milliseconds > 0 && deadline == 0 ? 1 : deadline;
+  if (milliseconds <= 0 && is_socket != 0 && is_open() && !brol_os.socket_set_timeout(socket, 0)) {
+    error_number = errno;
+    return false;
+  }
   return true;
 }

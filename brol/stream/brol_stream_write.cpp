@@ -13,6 +13,9 @@ stream_io stream_write_all(brol_stream& s, const void* data, std::int64_t n, std
   const auto* from = static_cast<const unsigned char*>(data);
   while (n > 0) {
     const auto chunk = static_cast<std::int32_t>(n < stream_io_max ? n : stream_io_max);
+    if (s.is_socket != 0 && !stream_bound_call(s, s.socket)) {
+      return stream_io::failed;
+    }
     brol_stream::arm(&s, static_cast<std::uint16_t>(brol_stream_op_write));
     const std::int32_t put =
         s.is_socket != 0 ? brol_os.socket_send(s.socket, from, chunk) : brol_os.file_write(s.file, from, chunk);
@@ -112,8 +115,9 @@ bool brol_stream::write_printf(const char* format, ...) noexcept {
 
 namespace {
 
-// An upper bound for the heap area: a runtime that answers a too-small area with -1 gets it doubled
-// up to here, so that a text that can never be formatted ends the retries.
+// An upper bound for the heap area where the runtime gives no length: one that answers a too-small
+// area with -1 gets it doubled up to here, so that a text that can never be formatted ends the
+// retries. A length the runtime reports is always given room, however large.
 constexpr std::int64_t printf_area_limit = std::int64_t{1} << 24;
 
 int format_into(char* area, std::int64_t size, const char* format, std::va_list arguments) {
@@ -139,7 +143,7 @@ bool brol_stream::write_vprintf(const char* format, std::va_list arguments) noex
     return write_bytes(area, n);
   }
   std::int64_t size = n < 0 ? 1024 : std::int64_t{n} + 1;
-  while (size <= printf_area_limit) {
+  while (n >= 0 || size <= printf_area_limit) {
     char* heap = static_cast<char*>(brol_alloc(size));
     if (heap == nullptr) {
       status = brol_stream_no_memory;
@@ -154,7 +158,10 @@ bool brol_stream::write_vprintf(const char* format, std::va_list arguments) noex
     brol_free(heap);
     // A result that does not grow means the runtime cannot format the text at all.
     const std::int64_t next = n < 0 ? size * 2 : std::int64_t{n} + 1;
-    size = next > size ? next : printf_area_limit + 1;
+    if (next <= size) {
+      break;
+    }
+    size = next;
   }
   error_number = EINVAL;
   status = brol_stream_io_failed;

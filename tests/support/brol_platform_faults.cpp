@@ -67,7 +67,7 @@ R failure_result() {
 void note_handle(const char* entry, std::int64_t result) {
   const std::lock_guard<std::mutex> guard(plan.lock);
   const std::string e = entry;
-  if ((e == "file_open" || e == "file_open_append") && result != brol_invalid_file) {
+  if ((e == "file_open" || e == "file_open_append" || e == "file_create_like") && result != brol_invalid_file) {
     plan.files.insert(result);
   } else if ((e == "socket_open" || e == "socket_accept") &&
              static_cast<std::uint64_t>(result) != brol_invalid_socket) {
@@ -169,6 +169,9 @@ void install_all() {
   BROL_WRAP(file_append);
   BROL_WRAP(file_flush);
   BROL_WRAP(file_replace);
+  BROL_WRAP(file_read_link);
+  BROL_WRAP(file_create_like);
+  BROL_WRAP(socket_set_timeout);
   BROL_WRAP(file_remove);
   BROL_WRAP(dir_create);
   BROL_WRAP(logical_drives);

@@ -162,6 +162,15 @@ brol_file_handle fake_open(const char* path, std::uint32_t access, std::uint32_t
   }
   return brol_platform_defaults().file_open(path, access, disposition);
 }
+// The temporary file is made by file_create_like: the same plan counts and fails it.
+brol_file_handle fake_create_like(const char* path, const char* like) {
+  ++plan.open_calls;
+  if (plan.open_calls <= plan.open_taken || (plan.open_calls == 1 && plan.open_errno != 0)) {
+    errno = plan.open_calls <= plan.open_taken ? EEXIST : plan.open_errno;
+    return brol_invalid_file;
+  }
+  return brol_platform_defaults().file_create_like(path, like);
+}
 bool fake_flush(brol_file_handle f) {
   if (plan.flush_errno != 0) {
     errno = plan.flush_errno;
@@ -188,6 +197,7 @@ class BrolReplaceFileFailures : public ::testing::Test {
   void SetUp() override {
     plan = failing_calls{};
     brol_os.file_open = fake_open;
+    brol_os.file_create_like = fake_create_like;
     brol_os.file_flush = fake_flush;
     brol_os.file_close = fake_close;
     brol_os.file_replace = fake_replace;
@@ -249,7 +259,7 @@ TEST_F(BrolReplaceFileFailures, AllocationFailureLeavesNothing) {
                                                EXPECT_EQ(x.r.error_number, ENOMEM);
                                                EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
                                              });
-  EXPECT_EQ(points, 1);
+  EXPECT_EQ(points, 2);  // the target's path (links followed) and the temporary name
 }
 
 }  // namespace

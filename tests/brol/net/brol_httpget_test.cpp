@@ -136,6 +136,21 @@ class scripted_server {
   std::thread thread_;
 };
 
+std::string repeated(const std::string& piece, int times) {
+  std::string all;
+  for (int i = 0; i < times; ++i) {
+    all += piece;
+  }
+  return all;
+}
+
+// A status line and a header of exactly n bytes (n >= 40), with its empty line.
+std::string head_of(std::int64_t n) {
+  const std::string status = "HTTP/1.0 200 OK\r\n";
+  const std::string end = "\r\n\r\n";
+  return status + "X-Pad: " + std::string(static_cast<std::size_t>(n) - status.size() - 7 - end.size(), 'p') + end;
+}
+
 struct answer_row {
   const char* name;
   std::vector<step> steps;
@@ -178,6 +193,16 @@ TEST(BrolHttpget, AnswersAreAcceptedOrRefusedAndTheBodyIsNeverEaten) {
       {"end inside the status line", {{"HTTP/1.0 200"}}, false, "could not get body", nullptr},
       {"end inside the header", {{"HTTP/1.0 200 OK\r\nServer: x\r\n"}}, false, "could not get body", nullptr},
       {"no empty line", {{"HTTP/1.0 200 OK\r\nServer: x\r\nBODY"}}, false, "could not get body", nullptr},
+      // The status line and the header take at most brol_http_head_limit bytes, line ends included.
+      {"head of exactly the limit", {{head_of(brol_http_head_limit) + "BODY"}}, true, nullptr, "BODY"},
+      {"head one byte over the limit", {{head_of(brol_http_head_limit + 1) + "BODY"}}, false, "could not get body",
+       nullptr},
+      {"endless header", {{"HTTP/1.0 200 OK\r\n" + std::string(1 << 20, 'h')}}, false, "could not get body", nullptr},
+      {"endless header lines", {{"HTTP/1.0 200 OK\r\n" + repeated("X: y\r\n", 200000)}}, false,
+       "could not get body", nullptr},
+      {"endless status line", {{"HTTP/1.0 200 " + std::string(1 << 20, 's')}}, false, "could not get body", nullptr},
+      {"endless status line, no 200", {{"HTTP/1.0 302 " + std::string(1 << 20, 's')}}, false,
+       "first line was 'HTTP/1.0 302 sssss'", nullptr},
   };
   stream_test::watch_host host(1000);  // each blocking call ends within 4 s
   for (const answer_row& r : rows) {
@@ -383,6 +408,25 @@ TEST_F(BrolHttpgetFile, AResetDuringTheBodyLeavesTheOldFileAndNoOther) {
   }
 }
 
+// A body that outlasts the time limit fails the download as a read failure does; one that arrives
+// within it is stored whole.
+TEST_F(BrolHttpgetFile, ADownloadPastItsTimeLimitLeavesTheOldFileAndNoOther) {
+  stream_test::watch_host host(1000);
+  const std::string target = dir.file("kept");
+  for (const bool slow : {true, false}) {
+    SCOPED_TRACE(slow);
+    write_file(target, "old");
+    std::vector<step> steps = {{"HTTP/1.0 200 OK\r\n\r\nfirst "}};
+    for (int i = 0; i < 8; ++i) {
+      steps.push_back({"more ", slow ? 150 : 0});
+    }
+    scripted_server server(steps);
+    EXPECT_EQ(brol_httpget_file("127.0.0.1", "x", target.c_str(), server.port(), 500), !slow);
+    EXPECT_EQ(read_file(target), slow ? "old" : "first " + repeated("more ", 8));
+    EXPECT_EQ(names().size(), 1u);
+  }
+}
+
 TEST_F(BrolHttpgetFile, AWriteFailureLeavesTheOldFileAndNoOther) {
   const std::string target = dir.file("kept");
   write_file(target, "old");
@@ -404,6 +448,99 @@ TEST_F(BrolHttpgetFile, NoConnectionOrNoFolderCreatesNothing) {
   EXPECT_FALSE(brol_httpget_file("127.0.0.1", "file_1", dir.file("missing/f").c_str(), port));
   EXPECT_EQ(logs.messages.size(), 1u);  // a file that cannot be made is not logged
   EXPECT_TRUE(names().empty());
+}
+
+
+// A download within a time limit ends by then in every step, as a failed read ends it: a server that
+// never answers, one that trickles its header or its body, and a connect that the peer never takes
+// (its queue of waiting connections is full, so the system drops the request).
+// first at once, then the steps.
+std::vector<step> after(const std::string& first, const std::vector<step>& steps) {
+  std::vector<step> all(1 + steps.size());
+  all[0].bytes = first;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    all[i + 1] = steps[i];
+  }
+  return all;
+}
+
+struct limit_row {
+  const char* name;
+  std::vector<step> steps;
+  const char* logged;  // null: brol_httpget succeeds and the body read then fails
+};
+
+TEST(BrolHttpget, ATimeLimitEndsEveryStepOfTheDownload) {
+  const limit_row rows[] = {
+      {"silent server", {{"", 3000}}, "could not get first line"},
+      {"trickled status line", after("HTTP/1.0 200 OK", trickle(" and then some more words", 100)),
+       "could not get body"},
+      {"trickled header", after("HTTP/1.0 200 OK\r\nServer: ", trickle("slow slow slow\r\n\r\n", 100)),
+       "could not get body"},
+      {"trickled body", after("HTTP/1.0 200 OK\r\n\r\nBODY", trickle(" BODY BODY BODY BODY", 100)), nullptr},
+  };
+  stream_test::watch_host host(1000);  // a safety net: the limit itself ends every call
+  for (const limit_row& r : rows) {
+    SCOPED_TRACE(r.name);
+    scripted_server server(r.steps);
+    log_capture logs;
+    stream connection(64);
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = brol_httpget("127.0.0.1", "doc", connection.s, server.port(), 600);
+    EXPECT_EQ(ok, r.logged == nullptr);
+    std::string body;
+    if (ok) {
+      body = rest_of(connection.s);
+      EXPECT_EQ(connection->status, brol_stream_io_failed);
+      EXPECT_EQ(connection->error_number, ETIMEDOUT);
+      EXPECT_EQ(std::string("BODY BODY BODY BODY BODY").rfind(body, 0), 0u) << body;
+    } else if (r.logged != nullptr) {
+      EXPECT_EQ(logs.messages, std::vector<std::string>{r.logged});
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(550));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    connection->close(false);
+  }
+  // Within the limit nothing changes; no limit (0) is the default.
+  for (const std::int64_t limit : {std::int64_t{0}, std::int64_t{5000}}) {
+    scripted_server server({{"HTTP/1.0 200 OK\r\n\r\nall of it"}});
+    stream connection(64);
+    EXPECT_TRUE(brol_httpget("127.0.0.1", "doc", connection.s, server.port(), limit));
+    EXPECT_EQ(rest_of(connection.s), "all of it");
+    EXPECT_NE(connection->at_end, 0u);
+    EXPECT_EQ(connection->status, brol_stream_ok);
+  }
+}
+
+// A suite of its own, so that it runs after the python server's suite: under Wine, a connect left
+// waiting in a full queue kept the next python server of the same process from calling back.
+TEST(BrolHttpgetConnectLimit, ATimeLimitEndsAConnectThatIsNeverTaken) {
+  // A listener with a queue of one that never accepts: once two connections wait, the system drops
+  // further requests and a connect would wait for the system's own time-out (minutes).
+  stream listener;
+  const std::uint16_t port = listen_any(listener.s, "127.0.0.1");
+  ASSERT_EQ(::listen(static_cast<socket_type>(listener->socket), 0), 0);
+  std::vector<std::unique_ptr<stream>> waiting;
+  for (int i = 0; i < 4; ++i) {
+    waiting.push_back(std::make_unique<stream>(16));
+    (*waiting.back())->set_time_limit(300);
+    if (!(*waiting.back())->connect("127.0.0.1", port)) {
+      break;
+    }
+  }
+  if (waiting.size() == 4 && (*waiting.back())->is_open()) {
+    GTEST_SKIP() << "this system takes every connection into the queue";
+  }
+  log_capture logs;
+  stream connection(64);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(brol_httpget("127.0.0.1", "doc", connection.s, port, 500));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(logs.messages, std::vector<std::string>{"could not connect to '127.0.0.1'"});
+  EXPECT_EQ(connection->error_number, ETIMEDOUT);
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
 }
 
 }  // namespace

@@ -420,12 +420,15 @@ class one_answer_server {
   std::thread thread_;
 };
 
-void http_case(platform_trial& t) {
+// A download into a file, with no time limit of its own or within one (whose socket bounds are then
+// set before every call).
+void http_download(platform_trial& t, std::int64_t time_limit_ms) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("download");
   write_file(target, "old");
   one_answer_server server("HTTP/1.0 200 OK\r\nA: b\r\n\r\n" + k_data);
-  const bool ok = t.run([&] { return brol_httpget_file("127.0.0.1", "doc", target.c_str(), server.port()); });
+  const bool ok =
+      t.run([&] { return brol_httpget_file("127.0.0.1", "doc", target.c_str(), server.port(), time_limit_ms); });
   server.finish();
   const std::string content = read_file(target);
   if (t.fault == platform_fault::short_count) {
@@ -440,6 +443,9 @@ void http_case(platform_trial& t) {
   }
   EXPECT_EQ(files_in(dir.path()), 1u) << "no partial file stays";
 }
+
+void http_case(platform_trial& t) { http_download(t, 0); }
+void http_within_case(platform_trial& t) { http_download(t, 60000); }
 
 struct sweep_case {
   const char* name;
@@ -458,6 +464,7 @@ TEST(PlatformSweep, EveryCallFailedShortOrZeroInTurn) {
                                          {"sockets", socket_case},
                                          {"maildir", maildir_case},
                                          {"http download", http_case},
+                                         {"http download within a limit", http_within_case},
                                          {"seek", seek_case},
                                          {"lookup", lookup_case},
                                          {"replace abort", replace_abort_case},
@@ -493,7 +500,7 @@ TEST(PlatformSweep, EveryEntryUsedWasFailed) {
         "file_close",  "file_stat",   "file_open_append", "file_append",   "file_flush",      "file_replace",
         "file_remove", "dir_create",  "socket_recv",      "socket_send",   "socket_shutdown", "socket_close",
         "socket_open", "socket_bind", "socket_listen",    "socket_accept", "socket_connect",  "socket_local_address",
-        "host_lookup", "host_name",   "file_copy",        "file_send"}) {
+        "host_lookup", "host_name",   "file_copy",        "file_send",     "file_read_link",  "file_create_like", "socket_set_timeout"}) {
     EXPECT_NE(given.find(entry), given.end()) << entry << " was never failed";
   }
   EXPECT_EQ(given.find("logical_drives") != given.end(), brol_path_drive_letters);
