@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 
 #include "brol/format/brol_format_steps.h"
@@ -139,7 +140,8 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
     if constexpr (Op.kind == plan_op::op_plain_literal) {
       plain_literal(&r->out, text);
     } else {
-      literal_item(&r->st, &r->out, text, &r->item);
+      const auto n = static_cast<std::int64_t>(std::strlen(text));
+      if (!left_literal(&r->st, &r->out, text, n)) literal_measured(&r->st, &r->out, text, n, &r->item);
     }
   } else if constexpr (Op.kind == plan_op::op_flags) {
     r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - 2048) & 0x3FF));

@@ -265,9 +265,29 @@ inline void integer_item(brol_format_state* st, format_output* out, brol_fmt_cur
   output_step(st, out, n, item);
 }
 
-// A literal under settings (trimmed, cased, laid out).
-inline void literal_item(brol_format_state* st, format_output* out, const char* text, item_text* item) noexcept {
-  auto n = static_cast<std::int64_t>(std::strlen(text));
+// A literal left-aligned in a width of at most 16, untouched by trimming, casing or a maximum length,
+// with at least 31 positions left (so 16 bytes of the destination follow its n <= 16 characters): the
+// text copied and its trailing pad blended in, without the general step's choices. False, and nothing
+// written, for any other. Always inline: in a planned list the settings are constants here, and all
+// the tests but the lengths' fold away.
+[[gnu::always_inline]] inline bool left_literal(brol_format_state* st, format_output* out, const char* text,
+                                                std::int64_t n) noexcept {
+  if (st->align != 1 || st->width > 16 || n > 16 || st->max_length != 0 ||
+      (st->flags & (brol_flag_trim | brol_flag_case)) != 0 || out->start == nullptr || out->room() < 31) {
+    return false;
+  }
+  char* at = out->position();
+  copy_short(at, text, n);
+  const std::int64_t t = st->width > n ? st->width - n : 0;
+  blend_blanks(at + n, t);
+  st->int_length = 0;
+  out->total += n + t;
+  return true;
+}
+
+// A literal of n characters under settings (trimmed, cased, laid out).
+inline void literal_measured(brol_format_state* st, format_output* out, const char* text, std::int64_t n,
+                             item_text* item) noexcept {
   if (st->flags & brol_flag_trim) n = trimmed_length(st, text, n);
   st->int_length = 0;
   if (char* at = place_whole(st, out, n)) {
@@ -277,6 +297,13 @@ inline void literal_item(brol_format_state* st, format_output* out, const char* 
   item->kind = item_text::literal;
   item->text = text;
   output_step(st, out, n, item);
+}
+
+// A literal under settings.
+inline void literal_item(brol_format_state* st, format_output* out, const char* text, item_text* item) noexcept {
+  const auto n = static_cast<std::int64_t>(std::strlen(text));
+  if (left_literal(st, out, text, n)) return;
+  literal_measured(st, out, text, n, item);
 }
 
 // Any other conversion: a floating-point number is split once and kept for the write (unless its
