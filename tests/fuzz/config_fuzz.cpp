@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "brol/config/brol_config.h"
@@ -24,13 +22,6 @@ std::string folder() {
     std::atexit([] { std::system((std::string("rm -rf ") + path).c_str()); });
   }
   return path;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 std::string text_of(const brol_config& config) {
@@ -61,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   again.init();
   FUZZ_CHECK(again.load(first.c_str()) && text_of(again) == loaded);
   again.crlf = config.crlf;
-  FUZZ_CHECK(again.save(second.c_str()) && read_file(first) == read_file(second));
+  FUZZ_CHECK(again.save(second.c_str()) && fuzz::read_file(first) == fuzz::read_file(second));
   again.destroy();
   config.destroy();
   return 0;

@@ -7,9 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,13 +220,6 @@ std::string real_text(const brol_config& config) {
   return out;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 std::string path() {
   static const std::string p = [] {
     std::string name = "/tmp/brol_fuzz_configops_" + std::to_string(getpid()) + ".ini";
@@ -323,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       config.crlf = in.byte() & 1;
       FUZZ_CHECK(config.save(path().c_str()));
-      const std::string saved = read_file(path());
+      const std::string saved = fuzz::read_file(path());
       FUZZ_CHECK(saved == m.file(config.crlf != 0));
       FUZZ_CHECK(config.load(path().c_str()));
       m = model::parse(saved);

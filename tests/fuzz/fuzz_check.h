@@ -1,11 +1,13 @@
-// Shared by the fuzz targets: a check that stops the run with a message, and a reader of the
-// fuzzer's bytes that hands out small numbers and texts and yields 0 when the bytes run out.
+// Shared by the fuzz targets: a check that stops the run with a message, a reader of a whole file,
+// and a reader of the fuzzer's bytes that hands out small numbers and texts and yields 0 when the bytes run out.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 // A failed check is a finding: the message goes to stderr and the run aborts, so libFuzzer saves
@@ -19,6 +21,14 @@
   } while (0)
 
 namespace fuzz {
+
+// The whole content of a file (empty when it cannot be read).
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
 
 class input {
  public:

@@ -14,6 +14,7 @@
 
 #include "brol/net/brol_httpget.h"
 #include "fuzz_check.h"
+#include "http_model.h"
 
 namespace {
 
@@ -69,25 +70,6 @@ void serve(int listening, const std::string& answer) {
   close(c);
 }
 
-// The body the contract promises for answer, or false when the answer must be refused.
-bool expected_body(const std::string& answer, std::string* body) {
-  const std::size_t end_of_status = answer.find('\n');
-  std::string status;
-  for (std::size_t i = 0; i < 18 && i < answer.size() && i != end_of_status; ++i) {
-    if (answer[i] != '\r') status.push_back(answer[i]);
-  }
-  if (std::strstr(status.c_str(), "200") == nullptr || end_of_status == std::string::npos) return false;
-  std::size_t length = 0;
-  for (std::size_t i = end_of_status + 1; i < answer.size(); ++i) {
-    if (answer[i] == '\n' && length == 0) {
-      *body = answer.substr(i + 1);
-      return static_cast<std::int64_t>(i + 1) <= brol_http_head_limit;
-    }
-    length = answer[i] == '\n' ? 0 : answer[i] == '\r' ? length : length + 1;
-  }
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -114,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   brol_os.socket_recv = brol_platform_defaults().socket_recv;
   server.join();
   std::string expected;
-  FUZZ_CHECK(ok == expected_body(answer, &expected));
+  FUZZ_CHECK(ok == fuzz::expected_body(answer, &expected));
   FUZZ_CHECK(!ok || (count == brol_stream_end_of_data && body == expected));
   return 0;
 }

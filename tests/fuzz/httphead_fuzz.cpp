@@ -11,6 +11,7 @@
 
 #include "brol/net/brol_httpget.h"
 #include "fuzz_check.h"
+#include "http_model.h"
 
 namespace {
 
@@ -50,27 +51,6 @@ std::int32_t fake_recv(brol_socket_handle, void* data, std::int32_t size) {
   std::memcpy(data, peer.answer.data() + peer.at, n);
   peer.at += n;
   return static_cast<std::int32_t>(n);
-}
-
-// The body the contract promises for answer (as far as it arrives), or false when it is refused.
-bool expected_body(const std::string& answer, std::string* body) {
-  const std::size_t end_of_status = answer.find('\n');
-  std::string status;
-  for (std::size_t i = 0; i < 18 && i < answer.size() && i != end_of_status; ++i) {
-    if (answer[i] != '\r') status.push_back(answer[i]);
-  }
-  // The status text is a C string: a NUL in it ends what is searched, as in http_fuzz.cpp.
-  if (std::strstr(status.c_str(), "200") == nullptr || end_of_status == std::string::npos) return false;
-  std::size_t length = 0;
-  for (std::size_t i = end_of_status + 1; i < answer.size(); ++i) {
-    if (answer[i] == '\n' && length == 0) {
-      if (static_cast<std::int64_t>(i + 1) > brol_http_head_limit) return false;
-      *body = answer.substr(i + 1);
-      return true;
-    }
-    length = answer[i] == '\n' ? 0 : answer[i] == '\r' ? length : length + 1;
-  }
-  return false;
 }
 
 // Answers stop growing here, three times the head limit: enough to pass it, little enough to stay fast.
@@ -119,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   brol_os = saved;
   FUZZ_CHECK(peer.request == "GET /doc HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n\r\n");
   std::string expected;
-  const bool accepted = expected_body(peer.answer, &expected);
+  const bool accepted = fuzz::expected_body(peer.answer, &expected);
   if (ok != accepted) {
     std::fprintf(stderr, "answer of %zu bytes, buffer %lld, fails at end %d: %s\n", peer.answer.size(),
                  static_cast<long long>(buffer_size), peer.fails_at_end ? 1 : 0, peer.answer.substr(0, 200).c_str());
