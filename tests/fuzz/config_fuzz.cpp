@@ -9,6 +9,7 @@
 #include <string>
 
 #include "brol/config/brol_config.h"
+#include "config_text.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -24,15 +25,6 @@ std::string folder() {
   return path;
 }
 
-std::string text_of(const brol_config& config) {
-  brol_string s;
-  s.init();
-  FUZZ_CHECK(config.to_text(s));
-  std::string out = s.c_str();
-  s.destroy();
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -45,12 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   config.init();
   FUZZ_CHECK(config.load(source.c_str()));
   config.crlf = data[0] & 1;
-  std::string loaded = text_of(config);
+  std::string loaded = fuzz::config_text(config);
   FUZZ_CHECK(config.save(first.c_str()));
   if (config.no_final_line_end && (loaded == "\n" || loaded.ends_with("\n\n"))) loaded.pop_back();
   brol_config again;
   again.init();
-  FUZZ_CHECK(again.load(first.c_str()) && text_of(again) == loaded);
+  FUZZ_CHECK(again.load(first.c_str()) && fuzz::config_text(again) == loaded);
   again.crlf = config.crlf;
   FUZZ_CHECK(again.save(second.c_str()) && fuzz::read_file(first) == fuzz::read_file(second));
   again.destroy();

@@ -13,6 +13,7 @@
 
 #include "brol/config/brol_config.h"
 #include "brol/platform/brol_platform.h"
+#include "config_text.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -211,15 +212,6 @@ struct model {
   }
 };
 
-std::string real_text(const brol_config& config) {
-  brol_string s;
-  s.init();
-  FUZZ_CHECK(config.to_text(s));
-  std::string out = s.c_str();
-  s.destroy();
-  return out;
-}
-
 std::string path() {
   static const std::string p = [] {
     std::string name = "/tmp/brol_fuzz_configops_" + std::to_string(getpid()) + ".ini";
@@ -273,7 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   config.init();
   FUZZ_CHECK(config.load(path().c_str()));
   model m = model::parse(start);
-  FUZZ_CHECK(real_text(config) == m.text());
+  FUZZ_CHECK(fuzz::config_text(config) == m.text());
   FUZZ_CHECK(config.no_final_line_end == m.no_final_line_end && config.byte_order_mark == m.byte_order_mark);
 
   while (!in.empty()) {
@@ -320,7 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       m = model::parse(saved);
       FUZZ_CHECK(config.no_final_line_end == m.no_final_line_end && config.byte_order_mark == m.byte_order_mark);
     }
-    FUZZ_CHECK(real_text(config) == m.text());
+    FUZZ_CHECK(fuzz::config_text(config) == m.text());
   }
   config.destroy();
   return 0;
