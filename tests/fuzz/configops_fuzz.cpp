@@ -55,7 +55,8 @@ bool has_any(const std::optional<std::string>& s, const char* bytes) {
 }
 
 bool refuses(const std::string& key, const std::optional<std::string>& value, char sep, bool quoted, bool new_line) {
-  if (sep == '\r' || sep == '\n' || key.find_first_of("\r\n") != std::string::npos || has_any(value, "\r\n")) return true;
+  if (sep == '\r' || sep == '\n' || key.find_first_of("\r\n") != std::string::npos || has_any(value, "\r\n"))
+    return true;
   if (quoted && has_any(value, "\"")) return true;
   if (!new_line) return false;
   if (key.find(sep) != std::string::npos || (!key.empty() && key[0] == '[')) return true;
@@ -227,10 +228,9 @@ const char* pick(fuzz::input& in, const char* const (&table)[N]) {
   return table[in.below(N)];
 }
 
-constexpr const char* k_start_lines[] = {"",        "[a]",       "[b]",        "[a]x",   "[c",     "a=1",
-                                         "a = \"q\"", "#a=2",      "# b: 3",      "b=",     "x y",    "  c\t=\t4  ",
-                                         "=5",       "[]",        "#[x]=1",     "k: v w", "#",      "[s t]",
-                                         "b = \"r",  "#  [y] = 2"};
+constexpr const char* k_start_lines[] = {"",       "[a]",    "[b]", "[a]x",  "[c",          "a=1",       "a = \"q\"",
+                                         "#a=2",   "# b: 3", "b=",  "x y",   "  c\t=\t4  ", "=5",        "[]",
+                                         "#[x]=1", "k: v w", "#",   "[s t]", "b = \"r",     "#  [y] = 2"};
 constexpr const char* k_sections[] = {"", "a", "b", "s t", "c", "a]", "new", "x\ny"};
 constexpr const char* k_keys[] = {"", "a", "b", "c", "k", "x", "[x]", "[y]", " a", "a ", "#a", "a b", "a=b", "x y"};
 constexpr const char* k_pieces[] = {"1", "x y", " ", "\"", "[v]", "#", "=", ":", "\t", "2", "[", "\r"};
