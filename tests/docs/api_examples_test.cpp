@@ -17,6 +17,7 @@
 #include "../../docs/examples/format_example.cpp"
 #include "../../docs/examples/http_example.cpp"
 #include "../../docs/examples/log_example.cpp"
+#include "../../docs/examples/readme_example.cpp"
 #include "../../docs/examples/stream_example.cpp"
 #include "../../docs/examples/string_example.cpp"
 
@@ -82,6 +83,41 @@ TEST(ApiExamples, Configuration) {
     EXPECT_EQ(brol_test::read_file(path), r.after) << r.before;
   }
   EXPECT_EQ(example_config(dir.file("missing.ini").c_str()), -1);
+}
+
+TEST(ApiExamples, ReadmeAgainstPrintf) {
+  brol_test::temp_dir dir;
+  const std::string path = dir.file("site.ini");
+  const struct {
+    const char* file;
+    const char* id;
+    std::int32_t sessions;
+    double share;
+  } rows[] = {{"[session]\nid = 301\n", "301", 12, 0.375},
+              {"[session]\n# no id\n", "", -2147483647 - 1, 1.0},
+              {"[session]\nid = \"a long identifier\"\n", "a long identifier", 0, 0.00049}};
+  for (const auto& r : rows) {
+    brol_test::write_file(path, r.file);
+    char reference[128];
+    std::snprintf(reference, sizeof reference, "ID %5s: %d sessions, %.1f%%", r.id, r.sessions, r.share * 100.0);
+    owned_string line;
+    EXPECT_TRUE(report_line(path.c_str(), r.sessions, r.share, line)) << r.file;
+    EXPECT_EQ(line.s(), reference) << r.file;
+  }
+  owned_string line;
+  EXPECT_FALSE(report_line(dir.file("missing.ini").c_str(), 1, 0.5, line));
+}
+
+// The README shows the example's marked lines exactly, so that its code is the code compiled above.
+TEST(ApiExamples, ReadmeShowsTheExample) {
+  const std::string example = brol_test::read_file(BROL_TEST_SOURCE_DIR "/../docs/examples/readme_example.cpp");
+  const std::string readme = brol_test::read_file(BROL_TEST_SOURCE_DIR "/../README.md");
+  const std::string marker = "// [readme]\n";
+  const std::size_t begin = example.find(marker);
+  const std::size_t end = example.find(marker, begin + 1);
+  ASSERT_NE(end, std::string::npos);
+  const std::string shown = example.substr(begin + marker.size(), end - begin - marker.size());
+  EXPECT_NE(readme.find("```cpp\n" + shown + "```\n"), std::string::npos) << "README.md no longer shows:\n" << shown;
 }
 
 TEST(ApiExamples, Logger) {
