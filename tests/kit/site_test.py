@@ -152,10 +152,13 @@ def check_kit(work, path, names):
     out = os.path.join(work, "kits")
     launcher = os.path.join(work, "launcher.exe")
     write(launcher, "stands for the launcher\n")
+    client = os.path.join(work, "client")
+    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, client],
+                   check=True, capture_output=True, timeout=120)
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "make_kit.py"), "--version", "9.8.7",
                     "--launcher", launcher, "--examples", os.path.join(SOURCE, "tools", "examples"),
                     "--texts", os.path.join(SOURCE, "tools", "kit"), "--out-dir", out, "--time", "1767225600",
-                    "--site", path, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
+                    "--site", path, "--client", client, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
     check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
           f"kits {sorted(os.listdir(out))}")
     top = "fernwartung-9.8.7-acme/"
@@ -203,7 +206,7 @@ def check_prove(path, examples):
           f"configurations that cannot listen were not refused: {problems}")
     # A configuration the tunnel program itself rejects (its CAfile missing) is reported with its error.
     with tempfile.TemporaryDirectory(prefix="brol-site-run-") as run:
-        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301])
+        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301], "kit")
         write(os.path.join(run, "run.conf"), site_settings.run_here(config, port))
         problem = site_settings.start_once(shutil.which("stunnel4"), run, port)
         check(problem is not None and "Configuration failed" in problem, f"a missing CAfile was not reported: {problem}")
