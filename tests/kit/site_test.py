@@ -33,10 +33,13 @@ def check(condition, message):
         failures.append(message)
 
 
-def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=False):
-    """A self-signed P-256 certificate in work/stem.crt for subject_alt ("DNS:name" or "IP:addr")."""
+def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=False, extra=(), future=False):
+    """A self-signed P-256 certificate in work/stem.crt for subject_alt ("DNS:name" or "IP:addr"),
+    with more -addext values in extra; future: valid only from two days on."""
     crt, key = os.path.join(work, stem + ".crt"), os.path.join(work, stem + ".key")
-    if expired:
+    if future:
+        later(work, stem, subject_alt)
+    elif expired:
         csr = os.path.join(work, stem + ".csr")
         subprocess.run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-subj", f"/CN={subject_alt.split(':', 1)[1]}", "-keyout", key, "-out", csr],
@@ -44,9 +47,10 @@ def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=Fal
         subprocess.run(["openssl", "x509", "-req", "-in", csr, "-signkey", key, "-days", "-1", "-out", crt],
                        check=True, capture_output=True, timeout=30)
     else:
+        more = [a for value in extra for a in ("-addext", value)]
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-days", str(days), "-subj", f"/CN={subject_alt.split(':', 1)[1]}",
-                        "-addext", f"subjectAltName={subject_alt}", "-keyout", key, "-out", crt],
+                        "-addext", f"subjectAltName={subject_alt}", *more, "-keyout", key, "-out", crt],
                        check=True, capture_output=True, timeout=30)
     if key_inside:
         with open(crt, "ab") as out, open(key, "rb") as k:
@@ -54,10 +58,32 @@ def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=Fal
     return stem + ".crt"
 
 
-def settings(values, suffix="acme", drop=(), extra=()):
-    """The text of a settings file and {(section, key): line number}; values: {id: {key: value}}."""
+def later(work, stem, subject_alt):
+    """work/stem.crt self-signed by openssl's "ca" command, valid from two days after now."""
+    db = os.path.join(work, stem + "-db")
+    os.makedirs(db)
+    write(os.path.join(db, "index.txt"), "")
+    write(os.path.join(db, "serial"), "01\n")
+    write(os.path.join(db, "ca.cnf"), "[ca]\ndefault_ca = x\n[x]\ndatabase = index.txt\nserial = serial\n"
+          "new_certs_dir = .\ndefault_md = sha256\npolicy = p\ncopy_extensions = copy\n[p]\ncommonName = supplied\n")
+    key, request = os.path.join(work, stem + ".key"), os.path.join(db, "request.csr")
+    subprocess.run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-subj", f"/CN={subject_alt.split(':', 1)[1]}", "-addext", f"subjectAltName={subject_alt}",
+                    "-keyout", key, "-out", request], check=True, capture_output=True, timeout=30)
+    stamp = lambda days: time.strftime("%y%m%d%H%M%SZ", time.gmtime(NOW + days * 86400))  # noqa: E731
+    subprocess.run(["openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key, "-in", request,
+                    "-startdate", stamp(2), "-enddate", stamp(30), "-notext", "-out", os.path.join(work, stem + ".crt")],
+                   cwd=db, check=True, capture_output=True, timeout=30)
+
+
+def settings(values, suffix="acme", drop=(), extra=(), kit=()):
+    """The text of a settings file and {(section, key): line number}; values: {id: {key: value}}; kit:
+    more lines of [kit]."""
     lines, where = ["# site settings of the test", "[kit]", f"suffix = {suffix}"], {}
     where[("kit", "suffix")] = 3
+    for line in kit:
+        lines.append(line)
+        where[("kit", line.partition(" =")[0])] = len(lines)
     for number in (301, 302, 303, 304):
         if number in drop:
             continue
@@ -95,6 +121,12 @@ def refusals(work, names):
         out.write(a.read() + b.read())
     os.makedirs(os.path.join(work, "sub"), exist_ok=True)
     certificate(os.path.join(work, "sub"), names[301].removesuffix(".crt"), "DNS:t302.example.com")
+    certificate(work, "later", "DNS:t302.example.com", future=True)
+    certificate(work, "forclients", "DNS:t302.example.com", extra=["extendedKeyUsage=clientAuth"])
+    certificate(work, names[301].removesuffix(".crt").upper(), "DNS:t302.example.com")
+    certificate(work, "clientca", "DNS:ca.example.com", extra=["basicConstraints=critical,CA:TRUE"])
+    certificate(work, "leaf", "DNS:leaf.example.com", extra=["basicConstraints=critical,CA:FALSE"])
+    client_ca = lambda crt, key: {"kit": [f"client-ca = {crt}", f"client-ca-key = {key}"]}  # noqa: E731
     change = lambda number, key, value: {"set": (number, key, value), "at": (number, key)}  # noqa: E731
     return [
         ("missing certificate", change(302, "certificate", "missing.crt"), "cannot read the certificate"),
@@ -104,6 +136,16 @@ def refusals(work, names):
         ("two certificates", change(302, "certificate", "two.crt"), "2 certificates, not one"),
         ("private key inside", change(302, "certificate", "withkey.crt"), "holds a private key"),
         ("expired", change(302, "certificate", "expired.crt"), "expired on"),
+        ("not yet valid", change(302, "certificate", "later.crt"), "is not valid yet"),
+        ("not for servers", change(302, "certificate", "forclients.crt"), "lacks serverAuth"),
+        ("names differing in case", change(302, "certificate", names[301].upper().replace(".CRT", ".crt")),
+         "differ only in case"),
+        ("client CA not a CA", client_ca("leaf.crt", "leaf.key") | {"at": ("kit", "client-ca")},
+         "is not a CA certificate"),
+        ("client CA with another key", client_ca("clientca.crt", "t301.key") | {"at": ("kit", "client-ca-key")},
+         "is not the private key of"),
+        ("client CA without its key", {"kit": ["client-ca = clientca.crt"], "at": None},
+         "client-ca and client-ca-key together"),
         ("made for another host", change(302, "certificate", "other.crt"), "was not made for t302.example.com"),
         ("same name, other certificate", change(302, "certificate", f"sub/{names[301]}"), "same name"),
         ("bad file name", change(302, "certificate", "tech 302.txt"), "file name"),
@@ -132,14 +174,14 @@ def check_refusals(work, names):
             number, key, value = case["set"]
             values[number][key] = value
         body, where = settings(values, suffix=case.get("suffix", "acme"), drop=case.get("drop", ()),
-                               extra=case.get("extra", ()))
+                               extra=case.get("extra", ()), kit=case.get("kit", ()))
         path = os.path.join(work, "case.ini")
         write(path, body)
         at = case["at"]
         line = len(body.splitlines()) if at == "last" else where.get(at) if at else None
         prefix = f"{path}:{line}: " if line else f"{path}: "
         try:
-            site_settings.check(path, NOW)
+            site_settings.check(path, time.time())  # the certificates were made after NOW
             failures.append(f"{label}: not refused")
         except site_settings.SiteError as error:
             problems = error.problems
@@ -191,6 +233,24 @@ def check_kit(work, path, names):
     check(readme.count("WARNING: expires in under 30 days") == 1, "README.txt does not warn once for the short one")
 
 
+def check_forms(work, body):
+    """The settings as a Windows editor writes them, with a byte order mark, and with comments after
+    values (as docs/deployment.md shows): read as the plain file."""
+    plain = site_settings.parse(os.path.join(work, "site.ini"))
+    commented = "\n".join(line + ("  ; a comment" if "=" in line or line.startswith("[") else "")
+                          for line in body.splitlines())
+    path = os.path.join(work, "forms.ini")
+    with open(path, "wb") as f:
+        f.write(b"\xef\xbb\xbf" + commented.replace("\n", "\r\n").encode())
+    try:
+        read = site_settings.parse(path)
+    except site_settings.SiteError as error:
+        failures.append(f"a file with a byte order mark and comments after values was refused: {error.problems}")
+        return
+    same = read.suffix == plain.suffix and all(read.entries[n].values == plain.entries[n].values for n in plain.entries)
+    check(same, "a file with a byte order mark and comments after values reads otherwise than the plain one")
+
+
 def check_prove(path, examples):
     site = site_settings.check(path, NOW)
     with socket.socket() as s:
@@ -227,6 +287,7 @@ def main():
         path = os.path.join(work, "site.ini")
         write(path, body)
         check_kit(work, path, names)
+        check_forms(work, body)
         check_prove(path, os.path.join(SOURCE, "tools", "examples"))
     for failure in failures:
         print(f"FAIL {failure}")

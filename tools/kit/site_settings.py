@@ -2,7 +2,7 @@
 """The site settings of a kit that needs no editing: for each remote-maintenance ID 301 to 304 the
 technician's host, port and certificate file, and an optional suffix of the kit's name.
 
-    # comment lines start with # or ;
+    # comment lines start with # or ; and a comment may follow a value after a blank
     [kit]
     suffix = acme                 (optional: fernwartung-VERSION-acme.zip)
     client-ca = ca/client.crt     (optional, with client-ca-key: an existing CA for the kits'
@@ -13,10 +13,12 @@ technician's host, port and certificate file, and an optional suffix of the kit'
     certificate = certs/techniker301.crt   (relative to this file's folder)
     [302] ... [304]               (all four IDs)
 
-Every mistake is refused with the file and line that holds it (a section's missing key names the
-section's line): a missing or unreadable certificate, one that is not a PEM certificate, one that
-holds a private key, one already expired or not made for the host, a host that is neither a host name
-nor an address, a port out of range. The checks use the openssl program.
+The file is UTF-8, with or without a byte order mark. Every mistake is refused with the file and line
+that holds it (a section's missing key names the section's line): a missing or unreadable
+certificate, one that is not a PEM certificate, one that holds a private key, one not yet valid or
+already expired, not made for the host or whose extended key usage lacks server authentication, two
+file names that differ only in case, a host that is neither a host name nor an address, a port out of
+range, a client CA that is not a CA or whose key does not match. The checks use the openssl program.
 
   site_settings.py check FILE                 checks and prints each certificate's subject and days to expiry
   site_settings.py prove FILE [--port N]      starts each filled configuration once in the real tunnel
@@ -40,6 +42,8 @@ KEYS = ("host", "port", "certificate")
 WARN_DAYS = 30
 HOST_LABEL = re.compile(r"(?!-)[A-Za-z0-9-]{1,63}(?<!-)")
 CERT_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\.(crt|pem|cer)")
+# A comment after a value starts with ";" or "#" after a blank; names and paths here hold neither.
+INLINE_COMMENT = re.compile(r"\s+[;#].*$")
 SUFFIX = re.compile(r"[A-Za-z0-9][A-Za-z0-9-]{0,31}")
 # What the tunnel program needs here to run a configuration once: in the foreground, no pid file, its
 # log on standard error.
@@ -197,13 +201,14 @@ def read_certificate(path, where, host, now):
 def parse(path):
     """Site of the settings file; raises SiteError with every line that is wrong."""
     try:
-        with open(path, encoding="utf-8") as f:
+        # utf-8-sig: a byte order mark, as Windows editors write one, is no part of the first line.
+        with open(path, encoding="utf-8-sig") as f:
             lines = f.read().splitlines()
     except (OSError, UnicodeDecodeError) as error:
         raise SiteError([f"{path}: cannot read the settings: {error}"])
     site, problems, section, section_line = Site(path), [], None, 0
     for number, raw in enumerate(lines, 1):
-        line = raw.strip()
+        line = INLINE_COMMENT.sub("", raw).strip()
         where = f"{path}:{number}"
         if not line or line[0] in "#;":
             continue
