@@ -89,6 +89,10 @@ def check_common(files, kits, other):
             check(data.count(b"\n") == data.count(b"\r\n") > 0, f"{name}: not CR LF line ends")
             check(data.isascii() or data.startswith(b"\xef\xbb\xbf"), f"{name}: not ASCII and no byte order mark")
             check(b"@" not in data.replace(b"@fernwartung", b""), f"{name}: a placeholder was left unfilled")
+            lines = data.decode("utf-8-sig").split("\r\n")
+            for title, line in zip(lines, lines[1:]):
+                if len(line) >= 3 and set(line) in ({"="}, {"-"}) and title.strip():
+                    check(len(line) == len(title), f"{name}: the underline of {title!r} is {len(line)} long")
             for reference in REFERENCE.findall(data):
                 named = reference.decode()
                 there = named in kits[other] and other.encode() in data

@@ -251,6 +251,44 @@ def check_forms(work, body):
     check(same, "a file with a byte order mark and comments after values reads otherwise than the plain one")
 
 
+def check_release_script(work, path):
+    """scripts/release in a copy of the source tree (its build/release is the copy's): its help text;
+    a refused run leaves no kit, not even an earlier run's; --revoke builds only the technician kit,
+    whose CRL refuses that kit."""
+    tree = os.path.join(work, "tree")
+    for part in ("scripts", "tools/kit", "tools/examples", "CMakeLists.txt", "tests/kit/shipped_program.py"):
+        copy = shutil.copytree if os.path.isdir(os.path.join(SOURCE, part)) else shutil.copy
+        os.makedirs(os.path.dirname(os.path.join(tree, part)), exist_ok=True)
+        copy(os.path.join(SOURCE, part), os.path.join(tree, part))
+    release = [os.path.join(tree, "scripts", "release")]
+    text = subprocess.run(release + ["--help"], capture_output=True, text=True, timeout=60).stdout
+    for needed in ("--site", "--revoke", "--sign ", "--sign-password-file", "--timestamp", "FERNWARTUNG_SIGN_PASSWORD",
+                   "build/release", "[301]"):
+        check(needed in text, f"scripts/release --help does not explain {needed}")
+    kits = os.path.join(tree, "build", "release")
+    os.makedirs(kits)
+    write(os.path.join(kits, "fernwartung-9.9.9-acme.zip"), "an earlier run's kit")
+    bad = os.path.join(work, "bad.ini")
+    write(bad, open(path).read().replace("port = 443", "port = 0", 1))
+    run = subprocess.run(release + ["--site", bad], capture_output=True, text=True, timeout=120)
+    check(run.returncode != 0 and not os.path.exists(kits), f"a refused run left {kits} ({run.returncode})")
+    issued = os.path.join(work, "issued")
+    name = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, issued],
+                          capture_output=True, text=True, timeout=60).stdout.strip()
+    run = subprocess.run(release + ["--site", path, "--revoke", name], capture_output=True, text=True, timeout=120)
+    made = sorted(os.listdir(kits)) if os.path.isdir(kits) else []
+    check(run.returncode == 0 and len(made) == 1 and made[0].startswith("fernwartung-techniker-"),
+          f"--revoke made {made}: {run.stderr[-600:]}")
+    if made:
+        with zipfile.ZipFile(os.path.join(kits, made[0])) as z:
+            crl = z.read(next(n for n in z.namelist() if n.endswith("client-ca.crl")))
+        crt = os.path.join(issued, name + ".crt")
+        revoked = subprocess.run(["openssl", "crl", "-noout", "-text"], input=crl, capture_output=True, timeout=30).stdout
+        serial = subprocess.run(["openssl", "x509", "-in", crt, "-noout", "-serial"], capture_output=True, text=True,
+                                timeout=30).stdout.strip().partition("=")[2]
+        check(f"Serial Number: {serial}".encode() in revoked, f"the new CRL does not revoke {name} ({serial})")
+
+
 def check_prove(path, examples):
     site = site_settings.check(path, NOW)
     with socket.socket() as s:
@@ -288,6 +326,7 @@ def main():
         write(path, body)
         check_kit(work, path, names)
         check_forms(work, body)
+        check_release_script(work, path)
         check_prove(path, os.path.join(SOURCE, "tools", "examples"))
     for failure in failures:
         print(f"FAIL {failure}")

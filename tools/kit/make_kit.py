@@ -93,7 +93,18 @@ def fill_text(data, args, site, client=None):
         data = data.replace(key.encode(), value.encode())
     if b"@SITE@" in data:
         data = data.replace(b"@SITE@\n", site_text(site, args.now, client).encode())
-    return data
+    return underlined(data)
+
+
+def underlined(data):
+    """data with each title's underline (a line of only "=" or "-" under a text line) as long as the
+    title, which a filled-in version number may have made shorter or longer."""
+    lines = data.split(b"\n")
+    for i in range(1, len(lines)):
+        line, title = lines[i].rstrip(b"\r"), lines[i - 1].rstrip(b"\r")
+        if len(line) >= 3 and len(set(line)) == 1 and line[:1] in (b"=", b"-") and title.strip():
+            lines[i] = line[:1] * len(title.decode("utf-8")) + lines[i][len(line):]
+    return b"\n".join(lines)
 
 
 def finish(files):
