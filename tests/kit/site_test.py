@@ -22,10 +22,11 @@ SOURCE = sys.argv[1] if len(sys.argv) == 2 else ""
 sys.path.insert(0, os.path.join(SOURCE, "tools", "kit"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import site_settings  # noqa: E402
+import release_test  # noqa: E402
 import tunnel_test  # noqa: E402
 
 failures = []
-NOW = time.time()
+NOW = time.time() + 600  # checks run as of a little after the certificates the test makes
 
 
 def check(condition, message):
@@ -181,7 +182,7 @@ def check_refusals(work, names):
         line = len(body.splitlines()) if at == "last" else where.get(at) if at else None
         prefix = f"{path}:{line}: " if line else f"{path}: "
         try:
-            site_settings.check(path, time.time())  # the certificates were made after NOW
+            site_settings.check(path, NOW)
             failures.append(f"{label}: not refused")
         except site_settings.SiteError as error:
             problems = error.problems
@@ -203,9 +204,15 @@ def check_kit(work, path, names):
                     "--site", path, "--client", client, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
     check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
           f"kits {sorted(os.listdir(out))}")
-    top = "fernwartung-9.8.7-acme/"
-    with zipfile.ZipFile(os.path.join(out, "fernwartung-9.8.7-acme.zip")) as z:
-        files = {n[len(top):]: z.read(n) for n in z.namelist() if not n.endswith("/")}
+    kits = {}
+    for name in ("fernwartung-9.8.7-acme", "fernwartung-techniker-9.8.7-acme"):
+        with zipfile.ZipFile(os.path.join(out, name + ".zip")) as z:
+            kits[name + ".zip"] = {n[len(name) + 1:]: z.read(n) for n in z.namelist() if not n.endswith("/")}
+    files = kits["fernwartung-9.8.7-acme.zip"]
+    # The rules of every kit (sums, line ends, placeholders filled, every file a text names present).
+    release_test.failures = failures
+    release_test.check_common(files, kits, "fernwartung-techniker-9.8.7-acme.zip")
+    release_test.check_common(kits["fernwartung-techniker-9.8.7-acme.zip"], kits, "fernwartung-9.8.7-acme.zip")
     for number, name in names.items():
         with open(os.path.join(work, name), "rb") as f:
             check(files.get(name) == f.read(), f"the certificate {name} is not in the kit as given")
