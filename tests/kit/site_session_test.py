@@ -28,6 +28,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zipfile
 
@@ -346,9 +347,9 @@ def customer_session(network, technician, customer, name, out, failures):
 
 def inside(source, out):
     failures = []
-    network = Network()
     work = tempfile.mkdtemp(prefix=f"brol-site-session-{os.getpid()}-")
     try:
+        network = Network()
         customer, lost, technician_folder, names = make_kits(source, work)
         certificate(work, "other-ca", "another CA", "-addext", "basicConstraints=critical,CA:TRUE")
         run("openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj",
@@ -377,6 +378,15 @@ def inside(source, out):
     return 1 if failures else 0
 
 
+def watch(outer):
+    """Ends this run (its processes ended as after a failure) when the process outside the user
+    namespace is gone, killed by a test runner's timeout: a death signal set for unshare does not
+    survive its change of user namespace, so the run cannot rely on one."""
+    while os.path.exists(f"/proc/{outer}"):
+        time.sleep(0.3)
+    os.kill(os.getpid(), signal.SIGTERM)
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__.strip().splitlines()[-3], file=sys.stderr)
@@ -394,8 +404,9 @@ def main():
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
         return subprocess.run(["unshare", "-rn", "--kill-child", sys.executable, os.path.abspath(__file__), source, out],
-                              env=dict(os.environ, **{MARK: "1"}), preexec_fn=session.die_with_parent).returncode
+                              env=dict(os.environ, **{MARK: "1", MARK + "_OUTER": str(os.getpid())})).returncode
     ctypes.CDLL(None, use_errno=True).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: what nsenter forks ends here too
+    threading.Thread(target=watch, args=(int(os.environ[MARK + "_OUTER"]),), daemon=True).start()
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure(f"not done within {LIMIT_SECONDS} s")))
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(Failure("terminated")))
     signal.alarm(LIMIT_SECONDS)
