@@ -3,7 +3,10 @@
 every mistake in one table, each refused alone and with the line that holds it; a sound file gives a
 kit whose four configurations keep the shipped promises with the site's hosts, ports and
 certificates beside them, and a README.txt that lists subjects and expiry with a warning under 30
-days; each filled configuration is accepted by the real tunnel program, and one that cannot listen
+days; both site kits keep the rules of every kit and neither holds the client CA's key (which only
+its owner may read); a file with a byte order mark and comments after values reads as the plain one;
+scripts/release (in a copy of the tree) explains itself, leaves no kit after a refusal and revokes a
+kit; each filled configuration is accepted by the real tunnel program, and one that cannot listen
 is refused.
 
   site_test.py SOURCE_DIR
@@ -209,6 +212,11 @@ def check_kit(work, path, names):
         with zipfile.ZipFile(os.path.join(out, name + ".zip")) as z:
             kits[name + ".zip"] = {n[len(name) + 1:]: z.read(n) for n in z.namelist() if not n.endswith("/")}
     files = kits["fernwartung-9.8.7-acme.zip"]
+    ca_key = os.path.join(work, "site-client-ca", "ca.key")
+    with open(ca_key, "rb") as f:
+        secret = f.read()
+    check(os.stat(ca_key).st_mode & 0o077 == 0, "the client CA's key is readable by others than its owner")
+    check(not any(secret in data for kit in kits.values() for data in kit.values()), "a kit holds the client CA's key")
     # The rules of every kit (sums, line ends, placeholders filled, every file a text names present).
     release_test.failures = failures
     release_test.check_common(files, kits, "fernwartung-techniker-9.8.7-acme.zip")
