@@ -175,7 +175,8 @@ def check_before_signing(signer, work, key, password):
         f.write("throwaway secret")
     server = os.path.join(work, "server.crt")
     subprocess.run(["openssl", "req", "-x509", "-new", "-key", key, "-days", "2", "-subj", "/CN=Not A Signer",
-                    "-addext", "extendedKeyUsage=serverAuth", "-out", server], check=True, capture_output=True, timeout=60)
+                    "-addext", "extendedKeyUsage=serverAuth", "-out", server],
+                   check=True, capture_output=True, timeout=60)
     subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", server, "-passout", f"file:{password}",
                     "-out", os.path.join(work, "server.pfx")], check=True, capture_output=True, timeout=60)
     rows = [("sign.pfx", password, 0, "for code signing"), ("server.pfx", password, 1, "not for code signing"),

@@ -24,7 +24,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -83,7 +82,8 @@ class Network:
         self.inside(self.stranger, "ip", "route", "add", "10.26.1.0/24", "via", "10.26.2.1")
 
     def join(self, tag, net, address):
-        holder = subprocess.Popen(["unshare", "-n", "sleep", str(LIMIT_SECONDS * 2)], preexec_fn=session.die_with_parent)
+        holder = subprocess.Popen(["unshare", "-n", "sleep", str(LIMIT_SECONDS * 2)],
+                                  preexec_fn=session.die_with_parent)
         self.holders.append(holder)
         deadline = time.monotonic() + 5
         while os.readlink(f"/proc/{holder.pid}/ns/net") == os.readlink("/proc/self/ns/net"):
@@ -311,8 +311,8 @@ def customer_session(network, technician, customer, name, out, failures):
     run_config = os.path.join(customer, "run-here.conf")
     with open(run_config, "w") as f:
         f.write(text)
-    start(network.prefix(network.customer) + ["stunnel4", "run-here.conf"], open(os.path.join(out, "customer.log"), "w"),
-          cwd=customer)
+    start(network.prefix(network.customer) + ["stunnel4", "run-here.conf"],
+          open(os.path.join(out, "customer.log"), "w"), cwd=customer)
     time.sleep(1)
     start(network.prefix(network.customer) + ["x11vnc", "-display", display, "-rfbport", "0", "-localhost", "-forever",
                                               "-nopw", "-noxdamage", "-norc", "-connect", "127.0.0.1:5500"],
@@ -354,8 +354,9 @@ def inside(source, out):
         certificate(work, "other-ca", "another CA", "-addext", "basicConstraints=critical,CA:TRUE")
         run("openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj",
             f"/CN={names['A']}", "-keyout", os.path.join(work, "other.key"), "-out", os.path.join(work, "other.csr"))
-        run("openssl", "x509", "-req", "-in", os.path.join(work, "other.csr"), "-CA", os.path.join(work, "other-ca.crt"),
-            "-CAkey", os.path.join(work, "other-ca.key"), "-days", "30", "-out", os.path.join(work, "other.crt"))
+        run("openssl", "x509", "-req", "-in", os.path.join(work, "other.csr"), "-days", "30",
+            "-CA", os.path.join(work, "other-ca.crt"), "-CAkey", os.path.join(work, "other-ca.key"),
+            "-out", os.path.join(work, "other.crt"))
         folders = {"customer": customer, "name": names["A"], "lost": lost, "lost_name": names["B"],
                    "other": os.path.join(work, "other")}
         technician = Technician(technician_folder, out)
@@ -403,7 +404,8 @@ def main():
             return SKIPPED
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
-        return subprocess.run(["unshare", "-rn", "--kill-child", sys.executable, os.path.abspath(__file__), source, out],
+        inner = [sys.executable, os.path.abspath(__file__), source, out]
+        return subprocess.run(["unshare", "-rn", "--kill-child", *inner],
                               env=dict(os.environ, **{MARK: "1", MARK + "_OUTER": str(os.getpid())})).returncode
     ctypes.CDLL(None, use_errno=True).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: what nsenter forks ends here too
     threading.Thread(target=watch, args=(int(os.environ[MARK + "_OUTER"]),), daemon=True).start()

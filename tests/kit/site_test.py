@@ -76,7 +76,8 @@ def later(work, stem, subject_alt):
                     "-keyout", key, "-out", request], check=True, capture_output=True, timeout=30)
     stamp = lambda days: time.strftime("%y%m%d%H%M%SZ", time.gmtime(NOW + days * 86400))  # noqa: E731
     subprocess.run(["openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key, "-in", request,
-                    "-startdate", stamp(2), "-enddate", stamp(30), "-notext", "-out", os.path.join(work, stem + ".crt")],
+                    "-startdate", stamp(2), "-enddate", stamp(30), "-notext",
+                    "-out", os.path.join(work, stem + ".crt")],
                    cwd=db, check=True, capture_output=True, timeout=30)
 
 
@@ -204,7 +205,8 @@ def check_kit(work, path, names):
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "make_kit.py"), "--version", "9.8.7",
                     "--launcher", launcher, "--examples", os.path.join(SOURCE, "tools", "examples"),
                     "--texts", os.path.join(SOURCE, "tools", "kit"), "--out-dir", out, "--time", "1767225600",
-                    "--site", path, "--client", client, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
+                    "--site", path, "--client", client, "--now", str(NOW)],
+                   check=True, capture_output=True, timeout=120)
     check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
           f"kits {sorted(os.listdir(out))}")
     kits = {}
@@ -298,7 +300,8 @@ def check_release_script(work, path):
         with zipfile.ZipFile(os.path.join(kits, made[0])) as z:
             crl = z.read(next(n for n in z.namelist() if n.endswith("client-ca.crl")))
         crt = os.path.join(issued, name + ".crt")
-        revoked = subprocess.run(["openssl", "crl", "-noout", "-text"], input=crl, capture_output=True, timeout=30).stdout
+        revoked = subprocess.run(["openssl", "crl", "-noout", "-text"], input=crl, capture_output=True,
+                                 timeout=30).stdout
         serial = subprocess.run(["openssl", "x509", "-in", crt, "-noout", "-serial"], capture_output=True, text=True,
                                 timeout=30).stdout.strip().partition("=")[2]
         check(f"Serial Number: {serial}".encode() in revoked, f"the new CRL does not revoke {name} ({serial})")
