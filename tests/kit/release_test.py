@@ -7,29 +7,27 @@ the launcher is the one built, carries the project's version and passes the ship
 (which the test build's launcher must fail); signing with a throwaway certificate gives a signature
 that verifies, and leaves the unsigned launcher as it was.
 
-  release_test.py MAKE_KIT VERSION LAUNCHER_EXE EXAMPLES_DIR TEXTS_DIR TEST_LAUNCHER_EXE SOURCE_DIR
+  release_test.py MAKE_KIT VERSION LAUNCHER_EXE TEST_LAUNCHER_EXE SOURCE_DIR
 Exit code 0 when every check passed, 1 otherwise.
 """
 import hashlib
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import zipfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 import shipped_program  # noqa: E402
+from kits import common_problems  # noqa: E402
 
 CUSTOMER = ["LICENSES.txt", "LIESMICH.txt", "README.txt", "SHA256SUMS", "launcher.exe", "stunnel1.conf",
             "stunnel2.conf", "stunnel3.conf", "stunnel4.conf"]
 TECHNICIAN = ["README.txt", "SHA256SUMS", "stunnel-techniker301.conf"]
 STAMP = 1767225600  # 2026-01-01 00:00:00 UTC
-# File names a text may name without the kit holding them: what the deployer adds or the technician
-# makes. Every other *.txt, *.conf or *.zip named in a text must exist.
-REFERENCE = re.compile(rb"[A-Za-z0-9_@-][A-Za-z0-9_.@-]*\.(?:txt|conf|zip)\b")
 failures = []
 
 
@@ -38,10 +36,10 @@ def check(condition, message):
         failures.append(message)
 
 
-def build(maker, version, launcher, examples, texts, out, stamp):
+def build(maker, version, launcher, out, stamp):
     """{zip name: bytes} of the two kits built into the folder out."""
-    subprocess.run([sys.executable, maker, "--version", version, "--launcher", launcher, "--examples", examples,
-                    "--texts", texts, "--out-dir", out, "--time", str(stamp), "--now", str(STAMP)],
+    subprocess.run([sys.executable, maker, "--version", version, "--launcher", launcher, "--out-dir", out,
+                    "--time", str(stamp), "--now", str(STAMP)],
                    check=True, stdout=subprocess.DEVNULL)
     kits = {}
     for name in sorted(os.listdir(out)):
@@ -77,30 +75,8 @@ def kit_files(z, top):
     return {n[len(top):]: z.read(n) for n in z.namelist() if not n.endswith("/")}
 
 
-def check_common(files, kits, other):
-    """kits: {zip name: {file: bytes}} of both kits; other: the zip name of the other kit. A text may
-    name a file of the other kit when it names that kit too."""
-    sums = dict(reversed(line.split("  ", 1)) for line in files["SHA256SUMS"].decode("ascii").splitlines())
-    check(sorted(sums) == sorted(set(files) - {"SHA256SUMS"}), f"SHA256SUMS lists {sorted(sums)}")
-    for name, digest in sums.items():
-        check(hashlib.sha256(files.get(name, b"")).hexdigest() == digest, f"{name}: SHA256SUMS does not match")
-    for name, data in files.items():
-        if name.endswith((".txt", ".conf")):
-            check(data.count(b"\n") == data.count(b"\r\n") > 0, f"{name}: not CR LF line ends")
-            check(data.isascii() or data.startswith(b"\xef\xbb\xbf"), f"{name}: not ASCII and no byte order mark")
-            check(not re.search(rb"@[A-Z_]+@", data), f"{name}: a placeholder was left unfilled")
-            lines = data.decode("utf-8-sig").split("\r\n")
-            for title, line in zip(lines, lines[1:]):
-                if len(line) >= 3 and set(line) in ({"="}, {"-"}) and title.strip():
-                    check(len(line) == len(title), f"{name}: the underline of {title!r} is {len(line)} long")
-            for reference in REFERENCE.findall(data):
-                named = reference.decode()
-                there = named in kits[other] and other.encode() in data
-                check(named in files or named in kits or there, f"{name} names {named}, which is not in the kit")
-
-
 def check_customer(files, version, launcher, kits, other):
-    check_common(files, kits, other)
+    failures.extend(common_problems(files, kits, other))
     check("Escape".encode() in files["LIESMICH.txt"] and "Sitzung beenden".encode() in files["LIESMICH.txt"],
           "LIESMICH.txt does not explain Escape and how a session ends")
     readme = files["README.txt"]
@@ -192,17 +168,17 @@ def check_before_signing(signer, work, key, password):
 
 
 def main():
-    if len(sys.argv) != 8:
+    if len(sys.argv) != 6:
         print(__doc__.strip().splitlines()[-2], file=sys.stderr)
         return 2
-    maker, version, launcher, examples, texts, test_launcher, source = sys.argv[1:]
+    maker, version, launcher, test_launcher, source = sys.argv[1:]
     customer, technician = f"fernwartung-{version}", f"fernwartung-techniker-{version}"
     with tempfile.TemporaryDirectory(prefix="brol-kit-") as work:
-        first = build(maker, version, launcher, examples, texts, os.path.join(work, "a"), STAMP)
-        second = build(maker, version, launcher, examples, texts, os.path.join(work, "b"), STAMP)
+        first = build(maker, version, launcher, os.path.join(work, "a"), STAMP)
+        second = build(maker, version, launcher, os.path.join(work, "b"), STAMP)
         check(sorted(first) == [customer + ".zip", technician + ".zip"], f"kits {sorted(first)}")
         check(first == second, "two builds gave different zips")
-        later = build(maker, version, launcher, examples, texts, os.path.join(work, "c"), STAMP + 86400)
+        later = build(maker, version, launcher, os.path.join(work, "c"), STAMP + 86400)
         check(later != first, "the time stamp given is not used")
         kits = {}
         for top, expected in ((customer, CUSTOMER), (technician, TECHNICIAN)):
@@ -210,7 +186,7 @@ def main():
                 check_entries(z, top + "/", expected)
                 kits[top + ".zip"] = kit_files(z, top + "/")
         check_customer(kits[customer + ".zip"], version, launcher, kits, technician + ".zip")
-        check_common(kits[technician + ".zip"], kits, customer + ".zip")
+        failures.extend(common_problems(kits[technician + ".zip"], kits, customer + ".zip"))
         readme = kits[technician + ".zip"]["README.txt"]
         check(b"vncviewer -listen 5500" in readme and b"Renewing" in readme,
               "the technician's README.txt lacks the viewer's listen mode or the renewal")

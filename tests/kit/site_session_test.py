@@ -19,7 +19,6 @@ with the processes that hold them, and every process started here is ended.
 Exit code 0 when every check passed, 1 on a failure, 77 (skipped) when a program it needs is missing
 or user namespaces are not available.
 """
-import ctypes
 import os
 import re
 import shutil
@@ -31,11 +30,13 @@ import threading
 import time
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "launcher", "session"))
-sys.path.insert(0, HERE)
-import run_session_test as session  # noqa: E402
-from tunnel_test import RUN_HERE, rewrite  # noqa: E402
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
+import tunnel_config  # noqa: E402
+from child_process import adopt_orphans, end_with_parent  # noqa: E402
+from displays import (CUSTOMER_SIZE, TECHNICIAN_SIZE, VIEWER_OPTIONS, crop, differing_pixels,  # noqa: E402
+                      screenshot, start_xvfb, viewer_window)
+from scripted import Failure, connected, end_all, listening  # noqa: E402
 
 SKIPPED = 77
 LIMIT_SECONDS = 150
@@ -51,10 +52,6 @@ RFB_GREETING = b"RFB 003.008\n"
 CBC_ONLY = "ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA:ECDHE-ECDSA-AES128-SHA256:ECDHE-ECDSA-AES256-SHA384"
 
 
-class Failure(Exception):
-    pass
-
-
 def run(*args, **kw):
     result = subprocess.run(list(args), capture_output=True, text=True, timeout=60, **kw)
     if result.returncode != 0:
@@ -64,7 +61,7 @@ def run(*args, **kw):
 
 def start(args, log, **kw):
     return subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                            preexec_fn=session.die_with_parent, **kw)
+                            preexec_fn=end_with_parent, **kw)
 
 
 # --- Namespaces -------------------------------------------------------------------------------------------
@@ -83,7 +80,7 @@ class Network:
 
     def join(self, tag, net, address):
         holder = subprocess.Popen(["unshare", "-n", "sleep", str(LIMIT_SECONDS * 2)],
-                                  preexec_fn=session.die_with_parent)
+                                  preexec_fn=end_with_parent)
         self.holders.append(holder)
         deadline = time.monotonic() + 5
         while os.readlink(f"/proc/{holder.pid}/ns/net") == os.readlink("/proc/self/ns/net"):
@@ -119,7 +116,7 @@ def certificate(folder, stem, subject, *extra):
 
 def make_kits(source, work):
     """Kit A (the customer's), kit B (revoked); returns (customer folder A, B's files, technician folder)."""
-    tools = os.path.join(source, "tools", "kit")
+    tools = os.path.join(source, "kit", "tools")
     site = os.path.join(work, "site")
     os.makedirs(site)
     lines = ["[kit]", "suffix = acme"]
@@ -136,8 +133,7 @@ def make_kits(source, work):
 
     def make_kit(client, out, *more):
         run(sys.executable, os.path.join(tools, "make_kit.py"), "--version", VERSION, "--launcher", launcher,
-            "--examples", os.path.join(source, "tools", "examples"), "--texts", tools, "--out-dir", out,
-            "--site", settings, "--client", client, *more)
+            "--out-dir", out, "--site", settings, "--client", client, *more)
 
     names = {}
     for kit in ("B", "A"):
@@ -166,9 +162,8 @@ def option(path, key):
     """The value of the first `key = value` line of a configuration file (key in any case)."""
     with open(path) as f:
         for line in f:
-            name, sep, value = line.partition("=")
-            if sep and name.strip().lower() == key.lower() and not line.lstrip().startswith(";"):
-                return value.strip()
+            if tunnel_config.key(line) == key.lower():
+                return line.partition("=")[2].strip()
     raise Failure(f"{os.path.basename(path)} has no {key}")
 
 
@@ -190,12 +185,12 @@ class Technician:
         self.log_path = os.path.join(folder, option(self.config, "output"))
 
     def start(self, display):
-        self.viewer = start(["vncviewer", *session.VIEWER_OPTIONS, "-listen", str(self.viewer_port)],
+        self.viewer = start(["vncviewer", *VIEWER_OPTIONS, "-listen", str(self.viewer_port)],
                             open(os.path.join(self.out, "viewer.log"), "w"), env=dict(os.environ, DISPLAY=display))
         self.server = start(service_command(self.folder, ID), open(os.path.join(self.out, "server.out"), "w"),
                             cwd=self.folder)
         deadline = time.monotonic() + 10
-        while not (session.listening(self.port) and session.listening(self.viewer_port)):
+        while not (listening(self.port) and listening(self.viewer_port)):
             if self.server.poll() is not None or self.viewer.poll() is not None or time.monotonic() > deadline:
                 raise Failure(f"the tunnel server or the viewer did not start:\n{self.log()}")
             time.sleep(0.05)
@@ -215,7 +210,7 @@ class Technician:
         """None while the viewer still waits for its first connection, else what happened."""
         if self.viewer.poll() is not None:
             return "the viewer has ended (it took a connection)"
-        if session.connected(self.viewer_port):
+        if connected(self.viewer_port):
             return "a connection to the viewer's port is open"
         if "s_connect: connect" in self.log():
             return "the tunnel server connected to the viewer"
@@ -235,7 +230,7 @@ def s_client(network, *options):
 def attempt(command, port):
     command = [part.replace("{port}", str(port)) for part in command]
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               preexec_fn=session.die_with_parent)
+                               preexec_fn=end_with_parent)
     try:
         process.stdin.write(RFB_GREETING)
         process.stdin.flush()
@@ -301,13 +296,13 @@ def check_refusals(network, technician, folders, failures):
 # --- The customer's session -------------------------------------------------------------------------------
 
 def customer_session(network, technician, customer, name, out, failures):
-    display = session.start_xvfb(session.CUSTOMER_SIZE, open(os.path.join(out, "xvfb-customer.log"), "w"))
+    display = start_xvfb(CUSTOMER_SIZE, open(os.path.join(out, "xvfb-customer.log"), "w"))
     picture = os.path.join(out, "picture.png")
     run("convert", "-size", "1024x768", "plasma:fractal", "-seed", "26", picture)
     start(["display", "-display", display, "-geometry", "+0+0", picture], open(os.path.join(out, "display.log"), "w"))
     config = os.path.join(customer, "stunnel1.conf")
     with open(config) as f:
-        text = rewrite(f.read(), {}, RUN_HERE)
+        text = tunnel_config.for_linux(f.read(), None, "info")
     run_config = os.path.join(customer, "run-here.conf")
     with open(run_config, "w") as f:
         f.write(text)
@@ -321,13 +316,13 @@ def customer_session(network, technician, customer, name, out, failures):
     os.makedirs(shots, exist_ok=True)
     deadline, diff, window = time.monotonic() + 30, None, None
     while time.monotonic() < deadline:
-        window = session.viewer_window(technician.display)
-        if window and window[2] >= session.CUSTOMER_SIZE[0] and window[3] >= session.CUSTOMER_SIZE[1]:
+        window = viewer_window(technician.display)
+        if window and window[2] >= CUSTOMER_SIZE[0] and window[3] >= CUSTOMER_SIZE[1]:
             shown, whole, screen = (os.path.join(shots, n) for n in ("viewer.png", "technician.png", "customer.png"))
-            session.screenshot(display, screen)
-            session.screenshot(technician.display, whole)
-            session.crop(whole, shown, *session.CUSTOMER_SIZE, window[0], window[1])
-            diff = session.differing_pixels(screen, shown)
+            screenshot(display, screen)
+            screenshot(technician.display, whole)
+            crop(whole, shown, *CUSTOMER_SIZE, window[0], window[1])
+            diff = differing_pixels(screen, shown)
             if diff == 0:
                 break
         time.sleep(0.3)
@@ -336,7 +331,7 @@ def customer_session(network, technician, customer, name, out, failures):
                         f"see {shots}):\n{technician.log()[-2000:]}")
         return
     print(f"ok the customer's kit reached the viewer; it shows the customer's display, all "
-          f"{session.CUSTOMER_SIZE[0]}x{session.CUSTOMER_SIZE[1]} pixels")
+          f"{CUSTOMER_SIZE[0]}x{CUSTOMER_SIZE[1]} pixels")
     if f"Certificate accepted at depth=0: CN={name}" not in technician.log():
         failures.append(f"the server's log does not name the customer's kit {name}")
     else:
@@ -360,17 +355,17 @@ def inside(source, out):
         folders = {"customer": customer, "name": names["A"], "lost": lost, "lost_name": names["B"],
                    "other": os.path.join(work, "other")}
         technician = Technician(technician_folder, out)
-        technician.display = session.start_xvfb(session.TECHNICIAN_SIZE, open(os.path.join(out, "xvfb.log"), "w"))
+        technician.display = start_xvfb(TECHNICIAN_SIZE, open(os.path.join(out, "xvfb.log"), "w"))
         technician.start(technician.display)
         print(f"ok the technician's server runs as the unit says ({' '.join(service_command(technician_folder, ID))}),"
               f" pid file and log file in its folder; the viewer listens on {technician.viewer_port}")
         check_refusals(network, technician, folders, failures)
         customer_session(network, technician, customer, names["A"], out, failures)
         shutil.copy(technician.log_path, os.path.join(out, "server.log"))
-    except (Failure, session.Failure) as failure:
+    except Failure as failure:
         failures.append(str(failure))
     finally:
-        session.end_all()
+        end_all()
         shutil.rmtree(work, ignore_errors=True)
     for failure in failures:
         print(f"FAIL {failure}")
@@ -407,7 +402,7 @@ def main():
         inner = [sys.executable, os.path.abspath(__file__), source, out]
         return subprocess.run(["unshare", "-rn", "--kill-child", *inner],
                               env=dict(os.environ, **{MARK: "1", MARK + "_OUTER": str(os.getpid())})).returncode
-    ctypes.CDLL(None, use_errno=True).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: what nsenter forks ends here too
+    adopt_orphans()  # what nsenter forks ends here too
     threading.Thread(target=watch, args=(int(os.environ[MARK + "_OUTER"]),), daemon=True).start()
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure(f"not done within {LIMIT_SECONDS} s")))
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(Failure("terminated")))

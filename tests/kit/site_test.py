@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The site settings of scripts/release --site (tools/kit/site_settings.py and make_kit.py --site):
+"""The site settings of scripts/release --site (kit/tools/site_settings.py and make_kit.py --site):
 every mistake in one table, each refused alone and with the line that holds it; a sound file gives a
 kit whose four configurations keep the shipped promises with the site's hosts, ports and
 certificates beside them, and a README.txt that lists subjects and expiry with a warning under 30
@@ -22,11 +22,13 @@ import time
 import zipfile
 
 SOURCE = sys.argv[1] if len(sys.argv) == 2 else ""
-sys.path.insert(0, os.path.join(SOURCE, "tools", "kit"))
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 import site_settings  # noqa: E402
-import release_test  # noqa: E402
-import tunnel_test  # noqa: E402
+from kits import common_problems  # noqa: E402
+from scripted import Failure  # noqa: E402
+from tunnel_config import options as config_options  # noqa: E402
+from tunnels import check_client  # noqa: E402
 
 failures = []
 NOW = time.time() + 600  # checks run as of a little after the certificates the test makes
@@ -200,11 +202,10 @@ def check_kit(work, path, names):
     launcher = os.path.join(work, "launcher.exe")
     write(launcher, "stands for the launcher\n")
     client = os.path.join(work, "client")
-    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, client],
+    subprocess.run([sys.executable, os.path.join(SOURCE, "kit", "tools", "client_ca.py"), "issue", path, client],
                    check=True, capture_output=True, timeout=120)
-    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "make_kit.py"), "--version", "9.8.7",
-                    "--launcher", launcher, "--examples", os.path.join(SOURCE, "tools", "examples"),
-                    "--texts", os.path.join(SOURCE, "tools", "kit"), "--out-dir", out, "--time", "1767225600",
+    subprocess.run([sys.executable, os.path.join(SOURCE, "kit", "tools", "make_kit.py"), "--version", "9.8.7",
+                    "--launcher", launcher, "--out-dir", out, "--time", "1767225600",
                     "--site", path, "--client", client, "--now", str(NOW)],
                    check=True, capture_output=True, timeout=120)
     check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
@@ -220,16 +221,15 @@ def check_kit(work, path, names):
     check(os.stat(ca_key).st_mode & 0o077 == 0, "the client CA's key is readable by others than its owner")
     check(not any(secret in data for kit in kits.values() for data in kit.values()), "a kit holds the client CA's key")
     # The rules of every kit (sums, line ends, placeholders filled, every file a text names present).
-    release_test.failures = failures
-    release_test.check_common(files, kits, "fernwartung-techniker-9.8.7-acme.zip")
-    release_test.check_common(kits["fernwartung-techniker-9.8.7-acme.zip"], kits, "fernwartung-9.8.7-acme.zip")
+    failures.extend(common_problems(files, kits, "fernwartung-techniker-9.8.7-acme.zip"))
+    failures.extend(common_problems(kits["fernwartung-techniker-9.8.7-acme.zip"], kits, "fernwartung-9.8.7-acme.zip"))
     for number, name in names.items():
         with open(os.path.join(work, name), "rb") as f:
             check(files.get(name) == f.read(), f"the certificate {name} is not in the kit as given")
     values = sound_values(names)
     for number in (301, 302, 303, 304):
         text = files[f"stunnel{number - 300}.conf"].decode("ascii").replace("\r\n", "\n")
-        options = tunnel_test.parse(text)
+        options = config_options(text)
         service = {k.lower(): v for s, k, v in options if s is not None}
         host, port = values[number]["host"], values[number]["port"]
         check(service.get("connect") == f"{host}:{port}" and service.get("cafile") == names[number],
@@ -238,8 +238,8 @@ def check_kit(work, path, names):
             check(service.get("checkip") == host and "checkhost" not in service, "the address is not checked by IP")
         else:
             try:
-                tunnel_test.check_client(f"stunnel{number - 300}.conf", options)
-            except tunnel_test.Failure as failure:
+                check_client(f"stunnel{number - 300}.conf", options)
+            except Failure as failure:
                 failures.append(str(failure))
         check("To adapt" not in text, f"stunnel{number - 300}.conf still asks to be adapted")
     readme = files["README.txt"].decode("ascii")
@@ -273,7 +273,7 @@ def check_release_script(work, path):
     a refused run leaves no kit, not even an earlier run's; --revoke builds only the technician kit,
     whose CRL refuses that kit."""
     tree = os.path.join(work, "tree")
-    for part in ("scripts", "tools/kit", "tools/examples", "CMakeLists.txt", "tests/kit/shipped_program.py"):
+    for part in ("scripts", "kit", "CMakeLists.txt"):
         copy = shutil.copytree if os.path.isdir(os.path.join(SOURCE, part)) else shutil.copy
         os.makedirs(os.path.dirname(os.path.join(tree, part)), exist_ok=True)
         copy(os.path.join(SOURCE, part), os.path.join(tree, part))
@@ -290,7 +290,7 @@ def check_release_script(work, path):
     run = subprocess.run(release + ["--site", bad], capture_output=True, text=True, timeout=120)
     check(run.returncode != 0 and not os.path.exists(kits), f"a refused run left {kits} ({run.returncode})")
     issued = os.path.join(work, "issued")
-    name = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, issued],
+    name = subprocess.run([sys.executable, os.path.join(SOURCE, "kit", "tools", "client_ca.py"), "issue", path, issued],
                           capture_output=True, text=True, timeout=60).stdout.strip()
     run = subprocess.run(release + ["--site", path, "--revoke", name], capture_output=True, text=True, timeout=120)
     made = sorted(os.listdir(kits)) if os.path.isdir(kits) else []
@@ -307,22 +307,22 @@ def check_release_script(work, path):
         check(f"Serial Number: {serial}".encode() in revoked, f"the new CRL does not revoke {name} ({serial})")
 
 
-def check_prove(path, examples):
+def check_prove(path):
     site = site_settings.check(path, NOW)
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
-    problems = site_settings.prove(site, examples, port)
+    problems = site_settings.prove(site, port)
     check(problems == [], f"the tunnel program refused the filled configurations: {problems}")
     with socket.socket() as busy:
         busy.bind(("127.0.0.1", 0))
         busy.listen(1)
-        problems = site_settings.prove(site, examples, busy.getsockname()[1])
+        problems = site_settings.prove(site, busy.getsockname()[1])
     check(len(problems) == 4 and all("is in use" in p for p in problems),
           f"configurations that cannot listen were not refused: {problems}")
     # A configuration the tunnel program itself rejects (its CAfile missing) is reported with its error.
     with tempfile.TemporaryDirectory(prefix="brol-site-run-") as run:
-        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301], "kit")
+        config = site_settings.fill(open(os.path.join(site_settings.CUSTOMER, "stunnel1.conf")).read(), site.entries[301], "kit")
         write(os.path.join(run, "run.conf"), site_settings.run_here(config, port))
         problem = site_settings.start_once(shutil.which("stunnel4"), run, port)
         check(problem is not None and "Configuration failed" in problem, f"a missing CAfile was not reported: {problem}")
@@ -345,7 +345,7 @@ def main():
         check_kit(work, path, names)
         check_forms(work, body)
         check_release_script(work, path)
-        check_prove(path, os.path.join(SOURCE, "tools", "examples"))
+        check_prove(path)
     for failure in failures:
         print(f"FAIL {failure}")
     if not failures:

@@ -3,18 +3,18 @@
 # launcher, the stand-in programs and the example tunnel configurations, runs the driver under Wine in
 # a virtual desktop of the current X display, and answers the driver's screenshot requests with
 # ImageMagick, checking the pixels it names. Needs DISPLAY (run it under xvfb-run) and WINEPREFIX.
-#   run_gui_test.sh LAUNCHER_EXE STANDIN_DIR DRIVER_EXE EXAMPLES_DIR OUT_DIR [demo]
+#   run_gui_test.sh LAUNCHER_EXE STANDIN_DIR DRIVER_EXE CONFIG_DIR OUT_DIR [demo]
 # Exit code 0 when every check passed. Screenshots stay in OUT_DIR/shots.
 set -euo pipefail
 
-launcher=$1 standins=$2 driver=$3 examples=$4 out=$5 mode=${6:-test}
+launcher=$1 standins=$2 driver=$3 configs=$4 out=$5 mode=${6:-test}
 limit=${BROL_GUI_LIMIT:-240}   # seconds for the whole run
 desktop_size=1024x768
 
 : "${DISPLAY:?run under xvfb-run or another X display}"
 rm -rf "$out"
 mkdir -p "$out/app" "$out/elsewhere" "$out/shots"
-cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$out/app/"
+cp "$launcher" "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$configs"/stunnel[1-4].conf "$out/app/"
 cp "$driver" "$out/driver.exe"
 # The DLL that a scenario plants beside the launcher and its control program, built beside the driver.
 for extra in planted.dll load_by_name.exe; do
@@ -97,7 +97,7 @@ deep_case() {
   rest=$((length - $(winpath "$root" | wc -c)))  # wc counts the newline-free text: no extra byte
   while [ "$rest" -gt 0 ]; do
     mkdir -p "$folder"
-    cp "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$examples"/stunnel[1-4].conf "$folder/"
+    cp "$standins/stunnel.exe" "$standins/winvnc_QARU_RC23.exe" "$configs"/stunnel[1-4].conf "$folder/"
     part=$(( rest - 1 > 60 ? 60 : rest - 1 ))
     [ $((rest - 1 - part)) -eq 1 ] && part=$((part - 2))  # never leave a rest of one: no empty name
     folder=$folder/$(printf 'd%.0s' $(seq "$part"))
@@ -106,7 +106,7 @@ deep_case() {
   # Beside the launcher only its configurations: a program of its own there would be found first by
   # a bare-name search too (the program's folder comes first), and it could not be started anyway.
   mkdir -p "$folder"
-  cp "$launcher" "$examples"/stunnel[1-4].conf "$folder/"
+  cp "$launcher" "$configs"/stunnel[1-4].conf "$folder/"
   echo "deep case $name: folder of $(winpath "$folder" | wc -c) characters"
   # Both in a desktop of their own: the driver through explorer, the launcher (not started by a Windows
   # parent) through Wine's per-program setting of its desktop.

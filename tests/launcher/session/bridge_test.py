@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The bridges (tools/bridge/) on their own, under Wine, where a fault would not show in the session
+"""The bridges (tests/doubles/bridge/) on their own, under Wine, where a fault would not show in the session
 test: the launcher's check that the tunnel is still running 2 s after its start relies on the bridge
 ending with its Linux program; a bridge that is terminated or closed must take its Linux program
 along; and Windows-only tunnel options must not reach the Linux tunnel program.
@@ -7,7 +7,6 @@ along; and Windows-only tunnel options must not reach the Linux tunnel program.
   bridge_test.py BRIDGE_DIR OUT_DIR
 Needs WINEPREFIX. Exit code 0 when every check passed, 1 on a failure, 77 when stunnel4 is missing.
 """
-import ctypes
 import os
 import re
 import shutil
@@ -16,9 +15,11 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_session_test import (command_line, descendants, end_all, free_port, listening, reap, start_xvfb,  # noqa: E402
-                              winpath)
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
+from child_process import adopt_orphans  # noqa: E402
+from displays import start_xvfb  # noqa: E402
+from scripted import command_line, descendants, end_all, free_port, listening, reap, winpath  # noqa: E402
 
 failures = 0
 
@@ -118,13 +119,14 @@ def main():
         print("SKIPPED: the bridge test needs Debian's stunnel4 (scripts/test installs it)")
         return 77
     bridges, out = sys.argv[1], os.path.abspath(sys.argv[2])
-    ctypes.CDLL(None, use_errno=True).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
+    adopt_orphans()
     signal.signal(signal.SIGALRM, lambda *_: sys.exit("FAIL not done within 90 s"))
     signal.alarm(90)
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
-    for name in ("stunnel.exe", "bridge_unix.py"):
-        shutil.copy(os.path.join(bridges, name), out)
+    for name in os.listdir(bridges):  # stunnel.exe, and bridge_unix.py with its modules
+        if name == "stunnel.exe" or name.endswith(".py"):
+            shutil.copy(os.path.join(bridges, name), out)
     xlog = open(os.path.join(out, "xvfb.log"), "w")
     try:
         env = dict(os.environ, DISPLAY=start_xvfb((640, 480), xlog))

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """A real session, end to end, on loopback: the real launcher under Wine on the customer's virtual
-display starts Debian's stunnel4 and x11vnc through the bridges (tools/bridge/), and the technician's
+display starts Debian's stunnel4 and x11vnc through the bridges (tests/doubles/bridge/), and the technician's
 side on a second virtual display (the shipped technician tunnel configuration in stunnel4, TigerVNC's
 `vncviewer -listen`) must show the customer's display pixel for pixel. The launcher is driven by
 launcher_gui_driver.exe in its "session" mode; this script runs everything else and answers the
 driver's requests (see the driver). The second session runs against an impostor's tunnel server.
 
-  run_session_test.py LAUNCHER_EXE BRIDGE_DIR DRIVER_EXE EXAMPLES_DIR OUT_DIR [--technician-display D]
+  run_session_test.py LAUNCHER_EXE BRIDGE_DIR DRIVER_EXE KIT_DIR OUT_DIR [--technician-display D]
                       [--hold SECONDS]
 --technician-display shows the viewer on an existing display (for a person to watch) instead of a
 virtual one; --hold keeps each session running that long. Screenshots stay in OUT_DIR/shots.
@@ -14,7 +14,6 @@ Needs WINEPREFIX (scripts/lib.sh). Exit code 0 when every check passed, 1 on a f
 when a program it needs is missing. Everything it started is ended, also on a failure or a timeout.
 """
 import argparse
-import ctypes
 import os
 import re
 import shutil
@@ -24,191 +23,30 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "kit"))
-from tunnel_test import RUN_HERE, Tunnels, free_port, make_certificate, rewrite  # noqa: E402
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
+from child_process import adopt_orphans, end_with_parent  # noqa: E402
+from displays import (CUSTOMER_SIZE, TECHNICIAN_SIZE, VIEWER_OPTIONS, crop, differing_pixels,  # noqa: E402
+                      screenshot, start_xvfb, viewer_window)
+from scripted import (Failure, command_line, connected, descendants, end_all, free_port, listeners_of,  # noqa: E402
+                      listening, read, reap, run, winpath, write)
+from tunnel_config import for_linux  # noqa: E402
+from tunnels import Tunnels, make_certificate  # noqa: E402
 
 SKIPPED = 77
 LIMIT_SECONDS = 100
 ID = 301
-CUSTOMER_SIZE = (1024, 768)
-TECHNICIAN_SIZE = (1280, 1024)
 VNC_PORT = 5500  # fixed by the launcher's arguments for the VNC server
 NEEDED = {"stunnel4": "stunnel4", "openssl": "openssl", "x11vnc": "x11vnc", "vncviewer": "tigervnc-viewer",
           "Xvfb": "xvfb", "import": "imagemagick", "compare": "imagemagick", "xwininfo": "x11-utils", "wine": "wine"}
-# The viewer: listening, lossless (ZRLE, full colour, no JPEG), no dialogs on a closed connection, and
-# no input of its own that could move the customer's pointer while pixels are compared.
-VIEWER_OPTIONS = ["-AutoSelect=0", "-PreferredEncoding=ZRLE", "-FullColor", "-NoJPEG", "-ViewOnly",
-                  "-RemoteResize=0", "-ReconnectOnError=0", "-AlertOnFatalError=0"]
 # What belongs to the customer's session and must be gone after it: the client tunnel, the VNC
 # server, the bridges' Linux halves and the Windows programs.
 SESSION_PROGRAMS = re.compile(r"stunnel4 -fd 0|x11vnc|bridge_unix\.py|stunnel\.exe|winvnc_QARU_RC23\.exe|launcher\.exe")
 
 
-class Failure(Exception):
-    pass
-
-
-def run(*args, **kw):
-    return subprocess.run(list(args), capture_output=True, text=True, timeout=30, **kw)
-
-
-def die_with_parent():
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-
-# --- Processes: everything started here, even what Wine forks off twice, ends here ----------------
-
-def children_of(pid):
-    out = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
-                        out.append(int(entry))
-            except (OSError, IndexError, ValueError):
-                pass
-    return out
-
-
-def descendants():
-    found, todo = [], [os.getpid()]
-    while todo:
-        for child in children_of(todo.pop()):
-            found.append(child)
-            todo.append(child)
-    return found
-
-
-def command_line(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace").strip()
-    except OSError:
-        return ""
-
-
-def wine_own(cmd):
-    """Wine's own processes (its server, the prefix's services): shared with other tests, not ours."""
-    return "wineserver" in cmd or ("\\windows\\system32\\" in cmd.lower() and "/desktop=" not in cmd)
-
-
-LOOPBACK = {"0100007F", "00000000000000000000000001000000", "0000000000000000FFFF00000100007F"}
-
-
-def listeners_of(pids):
-    """The listening TCP sockets of the processes: [(local address in hex, port, loopback)]."""
-    inodes = set()
-    for pid in pids:
-        try:
-            for fd in os.listdir(f"/proc/{pid}/fd"):
-                target = os.readlink(f"/proc/{pid}/fd/{fd}")
-                if target.startswith("socket:["):
-                    inodes.add(target[8:-1])
-        except OSError:
-            pass
-    found = []
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        with open(table) as f:
-            for line in f.readlines()[1:]:
-                fields = line.split()
-                address, port = fields[1].split(":")
-                if fields[3] == "0A" and fields[9] in inodes:
-                    found.append((address, int(port, 16), address in LOOPBACK))
-    return found
-
-
 def leftovers():
     """Session programs still running among our descendants: (pid, command line)."""
     return [(p, c) for p in descendants() for c in [command_line(p)] if SESSION_PROGRAMS.search(c)]
-
-
-def end_all():
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        targets = [p for p in descendants() if not wine_own(command_line(p))]
-        for pid in targets:
-            try:
-                os.kill(pid, sig)
-            except ProcessLookupError:
-                pass
-        deadline = time.monotonic() + 3
-        while targets and time.monotonic() < deadline:
-            reap()
-            targets = [p for p in targets if os.path.exists(f"/proc/{p}") and not zombie(p)]
-            time.sleep(0.05)
-    reap()
-
-
-def zombie(pid):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return False
-
-
-def reap():
-    while True:
-        try:
-            pid, _ = os.waitpid(-1, os.WNOHANG)
-        except ChildProcessError:
-            return
-        if pid == 0:
-            return
-
-
-# --- Displays and screenshots -----------------------------------------------------------------------
-
-def start_xvfb(size, log):
-    read, write = os.pipe()
-    subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", f"{size[0]}x{size[1]}x24", "-nolisten", "tcp"],
-                     pass_fds=(write,), stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
-    os.close(write)
-    with os.fdopen(read) as f:
-        number = f.readline().strip()
-    if not number.isdigit():
-        raise Failure("Xvfb did not start")
-    return f":{number}"
-
-
-def screenshot(display, path):
-    result = run("import", "-display", display, "-window", "root", path)
-    if result.returncode != 0:
-        raise Failure(f"no screenshot of {display}: {result.stderr.strip()}")
-
-
-def crop(source, path, w, h, x, y):
-    run("convert", source, "-crop", f"{w}x{h}+{x}+{y}", "+repage", path)
-
-
-def differing_pixels(a, b):
-    result = run("compare", "-metric", "AE", a, b, "null:")
-    try:
-        return int(float(result.stderr.split()[0]))
-    except (IndexError, ValueError):
-        return -1
-
-
-def colour_at(path, x, y):
-    return run("convert", path, "-format", f"%[hex:p{{{x},{y}}}]", "info:").stdout.strip()[:6].upper()
-
-
-def viewer_window(display):
-    """(x, y, width, height) of the viewer's mapped top-level window on display, or None."""
-    tree = run("xwininfo", "-display", display, "-root", "-tree").stdout
-    for match in re.finditer(r"^\s+(0x[0-9a-f]+) \"([^\"]*)\": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)", tree, re.M):
-        window, title = match.group(1), match.group(2)
-        if "TigerVNC" not in title:
-            continue
-        info = run("xwininfo", "-display", display, "-id", window).stdout
-        if "IsViewable" not in info:
-            continue
-        x = int(re.search(r"Absolute upper-left X:\s+(-?\d+)", info).group(1))
-        y = int(re.search(r"Absolute upper-left Y:\s+(-?\d+)", info).group(1))
-        w = int(re.search(r"Width:\s+(\d+)", info).group(1))
-        h = int(re.search(r"Height:\s+(\d+)", info).group(1))
-        return x, y, w, h
-    return None
 
 
 # --- The session ------------------------------------------------------------------------------------------
@@ -231,7 +69,7 @@ class Session:
         shutil.rmtree(self.out, ignore_errors=True)
         for d in (self.app, self.work, self.shots, self.tech):
             os.makedirs(d)
-        client_text = read(self.args.examples, f"stunnel{ID - 300}.conf")
+        client_text = read(self.args.kit, "customer", f"stunnel{ID - 300}.conf")
         if not re.search(r"^accept\s*=\s*127\.0\.0\.1:5500\s*$", client_text, re.M):
             raise Failure(f"stunnel{ID - 300}.conf does not accept on 127.0.0.1:{VNC_PORT}, where the VNC server connects")
         host = re.search(r"^connect\s*=\s*(\S+):\d+\s*$", client_text, re.M).group(1)
@@ -243,18 +81,19 @@ class Session:
         # Only connect changes: the technician's host becomes the tunnel server on loopback.
         write(os.path.join(self.app, f"stunnel{ID - 300}.conf"),
               re.sub(r"^connect\s*=.*$", f"connect = 127.0.0.1:{self.server_port}", client_text, flags=re.M))
-        for name in ("stunnel.exe", "winvnc_QARU_RC23.exe", "bridge_unix.py"):
-            shutil.copy(os.path.join(self.args.bridges, name), self.app)
+        for name in os.listdir(self.args.bridges):  # the two bridges and their Linux half's modules
+            if name.endswith((".exe", ".py")):
+                shutil.copy(os.path.join(self.args.bridges, name), self.app)
         shutil.copy(self.args.launcher, self.app)
         shutil.copy(self.args.driver, os.path.join(self.out, "driver.exe"))
-        self.server_text = read(self.args.examples, "technician", "stunnel-techniker301.conf")
+        self.server_text = read(self.args.kit, "technician", "stunnel-techniker301.conf")
         self.pinned_stem = pinned.removesuffix(".crt")
 
     def start_technician(self, stem):
         self.tunnels.stop_all()
-        config = rewrite(self.server_text, {"accept": f"127.0.0.1:{self.server_port}",
-                                            "connect": f"127.0.0.1:{self.viewer_port}",
-                                            "cert": stem + ".crt", "key": stem + ".key"}, RUN_HERE)
+        config = for_linux(self.server_text, {"accept": f"127.0.0.1:{self.server_port}",
+                                              "connect": f"127.0.0.1:{self.viewer_port}",
+                                              "cert": stem + ".crt", "key": stem + ".key"}, "info")
         self.tunnels.start("server-" + stem, config, self.server_port)
 
     def start_viewer(self):
@@ -263,7 +102,7 @@ class Session:
         env = dict(os.environ, DISPLAY=self.tech_display)
         self.viewer = subprocess.Popen(["vncviewer", *VIEWER_OPTIONS, "-listen", str(self.viewer_port)], env=env,
                                        stdin=subprocess.DEVNULL, stdout=self.viewer_log, stderr=subprocess.STDOUT,
-                                       preexec_fn=die_with_parent)
+                                       preexec_fn=end_with_parent)
         deadline = time.monotonic() + 10
         while not listening(self.viewer_port):
             if self.viewer.poll() is not None or time.monotonic() > deadline:
@@ -415,44 +254,9 @@ class Session:
         return ["ok the technician's tunnel server now presents the impostor's certificate"]
 
 
-def sockets(port, state):
-    """TCP sockets of the local port (or connected to it) in the state, from /proc/net/tcp and tcp6:
-    looking never connects (a viewer in listen mode takes the first connection as its session)."""
-    count = 0
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        with open(table) as f:
-            for line in f.readlines()[1:]:
-                local, remote, st = line.split()[1:4]
-                if st == state and (local.endswith(f":{port:04X}") or remote.endswith(f":{port:04X}")):
-                    count += 1
-    return count
-
-
-def listening(port):
-    return sockets(port, "0A") > 0
-
-
-def connected(port):
-    return sockets(port, "01")
-
-
-def read(*path):
-    with open(os.path.join(*path), errors="replace") as f:
-        return f.read()
-
-
-def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
-
-
-def winpath(path):
-    return "Z:" + os.path.realpath(path).replace("/", "\\")
-
-
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("launcher", "bridges", "driver", "examples", "out"):
+    for name in ("launcher", "bridges", "driver", "kit", "out"):
         parser.add_argument(name)
     parser.add_argument("--technician-display")
     parser.add_argument("--hold", type=float, default=0)
@@ -464,7 +268,7 @@ def main():
     if not os.environ.get("WINEPREFIX"):
         print("FAIL WINEPREFIX is not set (source scripts/lib.sh and run brol_wine_start)")
         return 1
-    ctypes.CDLL(None, use_errno=True).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: Wine's double forks end here
+    adopt_orphans()  # Wine's double forks end here
     limit = LIMIT_SECONDS + args.hold * 2
 
     def out_of_time(*_):

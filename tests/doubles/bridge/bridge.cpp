@@ -61,35 +61,9 @@ std::string lower(std::string s) {
   return s;
 }
 
-std::string trimmed(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
-// The tunnel configuration as the Linux tunnel program needs it: the options that exist only in the
-// Windows build (the notification-area icon, the service) are dropped, and it stays in the foreground
-// (its life is the bridge's) without a pid file, logging to standard error.
-std::string linux_tunnel_config(const std::string& windows_text) {
-  static const char* const windows_only[] = {"taskbar", "service", "iconactive", "iconerror", "iconidle"};
-  std::string out = "; translated by the stunnel.exe bridge\nforeground = yes\npid =\n";
-  std::istringstream lines(windows_text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const std::string text = trimmed(line);
-    const size_t equals = text.find('=');
-    bool keep = true;
-    if (!text.empty() && text[0] != ';' && text[0] != '#' && equals != std::string::npos) {
-      const std::string key = lower(trimmed(text.substr(0, equals)));
-      for (const char* option : windows_only) keep = keep && key != option;
-    }
-    if (keep) out += line + "\n";
-  }
-  return out;
-}
-
-// stunnel.exe CONFIG -> stunnel4 -fd 0, the translated CONFIG on standard input. Relative paths in
-// it (the pinned certificate) are found from the working directory, as on Windows.
+// stunnel.exe CONFIG -> stunnel4 -fd 0, CONFIG on standard input as written: bridge_unix.py makes it
+// the Linux one (tunnel_config.py). Relative paths in it (the pinned certificate) are found from the
+// working directory, as on Windows.
 linux_command translate_tunnel(const std::vector<std::string>& args) {
   linux_command command;
   if (args.size() != 1) {
@@ -104,7 +78,7 @@ linux_command translate_tunnel(const std::vector<std::string>& args) {
   std::stringstream text;
   text << in.rdbuf();
   command.args = {"stunnel4", "-fd", "0"};
-  command.input = linux_tunnel_config(text.str());
+  command.input = text.str();
   return command;
 }
 

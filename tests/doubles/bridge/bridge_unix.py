@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The Linux half of the bridges (tools/bridge/bridge.cpp): started by a bridge under Wine as
+"""The Linux half of the bridges (bridge.cpp): started by a bridge under Wine as
 `bridge_unix.py PORT`, it connects back to the bridge on 127.0.0.1:PORT, reads what to run, and runs
 it with that connection as its standard output and error. The program's life is tied to the
 connection: when the bridge closes it or is ended (the connection reaches its end), the program is
@@ -7,15 +7,18 @@ ended (SIGTERM to its process group, SIGKILL after 1 s); when the program ends, 
 closed and the bridge ends too. The program also dies with this script (SIGTERM on parent death).
 
 The request: a line "NARGS INPUT_BYTES", then NARGS arguments each ended by a NUL byte, then
-INPUT_BYTES bytes for the program's standard input (none: /dev/null).
+INPUT_BYTES bytes for the program's standard input (none: /dev/null). The input of the tunnel
+program is its configuration as the Windows build reads it, made here the Linux one.
 """
-import ctypes
 import os
 import select
 import signal
 import socket
 import subprocess
 import sys
+
+import child_process  # beside this script in the build folder, from kit/tools/
+import tunnel_config
 
 CONNECT_SECONDS = 10
 TERM_SECONDS = 1  # the launcher waits 2 s after its close request before it ends the bridge
@@ -43,10 +46,6 @@ def receive_some(conn):
     return chunk
 
 
-def die_with_parent():
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-
 def end_group(process):
     for sig, wait in ((signal.SIGTERM, TERM_SECONDS), (signal.SIGKILL, None)):
         try:
@@ -71,9 +70,11 @@ def main():
     conn = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=CONNECT_SECONDS)
     conn.settimeout(None)
     args, data = receive_request(conn)
+    if args[0] == "stunnel4":
+        data = tunnel_config.for_linux(data.decode("latin-1")).encode("latin-1")
     try:
         process = subprocess.Popen(args, stdin=subprocess.PIPE if data else subprocess.DEVNULL, stdout=conn.fileno(),
-                                   stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=die_with_parent)
+                                   stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=child_process.end_with_parent)
     except OSError as error:
         say(conn, f"cannot run {args[0]}: {error}")
         return 1

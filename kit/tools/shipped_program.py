@@ -7,6 +7,7 @@ source file name inside.
   shipped_program.py EXE SOURCE_DIR
 Exit code 0 when every check passed, 1 otherwise (each failure printed).
 """
+import argparse
 import struct
 import sys
 
@@ -105,19 +106,19 @@ def problems(data, source_dir):
 
 
 def main():
-    if len(sys.argv) != 3:
-        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
-        return 2
-    with open(sys.argv[1], "rb") as f:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("exe", help="the program")
+    parser.add_argument("source_dir", help="the source tree, whose paths must not be inside")
+    args = parser.parse_args()
+    with open(args.exe, "rb") as f:
         data = f.read()
-    found = problems(data, sys.argv[2])
+    found = problems(data, args.source_dir)
     for problem in found:
-        print(f"FAIL {sys.argv[1]}: {problem}")
+        print(f"FAIL {args.exe}: {problem}")
     if not found:
-        print(f"ok {sys.argv[1]}: {len(data)} bytes, stripped, randomised (high entropy), no-execute, "
+        print(f"ok {args.exe}: {len(data)} bytes, stripped, randomised (high entropy), no-execute, "
               f"imports only {', '.join(PeFile(data).imported_dlls())}")
     return 1 if found else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -18,6 +18,7 @@ server's log shows and --revoke takes.
   client_ca.py list SETTINGS                   every issued kit: serial, name, state, expiry
 Exit code 0 on success, 1 with the reason otherwise.
 """
+import argparse
 import os
 import subprocess
 import sys
@@ -204,18 +205,20 @@ def load(out_dir):
 
 def main():
     import site_settings
-    args = sys.argv[1:]
-    shapes = {"issue": 3, "revoke": 4, "list": 2}
-    if not args or shapes.get(args[0]) != len(args):
-        print(__doc__.strip().splitlines()[-6].strip() + " ...", file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    actions = parser.add_subparsers(dest="action", required=True)
+    for action, more in (("issue", ["out_dir"]), ("revoke", ["name", "out_dir"]), ("list", [])):
+        sub = actions.add_parser(action)
+        for name in ["settings", *more]:
+            sub.add_argument(name)
+    args = parser.parse_args()
     try:
-        site = site_settings.parse(args[1])
-        ca = open_ca(args[1], site.client_ca)
-        if args[0] == "issue":
-            print(issue(ca, site.suffix, args[2]))
-        elif args[0] == "revoke":
-            print(f"revoked {revoke(ca, args[2], args[3])}")
+        site = site_settings.parse(args.settings)
+        ca = open_ca(args.settings, site.client_ca)
+        if args.action == "issue":
+            print(issue(ca, site.suffix, args.out_dir))
+        elif args.action == "revoke":
+            print(f"revoked {revoke(ca, args.name, args.out_dir)}")
         else:
             for serial, name, state, expiry in records(ca):
                 print(f"{serial:4}  {name}  {state}  expires {expiry}")
@@ -223,7 +226,6 @@ def main():
         print(f"refused: {error}", file=sys.stderr)
         return 1
     return 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

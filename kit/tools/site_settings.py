@@ -26,6 +26,7 @@ range, a client CA that is not a CA or whose key does not match. The checks use 
                                      it in a private network namespace
 Exit code 0 when the file is sound (and every configuration was accepted), 1 otherwise.
 """
+import argparse
 import calendar
 import ipaddress
 import os
@@ -37,6 +38,12 @@ import sys
 import tempfile
 import time
 
+import child_process
+import tunnel_config
+
+# The kit's folders: what goes into the customer kit, the technician kit, and the technician kit of a site.
+KIT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CUSTOMER, TECHNICIAN, TECHNICIAN_SITE = (os.path.join(KIT, part) for part in ("customer", "technician", "technician-site"))
 IDS = (301, 302, 303, 304)
 KEYS = ("host", "port", "certificate")
 WARN_DAYS = 30
@@ -45,10 +52,6 @@ CERT_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\.(crt|pem|cer)")
 # A comment after a value starts with ";" or "#" after a blank; names and paths here hold neither.
 INLINE_COMMENT = re.compile(r"\s+[;#].*$")
 SUFFIX = re.compile(r"[A-Za-z0-9][A-Za-z0-9-]{0,31}")
-# What the tunnel program needs here to run a configuration once: in the foreground, no pid file, its
-# log on standard error.
-RUN_HERE = ["foreground = yes", "pid =", "syslog = no", "debug = notice"]
-WINDOWS_ONLY = {"taskbar", "service", "iconactive", "iconerror", "iconidle"}
 
 
 class SiteError(Exception):
@@ -321,7 +324,7 @@ def fill(template, entry, client):
                 continue
             skipping = False
             out.append("; Filled in for the site by scripts/release --site: host, port and certificate below.")
-        key = line.partition("=")[0].strip().lower() if "=" in line and not line.startswith(";") else ""
+        key = tunnel_config.key(line)
         if key == "connect":
             line = f"connect = {host}:{port}"
         elif key == "checkhost":
@@ -336,12 +339,12 @@ def fill(template, entry, client):
     return "\n".join(out) + "\n"
 
 
-def filled_files(site, examples, client):
+def filled_files(site, client):
     """{name in the kit: bytes}: the four filled client configurations, the technicians' certificates
     and the kit's own certificate and key (client: a client_ca.KitCertificate)."""
     files = {client.name + ".crt": client.certificate, client.name + ".key": client.key}
     for entry in site.entries.values():
-        with open(os.path.join(examples, f"stunnel{entry.id - 300}.conf"), encoding="ascii") as f:
+        with open(os.path.join(CUSTOMER, f"stunnel{entry.id - 300}.conf"), encoding="ascii") as f:
             files[f"stunnel{entry.id - 300}.conf"] = fill(f.read(), entry, client.name).encode("ascii")
         files[entry.certificate.name] = entry.certificate.data
     return files
@@ -363,26 +366,17 @@ def run_here(config, port):
     """The filled configuration as the Linux tunnel program runs it once: Windows-only options out,
     name resolution delayed to the first connection (there may be no network here), the local end
     moved to port when given."""
-    out = list(RUN_HERE)
-    for line in config.splitlines():
-        key = line.partition("=")[0].strip().lower() if "=" in line and not line.startswith(";") else ""
-        if key in WINDOWS_ONLY:
-            continue
-        if key == "accept" and port:
-            line = f"accept = 127.0.0.1:{port}"
-        out.append(line)
-    out.append("delay = yes")
-    return "\n".join(out) + "\n"
+    return tunnel_config.for_linux(config, {"accept": f"127.0.0.1:{port}"} if port else None) + "delay = yes\n"
 
 
-def prove(site, examples, port=None, program=None):
+def prove(site, port=None, program=None):
     """Starts each filled configuration once in the real tunnel program; returns the problems."""
     program = program or shutil.which("stunnel4") or shutil.which("stunnel")
     if program is None:
         return ["the tunnel program stunnel4 is not installed"]
     problems = []
     with tempfile.TemporaryDirectory(prefix="fernwartung-site-") as work:
-        files = filled_files(site, examples, throwaway_client(work))
+        files = filled_files(site, throwaway_client(work))
         for name, data in files.items():
             with open(os.path.join(work, name), "wb") as f:
                 f.write(data)
@@ -415,7 +409,7 @@ def start_once(program, work, port):
         return f"127.0.0.1:{port} is in use by another program here"
     with open(os.path.join(work, "run.log"), "w+") as log:
         process = subprocess.Popen([program, "run.conf"], cwd=work, stdin=subprocess.DEVNULL, stdout=log,
-                                   stderr=subprocess.STDOUT)
+                                   stderr=subprocess.STDOUT, preexec_fn=child_process.end_with_parent)
         try:
             deadline = time.monotonic() + 10
             while time.monotonic() < deadline:
@@ -431,33 +425,30 @@ def start_once(program, work, port):
                     time.sleep(0.05)
             return f"nothing listens on 127.0.0.1:{port} after 10 s"
         finally:
-            if process.poll() is None:
-                process.terminate()
-                process.wait(10)
+            child_process.end(process, 10)
 
 
 def main():
-    args = sys.argv[1:]
-    if len(args) not in (2, 4) or args[0] not in ("check", "prove") or (len(args) == 4 and args[2] != "--port"):
-        print("usage: site_settings.py check FILE | site_settings.py prove FILE [--port N]", file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("action", choices=("check", "prove"))
+    parser.add_argument("file", help="the site settings")
+    parser.add_argument("--port", type=int, help="prove: the local port instead of 5500")
+    args = parser.parse_args()
     now = time.time()
     try:
-        site = check(args[1], now)
+        site = check(args.file, now)
     except SiteError as error:
         for problem in error.problems:
             print(f"refused: {problem}", file=sys.stderr)
         return 1
-    if args[0] == "check":
+    if args.action == "check":
         for line in summary_lines(site, now):
             print(line)
-    else:
-        examples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
-        problems = prove(site, examples, int(args[3]) if len(args) == 4 else None)
-        for problem in problems:
-            print(f"refused: {problem}", file=sys.stderr)
-        return 1 if problems else 0
-    return 0
+        return 0
+    problems = prove(site, args.port)
+    for problem in problems:
+        print(f"refused: {problem}", file=sys.stderr)
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

@@ -17,9 +17,10 @@ given one, fixed permissions, one compression level. Texts get Windows line ends
 they hold letters beyond ASCII, a UTF-8 byte order mark, so that every Windows editor shows them right.
 With --site (see site_settings.py) the client configurations are filled in for the site, the certificates lie
 beside them with the kit's own certificate and key (issued by client_ca.py into the --client folder)
-and README.txt lists them with their expiry.
+and README.txt lists them with their expiry. What goes in comes from the kit's folders beside this
+one: customer/, technician/ and, for a site, technician-site/.
 
-  make_kit.py --version V --launcher EXE --examples DIR --texts DIR --out-dir DIR [--time EPOCH]
+  make_kit.py --version V --launcher EXE --out-dir DIR [--time EPOCH]
               [--site FILE --client DIR [--technician-only]] [--now EPOCH]
 """
 import argparse
@@ -116,11 +117,11 @@ def customer_files(args, site, client):
     """{path inside the customer kit's folder: bytes}, without SHA256SUMS."""
     files = {"launcher.exe": read(args.launcher)}
     for n in range(1, 5):
-        files[f"stunnel{n}.conf"] = read(os.path.join(args.examples, f"stunnel{n}.conf"))
+        files[f"stunnel{n}.conf"] = read(os.path.join(site_module.CUSTOMER, f"stunnel{n}.conf"))
     if site is not None:
-        files.update(site_module.filled_files(site, args.examples, client))
+        files.update(site_module.filled_files(site, client))
     for name in ("LIESMICH.txt", "README.txt", "LICENSES.txt"):
-        files[name] = fill_text(read(os.path.join(args.texts, name)), args, site, client)
+        files[name] = fill_text(read(os.path.join(site_module.CUSTOMER, name)), args, site, client)
     return finish(files)
 
 
@@ -128,7 +129,7 @@ def technician_files(args, site, client):
     """{path inside the technician kit's folder: bytes}, without SHA256SUMS."""
     if site is not None:
         return finish(site_technician_files(args, site, client))
-    technician = os.path.join(args.examples, "technician")
+    technician = site_module.TECHNICIAN
     files = {name: fill_text(read(os.path.join(technician, name)), args, site)
              for name in sorted(os.listdir(technician))}
     return finish(files)
@@ -154,7 +155,7 @@ def server_configuration(template, entry, args, site, windows):
 def site_technician_files(args, site, client):
     """The technician kit of a site: per ID a server configuration for Linux and one for Windows, the
     systemd unit, the client CA and its CRL, the README with the IDs' table."""
-    folder = os.path.join(args.texts, "technician-site")
+    folder = site_module.TECHNICIAN_SITE
     template = read(os.path.join(folder, "stunnel-techniker.conf")).decode("ascii")
     files = {client_ca.CA_FILE: client.ca, client_ca.CRL_FILE: client.crl}
     rows = []
@@ -220,7 +221,7 @@ def default_time():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for option in ("--version", "--launcher", "--examples", "--texts", "--out-dir"):
+    for option in ("--version", "--launcher", "--out-dir"):
         parser.add_argument(option, required=True)
     parser.add_argument("--time", type=int, help="time stamp of every entry (seconds since 1970); "
                         "default SOURCE_DATE_EPOCH, else the time of the last commit")
