@@ -3,7 +3,6 @@ and as the Linux tunnel program runs them here: the one owner of which options e
 and of the settings for running a configuration in the foreground. Used by the kit tools, the
 bridges' Linux half and the tests.
 """
-import re
 
 # Options of the Windows build only (the notification-area icon, the service); the Linux build
 # refuses them.
@@ -16,25 +15,6 @@ def key(line):
     if not text or text[0] in ";#" or "=" not in text:
         return ""
     return text.partition("=")[0].strip().lower()
-
-
-def options(text):
-    """(section or None, key, value) for every option line, keys as written; ValueError for a line
-    that is neither an option, a section heading, a comment nor blank."""
-    section, found = None, []
-    for line in text.splitlines():
-        line = line.strip()
-        if not line or line[0] in ";#":
-            continue
-        heading = re.fullmatch(r"\[(.+)\]", line)
-        if heading:
-            section = heading.group(1)
-            continue
-        name, sep, value = line.partition("=")
-        if not sep:
-            raise ValueError(f"not an option line: {line!r}")
-        found.append((section, name.strip(), value.strip()))
-    return found
 
 
 def for_linux(text, replace=None, debug="notice"):

@@ -27,8 +27,7 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit"
 import site_settings  # noqa: E402
 from kits import common_problems  # noqa: E402
 from scripted import Failure  # noqa: E402
-from tunnel_config import options as config_options  # noqa: E402
-from tunnels import check_client  # noqa: E402
+from tunnels import check_client, options as config_options  # noqa: E402
 
 failures = []
 NOW = time.time() + 600  # checks run as of a little after the certificates the test makes

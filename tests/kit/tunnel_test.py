@@ -26,8 +26,8 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 from scripted import Failure, free_port, read  # noqa: E402
-from tunnel_config import for_linux, options  # noqa: E402
-from tunnels import Tunnels, check_client, log_text, make_certificate  # noqa: E402
+from tunnel_config import for_linux  # noqa: E402
+from tunnels import Tunnels, check_client, log_text, make_certificate, options  # noqa: E402
 
 SKIPPED = 77
 LIMIT_SECONDS = 120

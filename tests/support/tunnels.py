@@ -3,6 +3,7 @@ say, tunnels started from a configuration and ended with the test, and the promi
 client configuration keeps.
 """
 import os
+import re
 import socket
 import subprocess
 import time
@@ -67,6 +68,25 @@ def wait_listening(port, process, name, directory):
         except OSError:
             time.sleep(0.05)
     raise Failure(f"{name}: nothing listens on port {port} after 10 s")
+
+
+def options(text):
+    """(section or None, key, value) for every option line, keys as written; ValueError for a line
+    that is neither an option, a section heading, a comment nor blank."""
+    section, found = None, []
+    for line in text.splitlines():
+        line = line.strip()
+        if not line or line[0] in ";#":
+            continue
+        heading = re.fullmatch(r"\[(.+)\]", line)
+        if heading:
+            section = heading.group(1)
+            continue
+        name, sep, value = line.partition("=")
+        if not sep:
+            raise ValueError(f"not an option line: {line!r}")
+        found.append((section, name.strip(), value.strip()))
+    return found
 
 
 def check_client(name, options):
