@@ -63,11 +63,15 @@ struct brol_config_section : brol_list<brol_string> {
   // alone). On an existing line the value is replaced in place: the blanks after sep and the quoting
   // stay, and with a null value it becomes empty. With brol_cfg_uncomment a line "#key..." matches as
   // key and loses its '#' (and is trimmed) when changed; refused when the line would then begin with
-  // '[' (it would read back as a section header). An unquoted value is written as given: blanks at
-  // its ends do not survive a reload (lines are trimmed, get passes the blanks after sep), and one
-  // that begins with '"' reads back as a quoted value. key and value may point anywhere, also into
-  // this section's lines. False, with nothing changed, when the input could not be read back as
-  // written (see refuses), when no line can be made, or when an allocation fails.
+  // '[' (it would read back as a section header), when sep is '#' (the '#' is the separator), and
+  // when the key is empty and sep a blank or a tab (the line would begin with the separator, which
+  // the trimming removes). An unquoted value is written as given: blanks at its ends do not survive a
+  // reload (lines are trimmed, get passes the blanks after sep), and one that begins with '"' reads
+  // back as a quoted value. Only an empty value (or a null one on an existing line) behind a blank
+  // or tab separator is written as "" even where it would go unquoted, since the separator would
+  // otherwise end the line and be trimmed away with the key's meaning. key and value may point
+  // anywhere, also into this section's lines. False, with nothing changed, when the input could not
+  // be read back as written (see refuses), when no line can be made, or when an allocation fails.
   bool set(const char* key, const char* value, char sep, unsigned flags) noexcept;
   // Deletes the first line whose whole text is key or whose key is key; with comment_out it is kept
   // with "# " inserted in front instead (false only when that insertion cannot be made). True when
@@ -75,10 +79,11 @@ struct brol_config_section : brol_list<brol_string> {
   bool remove(const char* key, char sep, bool comment_out) noexcept;
 
   // True when set would refuse its input: sep is NUL, CR or LF; key or value holds CR or LF; a value
-  // to be written between quotes holds '"'; a new line's key holds sep, begins with '[' or begins or
-  // ends with a blank or tab; a new line with an empty key and a value would begin with a sep of '[',
-  // blank or tab. quoted says whether the value goes between quotes, new_line whether a line is
-  // created.
+  // to be written between quotes holds '"'; a value to be written without quotes is blanks and tabs
+  // alone behind a blank or tab sep (a reload would trim them and sep away); a new line's key holds
+  // sep, begins with '[' or begins or ends with a blank or tab; a new line with an empty key and a
+  // value would begin with a sep of '[', blank or tab. quoted says whether the value goes between
+  // quotes, new_line whether a line is created.
   static bool refuses(const char* key, const char* value, char sep, bool quoted, bool new_line) noexcept;
 
  private:

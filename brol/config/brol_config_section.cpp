@@ -17,6 +17,14 @@ bool is_content(const brol_string& line) { return !line.is_empty() && line.text[
 
 bool holds_line_break(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
 
+bool only_blanks(const char* s) { return s[std::strspn(s, " \t")] == '\0'; }
+
+// Whether an unquoted empty value would end its line with the separator, which a reload trims away
+// when it is a blank or a tab: such a value is written as "" instead, which reads back empty.
+bool empty_needs_quotes(const char* value, char sep, bool quoted) {
+  return !quoted && is_blank(sep) && (value == nullptr || value[0] == '\0');
+}
+
 bool points_into(const brol_string& s, const char* p) {
   return s.text != nullptr && p != nullptr && !std::less<const char*>()(p, s.text) &&
          std::less<const char*>()(p, s.text + s.capacity);
@@ -176,6 +184,8 @@ bool brol_config_section::refuses(const char* key, const char* value, char sep, 
   // An unquoted value is written as given, whatever it begins or ends with: the caller may quote it
   // itself. Only a quote inside quotes could not be read back.
   if (quoted && value != nullptr && std::strchr(value, '"') != nullptr) return true;
+  // Blanks alone behind a blank separator end the line, and a reload trims them with the separator.
+  if (!quoted && is_blank(sep) && value != nullptr && value[0] != '\0' && only_blanks(value)) return true;
   if (!new_line) return false;
   const char* k = key != nullptr ? key : "";
   const std::size_t n = std::strlen(k);
@@ -201,7 +211,14 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
   if (refuses(key, value, sep, quoted, false)) return false;
   const std::int64_t at = (p - line.text) + (quoted ? 1 : 0);
   const auto old_length = static_cast<std::int64_t>(value_length(line.text + at, quoted));
-  if (uncomment && line.text[0] == '#' && uncommented_is_header(line.text, at, old_length, value)) return false;
+  if (uncomment && line.text[0] == '#') {
+    // With '#' as the separator the '#' is the separator itself; with a blank or a tab and no key the
+    // line would begin with the separator, which the trimming after un-commenting removes.
+    const bool no_key = key == nullptr || key[0] == '\0';
+    if (sep == '#' || (no_key && is_blank(sep)) || uncommented_is_header(line.text, at, old_length, value))
+      return false;
+  }
+  if (empty_needs_quotes(value, sep, quoted)) value = "\"\"";
   // A value taken from this very line is copied before the line changes.
   brol_string copy;
   copy.init();
@@ -227,7 +244,7 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
 
 bool brol_config_section::create_line(const char* key, const char* value, char sep, unsigned flags) noexcept {
   const char* k = key != nullptr ? key : "";
-  const bool quoted = (flags & brol_cfg_unquoted) == 0;
+  const bool quoted = (flags & brol_cfg_unquoted) == 0 || (value != nullptr && empty_needs_quotes(value, sep, false));
   const auto key_length = static_cast<std::int64_t>(std::strlen(k));
   const auto value_len = value != nullptr ? static_cast<std::int64_t>(std::strlen(value)) : 0;
   std::int32_t id = 0;
