@@ -464,9 +464,11 @@ struct save_faults {
     if (fail == 2) return errno = EIO, false;
     return closed;
   }
-  static bool replace(const char* from, const char* to) {
-    if (fail == 3) return errno = EACCES, false;
-    return brol_platform_defaults().file_replace(from, to);
+  // The replacement closes the new file itself: a failed close (2) is its failure too.
+  static bool replace(brol_file_handle f, const char* from, const char* to) {
+    if (fail < 2) return brol_platform_defaults().file_replace(f, from, to);
+    brol_platform_defaults().file_close(f);
+    return errno = fail == 2 ? EIO : EACCES, false;
   }
 };
 

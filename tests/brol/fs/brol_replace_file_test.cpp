@@ -185,11 +185,15 @@ bool fake_close(brol_file_handle f) {
   }
   return plan.close_errno == 0 && closed;
 }
-bool fake_replace(const char* from, const char* to) {
-  if (plan.replace_errno != 0) {
-    errno = plan.replace_errno;
+// The replacement closes the new file itself, so a failing close is planned there too.
+bool fake_replace(brol_file_handle f, const char* from, const char* to) {
+  const int planned = plan.close_errno != 0 ? plan.close_errno : plan.replace_errno;
+  if (planned == 0) {
+    return brol_platform_defaults().file_replace(f, from, to);
   }
-  return plan.replace_errno == 0 && brol_platform_defaults().file_replace(from, to);
+  brol_platform_defaults().file_close(f);
+  errno = planned;
+  return false;
 }
 
 class BrolReplaceFileFailures : public ::testing::Test {

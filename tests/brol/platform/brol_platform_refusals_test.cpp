@@ -97,7 +97,8 @@ TEST(BrolPlatformRefusals, MissingNamesAreNotFound) {
   const brol_file_handle f = os.file_open(present.c_str(), brol_access_write, brol_create_always);
   ASSERT_TRUE(os.file_close(f));
   errno = 0;
-  EXPECT_FALSE(os.file_replace(missing.c_str(), present.c_str()));
+  const brol_file_handle other = os.file_open(dir.file("other").c_str(), brol_access_write, brol_create_always);
+  EXPECT_FALSE(os.file_replace(other, missing.c_str(), present.c_str()));
   EXPECT_EQ(errno, ENOENT);
   brol_file_status st{};
   EXPECT_TRUE(os.file_stat(present.c_str(), &st)) << "a failed replace leaves the target";
@@ -118,9 +119,8 @@ TEST(BrolPlatformRefusals, ReplaceWithinTheCurrentFolder) {
   const std::string from = dir.file("from");
   const brol_file_handle f = os.file_open(from.c_str(), brol_access_write, brol_create_always);
   ASSERT_EQ(os.file_write(f, "new", 3), 3);
-  ASSERT_TRUE(os.file_close(f));
   const std::string bare = "brol_platform_refusals_target";
-  ASSERT_TRUE(os.file_replace(from.c_str(), bare.c_str()));
+  ASSERT_TRUE(os.file_replace(f, from.c_str(), bare.c_str()));
   brol_file_status st{};
   ASSERT_TRUE(os.file_stat(bare.c_str(), &st));
   EXPECT_EQ(st.size, 3);
