@@ -29,23 +29,17 @@ namespace fs = std::filesystem;
 using brol_test::read_file;
 using brol_test::write_file;
 
-struct replacing {
-  brol_replace_file r;
-  replacing() { r.init(); }
-  ~replacing() { r.destroy(); }
-  replacing(const replacing&) = delete;
-  replacing& operator=(const replacing&) = delete;
-};
+using replacing = brol_scoped<brol_replace_file>;
 
 // Replaces path's file with text through a replace-file record; false with *error as begin or commit
 // left it.
 bool replace_with(const std::string& path, const std::string& text, int* error = nullptr) {
   replacing x;
-  bool ok = x.r.begin(path.c_str()) &&
-            brol_os.file_write(x.r.handle, text.data(), static_cast<std::int32_t>(text.size())) ==
+  bool ok = x.begin(path.c_str()) &&
+            brol_os.file_write(x.handle, text.data(), static_cast<std::int32_t>(text.size())) ==
                 static_cast<std::int32_t>(text.size()) &&
-            x.r.commit();
-  if (error != nullptr) *error = x.r.error_number;
+            x.commit();
+  if (error != nullptr) *error = x.error_number;
   return ok;
 }
 
@@ -215,9 +209,9 @@ TEST(BrolReplaceFileEdges, ANewFileSwappedBeforeTheCommitIsNeverPutInPlace) {
     write_file(target, "old");
     ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
     replacing x;
-    ASSERT_TRUE(x.r.begin(target.c_str()));
-    ASSERT_EQ(brol_os.file_write(x.r.handle, "new", 3), 3);
-    const std::string temp = x.r.temp_path;
+    ASSERT_TRUE(x.begin(target.c_str()));
+    ASSERT_EQ(brol_os.file_write(x.handle, "new", 3), 3);
+    const std::string temp = x.temp_path;
     const bool swapped = user.run([&] {
       if (std::rename(temp.c_str(), (temp + ".moved").c_str()) != 0) return false;
       if (r.as_link) return ::symlink(secret.c_str(), temp.c_str()) == 0;
@@ -225,8 +219,8 @@ TEST(BrolReplaceFileEdges, ANewFileSwappedBeforeTheCommitIsNeverPutInPlace) {
       return f != nullptr && std::fclose(f) == 0;
     });
     EXPECT_EQ(swapped, !r.committed);
-    EXPECT_EQ(x.r.commit(), r.committed);
-    EXPECT_EQ(x.r.error_number, r.committed ? 0 : ENOENT);
+    EXPECT_EQ(x.commit(), r.committed);
+    EXPECT_EQ(x.error_number, r.committed ? 0 : ENOENT);
     EXPECT_FALSE(fs::is_symlink(target));
     EXPECT_EQ(read_file(target), r.committed ? "new" : "old");
     struct stat st {};
@@ -313,11 +307,11 @@ TEST(BrolReplaceFileEdges, TheNewFileHasTheTargetsBitsBeforeTheFirstByte) {
     write_file(target, "old");
     ASSERT_EQ(::chmod(target.c_str(), mode), 0);
     replacing x;
-    ASSERT_TRUE(x.r.begin(target.c_str()));
+    ASSERT_TRUE(x.begin(target.c_str()));
     struct stat st {};
-    ASSERT_EQ(::fstat(static_cast<int>(x.r.handle), &st), 0);
+    ASSERT_EQ(::fstat(static_cast<int>(x.handle), &st), 0);
     EXPECT_EQ(st.st_mode & 07777u, mode) << std::oct << mode;
-    ASSERT_TRUE(x.r.commit());
+    ASSERT_TRUE(x.commit());
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777u, mode) << std::oct << mode;
     ::chmod(target.c_str(), 0600);
@@ -326,9 +320,9 @@ TEST(BrolReplaceFileEdges, TheNewFileHasTheTargetsBitsBeforeTheFirstByte) {
   const mode_t mask = ::umask(022);
   ::umask(mask);
   replacing x;
-  ASSERT_TRUE(x.r.begin(dir.file("fresh").c_str()));
+  ASSERT_TRUE(x.begin(dir.file("fresh").c_str()));
   struct stat st {};
-  ASSERT_EQ(::fstat(static_cast<int>(x.r.handle), &st), 0);
+  ASSERT_EQ(::fstat(static_cast<int>(x.handle), &st), 0);
   EXPECT_EQ(st.st_mode & 0777u, 0666u & ~mask);
 #endif
 }

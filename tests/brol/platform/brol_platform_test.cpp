@@ -13,15 +13,7 @@ namespace {
 
 const brol_platform_calls& os = brol_platform_defaults();
 
-#ifdef _WIN32
-// The program starts the socket library itself; the library never does.
-const bool sockets_started = [] {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}();
-#else
-const bool sockets_started = true;
-#endif
+using brol_test::sockets_started;
 
 brol_file_handle create(const std::string& path) {
   return os.file_open(path.c_str(), brol_access_read | brol_access_write, brol_create_always);
