@@ -62,7 +62,9 @@ struct brol_config_section : brol_list<brol_string> {
   // sep and the value between quotes (without them with brol_cfg_unquoted; a null value: the key
   // alone). On an existing line the value is replaced in place: the blanks after sep and the quoting
   // stay, and with a null value it becomes empty. With brol_cfg_uncomment a line "#key..." matches as
-  // key and loses its '#' (and is trimmed) when changed; refused when the line would then begin with
+  // key and loses its '#' (and is trimmed) when changed, unless the line matches key as it stands
+  // (as find reads it: a key that begins with '#'), in which case it keeps it; the first line that
+  // matches either way is changed. Un-commenting is refused when the line would then begin with
   // '[' (it would read back as a section header), when sep is '#' (the '#' is the separator), and
   // when the key is empty and sep a blank or a tab (the line would begin with the separator, which
   // the trimming removes). An unquoted value is written as given: blanks at its ends do not survive a
@@ -103,6 +105,8 @@ struct brol_config {
   std::int16_t no_final_line_end;
   // 1 when the file loaded last began with a UTF-8 byte order mark (EF BB BF): load sets it aside
   // before the first line is looked at, save writes it back first. It is in no line and no text.
+  // Save writes it also when the first line begins with its bytes, which a reload would otherwise
+  // take for the mark.
   std::int16_t byte_order_mark;
 
   // Never copied by the language (two records would own the same lines); the default constructor

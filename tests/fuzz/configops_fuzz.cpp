@@ -35,13 +35,18 @@ struct model_section {
   lines text;
 };
 
-// The position of sep in line when the line's key text (before its first sep, trimmed; with a '#'
-// dropped first when uncomment) is key.
-std::optional<std::size_t> match(const std::string& line, const std::string& key, char sep, bool uncomment) {
-  const std::size_t from = uncomment && !line.empty() && line[0] == '#' && sep != '#' ? 1 : 0;
-  const std::size_t at = line.find(sep, from);
-  if (at == std::string::npos || trim(line.substr(from, at - from)) != key) return std::nullopt;
-  return at;
+// The position of sep in line when the line's key text (before its first sep, trimmed) is key, as
+// the line stands or, with uncomment, once a leading '#' is dropped (*commented then set).
+std::optional<std::size_t> match(const std::string& line, const std::string& key, char sep, bool uncomment,
+                                 bool* commented = nullptr) {
+  for (const std::size_t from : {std::size_t{0}, std::size_t{1}}) {
+    if (from == 1 && !(uncomment && !line.empty() && line[0] == '#' && sep != '#')) break;
+    const std::size_t at = line.find(sep, from);
+    if (at == std::string::npos || trim(line.substr(from, at - from)) != key) continue;
+    if (commented != nullptr) *commented = from == 1;
+    return at;
+  }
+  return std::nullopt;
 }
 
 std::size_t value_start(const std::string& line, std::size_t sep_at) {
@@ -98,19 +103,24 @@ bool model_set(lines& text, const std::string& key, const std::optional<std::str
                written_as* how) {
   const bool uncomment = (flags & 4u) != 0;
   for (std::string& line : text) {
-    const auto sep_at = match(line, key, sep, uncomment);
+    bool commented = false;
+    const auto sep_at = match(line, key, sep, uncomment, &commented);
     if (!sep_at) continue;
+    if (uncomment && sep == '#' && line[0] == '#') return false;
     const std::size_t p = value_start(line, *sep_at);
     const bool quoted = p < line.size() && line[p] == '"';
     if (refuses(key, value, sep, quoted, false)) return false;
     const std::size_t at = p + (quoted ? 1 : 0);
     const std::size_t close = quoted ? line.find('"', at) : std::string::npos;
     const std::size_t end = close == std::string::npos ? line.size() : close;
-    if (uncomment && line[0] == '#' && (sep == '#' || (key.empty() && is_blank(sep)))) return false;
+    if (commented && key.empty() && is_blank(sep)) return false;
     // An unquoted empty value behind a blank separator goes between quotes.
     const bool empty_quoted = !quoted && is_blank(sep) && value.value_or("").empty();
-    std::string changed = line.substr(0, at) + (empty_quoted ? "\"\"" : value.value_or("")) + line.substr(end);
-    if (uncomment && changed[0] == '#') {
+    const std::string v = value.value_or("");
+    const bool close_quote = quoted && close == std::string::npos && !v.empty() && is_blank(v.back());
+    std::string changed =
+        line.substr(0, at) + (empty_quoted ? "\"\"" : v) + (close_quote ? "\"" : "") + line.substr(end);
+    if (commented) {
       changed = trim(changed.substr(1));
       if (!changed.empty() && changed[0] == '[') return false;
     }
@@ -179,7 +189,8 @@ struct model {
 
   std::string file(bool crlf) const {
     const std::string end = crlf ? "\r\n" : "\n";
-    std::string out = byte_order_mark ? "\xEF\xBB\xBF" : "";
+    const bool mark = byte_order_mark || (!global.empty() && global[0].starts_with("\xEF\xBB\xBF"));
+    std::string out = mark ? "\xEF\xBB\xBF" : "";
     bool first = true;
     auto item = [&](const std::string& l) {
       if (!first) out += end;

@@ -63,6 +63,10 @@ TEST(BrolConfigEdges, SetNeverWritesALineThatReadsBackAsAnother) {
       {"#[x]=1\n", "x", "5", '=', brol_cfg_uncomment, "#[x]=1\nx=\"5\"\n"},
       {"# =1\n", "", "5", '=', brol_cfg_uncomment, "=5\n"},
       {"#old\n", "", "new", '#', 0, "#new\n"},  // a comment line that '#' splits is no comment here
+      // A key that begins with '#' matches its line as find reads it, which keeps its '#'.
+      {"#a=2\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n"},
+      {"#a=2\n# #a=3\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n# #a=3\n"},
+      {"# #a=3\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n"},
       // An empty value behind a blank or tab goes between quotes, where it would end the line.
       {"#k v\n", "k", "", ' ', brol_cfg_uncomment, "k \"\"\n"},
       {"#k v\n", "k", nullptr, ' ', brol_cfg_uncomment, "k \"\"\n"},
@@ -72,6 +76,11 @@ TEST(BrolConfigEdges, SetNeverWritesALineThatReadsBackAsAnother) {
       {"", "k", "", '\t', 0, "k\t\"\"\n"},
       {"k=v\n", "k", "", '=', brol_cfg_unquoted, "k=\n"},  // '=' stays at the end: no quotes needed
       {"", "k", " x", ' ', brol_cfg_unquoted, "k  x\n"},
+      // A quoted value left open gets its closing quote where its last blank would be trimmed.
+      {"b = \"r\n", "b", "1\t", '=', 0, "b = \"1\t\"\n"},
+      {"b = \"r\n", "b", "1", '=', 0, "b = \"1\n"},
+      // A first line that begins with the bytes of a byte order mark keeps them (the mark goes first).
+      {"", "\xEF\xBB\xBFk", "v", '=', brol_cfg_top, "\xEF\xBB\xBFk=\"v\"\n"},
       {"#a=[1]\n", "a", "[2]", '=', brol_cfg_uncomment, "a=[2]\n"},
       {"", "", nullptr, '[', 0, "\n"},  // the key alone: an empty line
       {"", "", "v", '=', 0, "=\"v\"\n"},
