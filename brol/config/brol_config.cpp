@@ -155,7 +155,12 @@ bool brol_config::write_all(brol_stream& stream) const noexcept {
     }
     return true;
   };
-  if (byte_order_mark != 0 && !stream.write_bytes(k_byte_order_mark, k_byte_order_mark_length)) return false;
+  // A first line that begins with the mark's bytes would lose them to the mark on reload: the mark
+  // goes before it, so that the line reads back whole.
+  const bool mark = byte_order_mark != 0 ||
+                    (global.first != nullptr && global.first->value.text != nullptr &&
+                     std::strncmp(global.first->value.text, k_byte_order_mark, k_byte_order_mark_length) == 0);
+  if (mark && !stream.write_bytes(k_byte_order_mark, k_byte_order_mark_length)) return false;
   if (!put_lines(global)) return false;
   for (brol_dict_node* e = sections.order.first; e != nullptr; e = e->next) {
     if (!next_item() || !stream.write_bytes("[", 1) || !stream.write_bytes(e->key.c_str(), e->key.length()) ||

@@ -62,12 +62,18 @@ struct brol_config_section : brol_list<brol_string> {
   // sep and the value between quotes (without them with brol_cfg_unquoted; a null value: the key
   // alone). On an existing line the value is replaced in place: the blanks after sep and the quoting
   // stay, and with a null value it becomes empty. With brol_cfg_uncomment a line "#key..." matches as
-  // key and loses its '#' (and is trimmed) when changed; refused when the line would then begin with
-  // '[' (it would read back as a section header). An unquoted value is written as given: blanks at
-  // its ends do not survive a reload (lines are trimmed, get passes the blanks after sep), and one
-  // that begins with '"' reads back as a quoted value. key and value may point anywhere, also into
-  // this section's lines. False, with nothing changed, when the input could not be read back as
-  // written (see refuses), when no line can be made, or when an allocation fails.
+  // key and loses its '#' (and is trimmed) when changed, unless the line matches key as it stands
+  // (as find reads it: a key that begins with '#'), in which case it keeps it; the first line that
+  // matches either way is changed. Un-commenting is refused when the line would then begin with
+  // '[' (it would read back as a section header), when sep is '#' (the '#' is the separator), and
+  // when the key is empty and sep a blank or a tab (the line would begin with the separator, which
+  // the trimming removes). An unquoted value is written as given: blanks at its ends do not survive a
+  // reload (lines are trimmed, get passes the blanks after sep), and one that begins with '"' reads
+  // back as a quoted value. Only an empty value (or a null one on an existing line) behind a blank
+  // or tab separator is written as "" even where it would go unquoted, since the separator would
+  // otherwise end the line and be trimmed away with the key's meaning. key and value may point
+  // anywhere, also into this section's lines. False, with nothing changed, when the input could not
+  // be read back as written (see refuses), when no line can be made, or when an allocation fails.
   bool set(const char* key, const char* value, char sep, unsigned flags) noexcept;
   // Deletes the first line whose whole text is key or whose key is key; with comment_out it is kept
   // with "# " inserted in front instead (false only when that insertion cannot be made). True when
@@ -75,10 +81,11 @@ struct brol_config_section : brol_list<brol_string> {
   bool remove(const char* key, char sep, bool comment_out) noexcept;
 
   // True when set would refuse its input: sep is NUL, CR or LF; key or value holds CR or LF; a value
-  // to be written between quotes holds '"'; a new line's key holds sep, begins with '[' or begins or
-  // ends with a blank or tab; a new line with an empty key and a value would begin with a sep of '[',
-  // blank or tab. quoted says whether the value goes between quotes, new_line whether a line is
-  // created.
+  // to be written between quotes holds '"'; a value to be written without quotes is blanks and tabs
+  // alone behind a blank or tab sep (a reload would trim them and sep away); a new line's key holds
+  // sep, begins with '[' or begins or ends with a blank or tab; a new line with an empty key and a
+  // value would begin with a sep of '[', blank or tab. quoted says whether the value goes between
+  // quotes, new_line whether a line is created.
   static bool refuses(const char* key, const char* value, char sep, bool quoted, bool new_line) noexcept;
 
  private:
@@ -98,6 +105,8 @@ struct brol_config {
   std::int16_t no_final_line_end;
   // 1 when the file loaded last began with a UTF-8 byte order mark (EF BB BF): load sets it aside
   // before the first line is looked at, save writes it back first. It is in no line and no text.
+  // Save writes it also when the first line begins with its bytes, which a reload would otherwise
+  // take for the mark.
   std::int16_t byte_order_mark;
 
   // Never copied by the language (two records would own the same lines); the default constructor

@@ -17,6 +17,14 @@ bool is_content(const brol_string& line) { return !line.is_empty() && line.text[
 
 bool holds_line_break(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
 
+bool only_blanks(const char* s) { return s[std::strspn(s, " \t")] == '\0'; }
+
+// Whether an unquoted empty value would end its line with the separator, which a reload trims away
+// when it is a blank or a tab: such a value is written as "" instead, which reads back empty.
+bool empty_needs_quotes(const char* value, char sep, bool quoted) {
+  return !quoted && is_blank(sep) && (value == nullptr || value[0] == '\0');
+}
+
 bool points_into(const brol_string& s, const char* p) {
   return s.text != nullptr && p != nullptr && !std::less<const char*>()(p, s.text) &&
          std::less<const char*>()(p, s.text + s.capacity);
@@ -37,11 +45,19 @@ struct key_probe {
                (length == 0 || (!is_space(key[0]) && !is_space(key[length - 1])));
   }
 
-  // The position of the line's first sep when the line's key text (the part before it, trimmed,
-  // with a leading '#' dropped first when uncomment) equals the key; null otherwise.
-  const char* match(const char* line, bool uncomment) const {
+  // The position of the line's first sep when the line's key text (the part before it, trimmed)
+  // equals the key, as find reads the line or, with uncomment, once a leading '#' is dropped; null
+  // otherwise. *commented (may be null) tells whether the '#' had to go.
+  const char* match(const char* line, bool uncomment, bool* commented = nullptr) const {
+    const char* at = match_as_is(line);
+    const bool dropped = at == nullptr && uncomment && line[0] == '#' && sep != '#';
+    if (dropped) at = match_as_is(line + 1);
+    if (commented != nullptr) *commented = dropped && at != nullptr;
+    return at;
+  }
+
+  const char* match_as_is(const char* line) const {
     if (!possible) return nullptr;
-    if (uncomment && line[0] == '#' && sep != '#') ++line;
     // A blank or tab may itself be the separator: the key text then ends at the first one.
     while (is_space(*line) && *line != sep) ++line;
     if (std::strncmp(line, key, length) != 0) return nullptr;
@@ -176,6 +192,8 @@ bool brol_config_section::refuses(const char* key, const char* value, char sep, 
   // An unquoted value is written as given, whatever it begins or ends with: the caller may quote it
   // itself. Only a quote inside quotes could not be read back.
   if (quoted && value != nullptr && std::strchr(value, '"') != nullptr) return true;
+  // Blanks alone behind a blank separator end the line, and a reload trims them with the separator.
+  if (!quoted && is_blank(sep) && value != nullptr && value[0] != '\0' && only_blanks(value)) return true;
   if (!new_line) return false;
   const char* k = key != nullptr ? key : "";
   const std::size_t n = std::strlen(k);
@@ -196,12 +214,23 @@ line_node* brol_config_section::find_for_set(const char* key, char sep, bool unc
 bool brol_config_section::change_line(brol_string& line, const char* key, const char* value, char sep,
                                       unsigned flags) noexcept {
   const bool uncomment = (flags & brol_cfg_uncomment) != 0;
-  const char* p = value_start(key_probe(key, sep).match(line.text, uncomment));
+  // With '#' as the separator, the '#' that un-commenting would drop is the separator itself.
+  if (uncomment && sep == '#' && line.text[0] == '#') return false;
+  // A line that matches as it stands (as find reads it) keeps its '#'; only one that matched once
+  // its '#' was dropped is un-commented.
+  bool commented = false;
+  const char* p = value_start(key_probe(key, sep).match(line.text, uncomment, &commented));
   const bool quoted = *p == '"';
   if (refuses(key, value, sep, quoted, false)) return false;
   const std::int64_t at = (p - line.text) + (quoted ? 1 : 0);
   const auto old_length = static_cast<std::int64_t>(value_length(line.text + at, quoted));
-  if (uncomment && line.text[0] == '#' && uncommented_is_header(line.text, at, old_length, value)) return false;
+  // With a blank or a tab as the separator and no key the line would begin with the separator, which
+  // the trimming after un-commenting removes.
+  const bool no_key = key == nullptr || key[0] == '\0';
+  if (commented && ((no_key && is_blank(sep)) || uncommented_is_header(line.text, at, old_length, value))) {
+    return false;
+  }
+  if (empty_needs_quotes(value, sep, quoted)) value = "\"\"";
   // A value taken from this very line is copied before the line changes.
   brol_string copy;
   copy.init();
@@ -211,12 +240,16 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
     value = copy.text;
   }
   const std::int64_t new_length = value != nullptr ? static_cast<std::int64_t>(std::strlen(value)) : 0;
+  // A quoted value left open runs to the line's end, where a reload trims blanks: one that ends with
+  // a blank or a tab gets its closing quote.
+  const bool close = quoted && line.text[at + old_length] == '\0' && new_length > 0 && is_blank(value[new_length - 1]);
   // Room first, so that a failed allocation leaves the old value in place.
-  const bool room = line.reserve(line.length() - old_length + new_length);
+  const bool room = line.reserve(line.length() - old_length + new_length + (close ? 1 : 0));
   if (room) {
     line.erase(at, old_length);
     line.insert(at, value);
-    if (uncomment && line.text[0] == '#') {
+    if (close) line.append("\"");
+    if (commented) {
       line.erase(0, 1);
       line.trim();
     }
@@ -227,7 +260,7 @@ bool brol_config_section::change_line(brol_string& line, const char* key, const 
 
 bool brol_config_section::create_line(const char* key, const char* value, char sep, unsigned flags) noexcept {
   const char* k = key != nullptr ? key : "";
-  const bool quoted = (flags & brol_cfg_unquoted) == 0;
+  const bool quoted = (flags & brol_cfg_unquoted) == 0 || (value != nullptr && empty_needs_quotes(value, sep, false));
   const auto key_length = static_cast<std::int64_t>(std::strlen(k));
   const auto value_len = value != nullptr ? static_cast<std::int64_t>(std::strlen(value)) : 0;
   std::int32_t id = 0;

@@ -145,10 +145,11 @@ bool brol_replace_file::commit() noexcept {
   }
   const bool flushed = brol_os.file_flush(handle);
   const int flush_error = errno;
-  // The handle is gone after a close, even a failed one: it is never closed twice.
-  const bool closed = brol_os.file_close(handle);
+  // The handle is gone after either call, even a failed one: it is never closed twice. The
+  // replacement goes through the handle, so that a name swapped meanwhile is never renamed.
+  const bool replaced = flushed ? brol_os.file_replace(handle, temp_path, target) : brol_os.file_close(handle);
   handle = brol_invalid_file;
-  if (!flushed || !closed || !brol_os.file_replace(temp_path, target)) {
+  if (!flushed || !replaced) {
     error_number = flushed ? errno : flush_error;
     errno = error_number;
     abort();

@@ -93,9 +93,8 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::
     BROL_LOG(4, 0, "could not send");
     return false;
   }
-  if (time_limit_ms > 0) {
-    stream.set_time_limit(time_limit_ms);
-  }
+  // 0 lifts a limit the record may still hold from an earlier use.
+  stream.set_time_limit(time_limit_ms);
   if (!stream.connect(host, port)) {
     BROL_LOG(4, 0, "could not connect to '%s'", host);
     return false;
@@ -147,7 +146,8 @@ bool brol_httpget_file(const char* host, const char* path, const char* file_name
   }
   brol_stream connection;
   connection.init(connection_buffer_size);
-  const bool downloaded = brol_httpget(host, path, connection, port, time_limit_ms) && store_body(connection, target, file_name);
+  const bool downloaded =
+      brol_httpget(host, path, connection, port, time_limit_ms) && store_body(connection, target, file_name);
   connection.destroy();
   const bool ok = downloaded && target.commit();
   target.destroy();  // removes the new file unless it took the target's place

@@ -29,7 +29,8 @@ inline constexpr std::int64_t brol_http_head_limit = 65536;
 // There are no redirects and no chunked decoding. time_limit_ms > 0 bounds the whole download: the
 // stream's time limit (set_time_limit) is set before connecting and stays, so connect, status line,
 // header and the caller's reads of the body all end by then; past it a call fails as a failed read
-// does (logged as above for the step it stopped). 0 or less: no limit of its own (the watch serves).
+// does (logged as above for the step it stopped). 0 or less: no limit (one left on the stream is
+// lifted; the watch serves).
 bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::uint16_t port = brol_http_port,
                   std::int64_t time_limit_ms = 0) noexcept;
 
@@ -42,5 +43,5 @@ bool brol_httpget(const char* host, const char* path, brol_stream& stream, std::
 // not logged. The connection is read through a 2 MiB buffer. time_limit_ms > 0 bounds the whole
 // download (connect, header and body) as for brol_httpget: a download that has not ended by then
 // fails, with file_name as it was.
-bool brol_httpget_file(const char* host, const char* path, const char* file_name,
-                       std::uint16_t port = brol_http_port, std::int64_t time_limit_ms = 0) noexcept;
+bool brol_httpget_file(const char* host, const char* path, const char* file_name, std::uint16_t port = brol_http_port,
+                       std::int64_t time_limit_ms = 0) noexcept;

@@ -109,13 +109,17 @@ struct brol_platform_calls {
   std::int32_t (*file_append)(brol_file_handle file, const void* data, std::int32_t size);
   // Writes the file's data through to the disk (FlushFileBuffers, fsync).
   bool (*file_flush)(brol_file_handle file);
-  // Gives the file at from the name to, replacing a file of that name in one step: a reader sees the
-  // old content or the new one, never a mix or no file. The target keeps its attributes (ReplaceFileA;
-  // on POSIX its permission bits); without a target the file is renamed (MoveFileExA with
-  // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; rename). The move is on the disk when the call
-  // returns. Both names must lie on one volume; a directory at to is never replaced. On failure the
-  // target is as it was and from still exists.
-  bool (*file_replace)(const char* from, const char* to);
+  // Gives the file open as file, made under the name from, the name to, replacing a file of that name
+  // in one step: a reader sees the old content or the new one, never a mix or no file. The target
+  // keeps its attributes (ReplaceFileA; on POSIX its permission bits, set through the handle); without
+  // a target the file is renamed (MoveFileExA with MOVEFILE_REPLACE_EXISTING |
+  // MOVEFILE_WRITE_THROUGH; rename). The move is on the disk when the call returns. Both names must
+  // lie on one volume; a directory at to is never replaced. The handle is closed in every case. Only
+  // the file written is ever renamed: when from no longer names it (someone who may write the folder
+  // renamed it and put another file or a link there), the call fails with ENOENT and touches neither
+  // name. (Windows: the file was open without sharing, so nobody could rename it meanwhile.) On
+  // failure the target is as it was and from still exists.
+  bool (*file_replace)(brol_file_handle file, const char* from, const char* to);
   // Removes the file at path (DeleteFileA, unlink); never a directory.
   bool (*file_remove)(const char* path);
   // Creates one directory (CreateDirectoryA without security attributes; mkdir with mode 0777, less
@@ -172,8 +176,11 @@ struct brol_platform_calls {
 
   // The text of the symbolic link at path (readlink): up to size bytes of it go to out, without a
   // NUL; the count stored (size itself when the text may be longer), -1 on failure: EINVAL when path
-  // names no symbolic link, ENOENT when it names nothing. Windows: always -1 with EINVAL (the library
-  // follows no links there).
+  // names no symbolic link, ENOENT when it names nothing, EACCES where the system's protection of
+  // links in shared folders would refuse to follow it (the folder is sticky and writable by all, and
+  // the link belongs neither to this process's user nor to the folder's owner), whether or not the
+  // system has that protection switched on. Windows: always -1 with EINVAL (the library follows no
+  // links there).
   std::int64_t (*file_read_link)(const char* path, char* out, std::int64_t size);
   // Creates the new file path, open for reading and writing, as file_open with brol_create_new does,
   // to take the place of the file like later. When like is a regular file: EACCES (or the system's

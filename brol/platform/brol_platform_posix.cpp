@@ -138,18 +138,24 @@ bool posix_file_flush(brol_file_handle file) {
   return result == 0 || fail_with_errno(false);
 }
 
+// The folder part of path ("." for none), in folder of size bytes; false when it does not fit.
+bool folder_of(const char* path, char* folder, std::size_t size) {
+  const char* slash = std::strrchr(path, '/');
+  const std::size_t length = slash == nullptr ? 0 : slash == path ? 1 : static_cast<std::size_t>(slash - path);
+  if (length + 2 > size) {
+    return false;
+  }
+  std::memcpy(folder, slash == nullptr ? "." : path, slash == nullptr ? 1 : length);
+  folder[slash == nullptr ? 1 : length] = '\0';
+  return true;
+}
+
 // Makes a rename in the folder of path durable, as MOVEFILE_WRITE_THROUGH does. The rename has
 // happened either way, so a folder that cannot be synced is no failure of the caller's move.
 void sync_parent_folder(const char* path) {
-  char folder[PATH_MAX] = ".";
-  const char* slash = std::strrchr(path, '/');
-  if (slash != nullptr) {
-    const std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
-    if (length >= sizeof folder) {
-      return;
-    }
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
+  char folder[PATH_MAX];
+  if (!folder_of(path, folder, sizeof folder)) {
+    return;
   }
   const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
@@ -158,11 +164,30 @@ void sync_parent_folder(const char* path) {
   }
 }
 
-bool posix_file_replace(const char* from, const char* to) {
+// Whether path, links not followed, names the file open as fd.
+bool names_file(const char* path, int fd) {
+  struct stat open_file {};
+  struct stat named {};
+  return ::fstat(fd, &open_file) == 0 && ::lstat(path, &named) == 0 && open_file.st_dev == named.st_dev &&
+         open_file.st_ino == named.st_ino;
+}
+
+bool posix_file_replace(brol_file_handle file, const char* from, const char* to) {
+  const int fd = fd_of(file);
+  // Someone who may write the folder can rename the new file and put a link under its name: only the
+  // file written is renamed, and its bits are set through the descriptor, never through a name.
+  if (!names_file(from, fd)) {
+    close_descriptor(fd);
+    errno = ENOENT;
+    return false;
+  }
   // ReplaceFileA keeps the target's attributes; here that is its permission bits.
   struct stat target {};
   if (::stat(to, &target) == 0 && S_ISREG(target.st_mode)) {
-    ::chmod(from, target.st_mode & 07777);
+    ::fchmod(fd, target.st_mode & 07777);
+  }
+  if (!close_descriptor(fd)) {
+    return false;
   }
   if (::rename(from, to) != 0) {
     return fail_with_errno(false);
@@ -171,7 +196,24 @@ bool posix_file_replace(const char* from, const char* to) {
   return true;
 }
 
+// Whether Linux's protected_symlinks would refuse to follow the link at path: it lies in a sticky
+// folder that all may write, and belongs neither to the follower nor to the folder's owner.
+bool protected_link(const char* path, const struct stat& link) {
+  char folder[PATH_MAX];
+  struct stat in {};
+  if (!folder_of(path, folder, sizeof folder) || ::stat(folder, &in) != 0) {
+    return false;  // the readlink that follows reports what is wrong with the path
+  }
+  const bool shared = (in.st_mode & S_ISVTX) != 0 && (in.st_mode & S_IWOTH) != 0;
+  return shared && link.st_uid != ::geteuid() && link.st_uid != in.st_uid;
+}
+
 std::int64_t posix_file_read_link(const char* path, char* out, std::int64_t size) {
+  struct stat link {};
+  if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode) && protected_link(path, link)) {
+    errno = EACCES;
+    return -1;
+  }
   const ssize_t n = ::readlink(path, out, static_cast<std::size_t>(size));
   return n < 0 ? fail_with_errno(std::int64_t{-1}) : static_cast<std::int64_t>(n);
 }

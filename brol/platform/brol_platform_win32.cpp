@@ -116,7 +116,11 @@ bool win32_file_flush(brol_file_handle file) {
   return ::FlushFileBuffers(handle_of(file)) != 0 || fail_with_last_error(false);
 }
 
-bool win32_file_replace(const char* from, const char* to) {
+// The file was open without sharing until here, so nobody could rename it or put another in its place.
+bool win32_file_replace(brol_file_handle file, const char* from, const char* to) {
+  if (!win32_file_close(file)) {
+    return false;
+  }
   const DWORD attributes = ::GetFileAttributesA(to);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     if (::ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) {

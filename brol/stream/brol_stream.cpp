@@ -54,26 +54,32 @@ void brol_stream::destroy() noexcept {
 
 bool brol_stream::is_open() const noexcept { return has_handle(*this) && !brol::detail::stream_aborted(*this); }
 
-bool brol_stream::close(bool detach) noexcept {
-  const bool aborted = brol::detail::stream_aborted(*this);
+bool brol::detail::stream_close(brol_stream& s, bool detach) noexcept {
+  const bool aborted = stream_aborted(s);
   bool failed = false;
-  if (write_buffered != 0 && cursor != 0 && !aborted) {
-    write_buffered = 0;
-    failed = !write_bytes(buffer, cursor);
+  if (s.write_buffered != 0 && s.cursor != 0 && !aborted) {
+    s.write_buffered = 0;
+    failed = !s.write_bytes(s.buffer, s.cursor);
   }
   // The watch has closed an aborted stream's handle already; its value may belong to someone else by
   // now.
-  if (!detach && !aborted && has_handle(*this)) {
-    brol::detail::stream_close_handle(*this);
+  if (!detach && !aborted && has_handle(s)) {
+    stream_close_handle(s);
   }
-  cursor = fill = 0;
-  at_end = 0;
-  mark = 0;
-  is_socket = 0;
-  file = brol_invalid_file;
-  socket = brol_invalid_socket;
-  status = failed ? brol_stream_io_failed : brol_stream_ok;
+  s.cursor = s.fill = 0;
+  s.at_end = 0;
+  s.mark = 0;
+  s.is_socket = 0;
+  s.file = brol_invalid_file;
+  s.socket = brol_invalid_socket;
+  s.status = failed ? brol_stream_io_failed : brol_stream_ok;
   return !failed;
+}
+
+bool brol_stream::close(bool detach) noexcept {
+  // The caller is done with this use of the record: a later connection starts without the old limit.
+  deadline = 0;
+  return brol::detail::stream_close(*this, detach);
 }
 
 namespace {
@@ -104,7 +110,7 @@ bool measure(brol_stream& s, const char* path) {
   }
   if ((info.mode & brol_mode_type_mask) == brol_mode_directory) {
     s.error_number = EISDIR;
-    s.close(false);
+    brol::detail::stream_close(s, false);
     s.status = brol_stream_is_directory;
     return false;
   }
@@ -125,7 +131,7 @@ bool brol::detail::stream_open(brol_stream& s, const char* path, int flags, bool
     return false;
   }
   if (has_handle(s)) {
-    s.close(false);
+    brol::detail::stream_close(s, false);
   }
   if (!measure(s, path)) {
     return false;
@@ -135,7 +141,7 @@ bool brol::detail::stream_open(brol_stream& s, const char* path, int flags, bool
   const brol_file_handle handle = brol_os.file_open(path, access_for(flags), disposition_for(flags, exclusive));
   if (handle == brol_invalid_file) {
     s.error_number = errno;
-    s.close(false);
+    brol::detail::stream_close(s, false);
     s.status = brol_stream_open_failed;
     return false;
   }
@@ -153,7 +159,7 @@ bool brol::detail::stream_open(brol_stream& s, const char* path, int flags, bool
 }
 
 bool brol_stream::open_format(const char* format, int flags, ...) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   brol_free(address);
   address = nullptr;
   char path[512];
@@ -171,7 +177,7 @@ bool brol_stream::open_format(const char* format, int flags, ...) noexcept {
 }
 
 bool brol_stream::attach_file(brol_file_handle handle, const char* text) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   brol_free(address);
   address = nullptr;
   if (!set_name(text)) {
@@ -208,7 +214,7 @@ bool brol_stream::set_name(const char* text) noexcept {
   // Allocated before the old name goes, as text may point into it.
   char* fresh = static_cast<char*>(brol_alloc(static_cast<std::int64_t>(n)));
   if (fresh == nullptr) {
-    close(false);
+    brol::detail::stream_close(*this, false);
     status = brol_stream_no_memory;
     return false;
   }

@@ -75,10 +75,11 @@ struct brol_stream {
   void destroy() noexcept;
   // Writes out pending buffered bytes (buffered writing then ends), then closes the handle (a socket
   // is shut down both ways first) unless detach, in which case its other owner keeps it. Afterwards
-  // cursor, fill, at_end, mark and is_socket are 0 and both handles invalid; buffer, sizes, name,
-  // address, position, written, file_size and error_number stay. True and status 0, except when the
-  // final write-out failed: false, status 514 and error_number kept. A stream that the watch aborted
-  // only forgets its handle, which the watch has already closed.
+  // cursor, fill, at_end, mark and is_socket are 0, both handles invalid and the time limit ended
+  // (deadline 0: the record's next use starts without one); buffer, sizes, name, address, position,
+  // written, file_size and error_number stay. True and status 0, except when the final write-out
+  // failed: false, status 514 and error_number kept. A stream that the watch aborted only forgets
+  // its handle, which the watch has already closed.
   bool close(bool detach) noexcept;
   // Opens the file path (null: reopen the stored name) with brol_open_* flags: write, else
   // read-write, else read; create or truncate (either) creates the file or empties it, otherwise it
@@ -230,7 +231,8 @@ struct brol_stream {
   // From now on, milliseconds later every socket call of this stream (connect, each read and write,
   // also of later connections) fails with ETIMEDOUT, as a failed call of that kind fails (a read or a
   // write: 514); each call waits at most the time left. 0 or less: no limit (init's default). The
-  // limit stays until set again; file calls are never limited. False only when a limit is lifted
+  // limit stays until set again or close (a connect, listen or accept that replaces a connection, and
+  // a failed one, keep it); file calls are never limited. False only when a limit is lifted
   // from an open socket that refuses to drop its time bound (error_number then says why).
   bool set_time_limit(std::int64_t milliseconds) noexcept;
 

@@ -69,6 +69,10 @@ std::uint16_t stream_refill(brol_stream& s, std::int64_t want) noexcept;
 // name is taken instead of emptying that file.
 bool stream_open(brol_stream& s, const char* path, int flags, bool exclusive) noexcept;
 
+// close of s as the operations use it when they end or replace a connection: the time limit stays,
+// since it was set for the connection that follows.
+bool stream_close(brol_stream& s, bool detach) noexcept;
+
 // Closes the system handle of s, a socket shut down in both directions first.
 void stream_close_handle(const brol_stream& s) noexcept;
 

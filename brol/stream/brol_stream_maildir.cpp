@@ -101,7 +101,7 @@ const char* brol_random_text(int n) noexcept {
 
 bool brol_stream::open_maildir_file(int name_style, std::uint16_t flags, const char* directory,
                                     const char* subdirectory) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   brol_free(address);
   address = nullptr;
   directory = directory != nullptr ? directory : "";

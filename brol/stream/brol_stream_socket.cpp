@@ -143,7 +143,7 @@ bool brol_stream::connect(const char* host, std::uint16_t port) noexcept {
 }
 
 bool brol_stream::connect_address(const sockaddr* peer) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   const int length = peer != nullptr ? record_length(peer->sa_family) : 0;
   if (length == 0) {
     return fail(*this, EINVAL);
@@ -165,7 +165,7 @@ bool brol_stream::connect_address(const sockaddr* peer) noexcept {
   is_socket = 1;
   if (!brol::detail::stream_bound_call(*this, connection)) {
     const int reason = errno;
-    close(false);
+    brol::detail::stream_close(*this, false);
     return fail(*this, reason);
   }
   arm(this, static_cast<std::uint16_t>(brol_stream_op_connect));
@@ -173,12 +173,12 @@ bool brol_stream::connect_address(const sockaddr* peer) noexcept {
   disarm();
   const int reason = errno;
   if (brol::detail::stream_aborted(*this)) {
-    close(false);  // forgets the socket the watch has closed
+    brol::detail::stream_close(*this, false);  // forgets the socket the watch has closed
     status = brol_stream_aborted;
     return fail(*this, connected ? EINTR : reason);
   }
   if (!connected) {
-    close(false);
+    brol::detail::stream_close(*this, false);
     return fail(*this, reason);
   }
   start_connection(*this, connection);
@@ -186,7 +186,7 @@ bool brol_stream::connect_address(const sockaddr* peer) noexcept {
 }
 
 bool brol_stream::listen(std::uint16_t port) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   if (address == nullptr && new_record(*this, AF_INET) == nullptr) {
     return false;
   }
@@ -209,7 +209,7 @@ bool brol_stream::listen(std::uint16_t port) noexcept {
 }
 
 bool brol_stream::accept(brol_stream* listener) noexcept {
-  close(false);
+  brol::detail::stream_close(*this, false);
   brol_free(address);
   address = nullptr;
   if (listener == nullptr || listener->is_socket == 0 || !listener->is_open()) {

@@ -47,7 +47,7 @@ bool stream_write_failed(brol_stream& s, stream_io result) noexcept {
   const int number = errno;
   s.error_number = number;
   if (number == EBADF) {
-    s.close(false);
+    brol::detail::stream_close(s, false);
   }
   s.status = brol_stream_io_failed;
   return false;

@@ -35,13 +35,18 @@ struct model_section {
   lines text;
 };
 
-// The position of sep in line when the line's key text (before its first sep, trimmed; with a '#'
-// dropped first when uncomment) is key.
-std::optional<std::size_t> match(const std::string& line, const std::string& key, char sep, bool uncomment) {
-  const std::size_t from = uncomment && !line.empty() && line[0] == '#' && sep != '#' ? 1 : 0;
-  const std::size_t at = line.find(sep, from);
-  if (at == std::string::npos || trim(line.substr(from, at - from)) != key) return std::nullopt;
-  return at;
+// The position of sep in line when the line's key text (before its first sep, trimmed) is key, as
+// the line stands or, with uncomment, once a leading '#' is dropped (*commented then set).
+std::optional<std::size_t> match(const std::string& line, const std::string& key, char sep, bool uncomment,
+                                 bool* commented = nullptr) {
+  for (const std::size_t from : {std::size_t{0}, std::size_t{1}}) {
+    if (from == 1 && !(uncomment && !line.empty() && line[0] == '#' && sep != '#')) break;
+    const std::size_t at = line.find(sep, from);
+    if (at == std::string::npos || trim(line.substr(from, at - from)) != key) continue;
+    if (commented != nullptr) *commented = from == 1;
+    return at;
+  }
+  return std::nullopt;
 }
 
 std::size_t value_start(const std::string& line, std::size_t sep_at) {
@@ -58,6 +63,8 @@ bool refuses(const std::string& key, const std::optional<std::string>& value, ch
   if (sep == '\r' || sep == '\n' || key.find_first_of("\r\n") != std::string::npos || has_any(value, "\r\n"))
     return true;
   if (quoted && has_any(value, "\"")) return true;
+  if (!quoted && is_blank(sep) && value && !value->empty() && value->find_first_not_of(" \t") == std::string::npos)
+    return true;
   if (!new_line) return false;
   if (key.find(sep) != std::string::npos || (!key.empty() && key[0] == '[')) return true;
   if (!key.empty() && (is_blank(key[0]) || is_blank(key.back()))) return true;
@@ -86,29 +93,47 @@ void place(lines& text, std::string line, unsigned flags) {
   text.push_back(line);
 }
 
-bool model_set(lines& text, const std::string& key, const std::optional<std::string>& value, char sep, unsigned flags) {
+// How set wrote its value: raw (unquoted, the caller's text as given) or not at all (the key alone).
+struct written_as {
+  bool raw = false;
+  bool alone = false;
+};
+
+bool model_set(lines& text, const std::string& key, const std::optional<std::string>& value, char sep, unsigned flags,
+               written_as* how) {
   const bool uncomment = (flags & 4u) != 0;
   for (std::string& line : text) {
-    const auto sep_at = match(line, key, sep, uncomment);
+    bool commented = false;
+    const auto sep_at = match(line, key, sep, uncomment, &commented);
     if (!sep_at) continue;
+    if (uncomment && sep == '#' && line[0] == '#') return false;
     const std::size_t p = value_start(line, *sep_at);
     const bool quoted = p < line.size() && line[p] == '"';
     if (refuses(key, value, sep, quoted, false)) return false;
     const std::size_t at = p + (quoted ? 1 : 0);
     const std::size_t close = quoted ? line.find('"', at) : std::string::npos;
     const std::size_t end = close == std::string::npos ? line.size() : close;
-    std::string changed = line.substr(0, at) + value.value_or("") + line.substr(end);
-    if (uncomment && changed[0] == '#') {
+    if (commented && key.empty() && is_blank(sep)) return false;
+    // An unquoted empty value behind a blank separator goes between quotes.
+    const bool empty_quoted = !quoted && is_blank(sep) && value.value_or("").empty();
+    const std::string v = value.value_or("");
+    const bool close_quote = quoted && close == std::string::npos && !v.empty() && is_blank(v.back());
+    std::string changed =
+        line.substr(0, at) + (empty_quoted ? "\"\"" : v) + (close_quote ? "\"" : "") + line.substr(end);
+    if (commented) {
       changed = trim(changed.substr(1));
       if (!changed.empty() && changed[0] == '[') return false;
     }
     line = changed;
+    how->raw = !quoted && !empty_quoted;
     return true;
   }
-  const bool quoted = (flags & 8u) == 0;
-  if (refuses(key, value, sep, quoted, true)) return false;
+  const bool quoted = (flags & 8u) == 0 || (value && value->empty() && is_blank(sep));
+  if (refuses(key, value, sep, (flags & 8u) == 0, true)) return false;
   std::string line = key;
   if (value) line += std::string(1, sep) + (quoted ? "\"" + *value + "\"" : *value);
+  how->raw = !quoted;
+  how->alone = !value;
   place(text, line, flags);
   return true;
 }
@@ -164,7 +189,8 @@ struct model {
 
   std::string file(bool crlf) const {
     const std::string end = crlf ? "\r\n" : "\n";
-    std::string out = byte_order_mark ? "\xEF\xBB\xBF" : "";
+    const bool mark = byte_order_mark || (!global.empty() && global[0].starts_with("\xEF\xBB\xBF"));
+    std::string out = mark ? "\xEF\xBB\xBF" : "";
     bool first = true;
     auto item = [&](const std::string& l) {
       if (!first) out += end;
@@ -244,12 +270,39 @@ std::optional<std::string> value(fuzz::input& in) {
   return v;
 }
 
+// Whatever set accepted reads back after a save and a load: its key, and its value unless the value
+// went into the line raw (unquoted, where the caller's text stands as given). A key set alone (a new
+// line without a value) reads back as a line of its own.
+void check_read_back(brol_config& config, const char* section, const std::string& key,
+                     const std::optional<std::string>& value, char sep, bool raw, bool alone) {
+  const std::string other = path() + ".back";
+  FUZZ_CHECK(config.save(other.c_str()));
+  brol_config back;
+  back.init();
+  FUZZ_CHECK(back.load(other.c_str()));
+  const brol_config_section* s = section == nullptr ? &back.global : back.sections.find(section);
+  FUZZ_CHECK(s != nullptr);
+  if (alone) {
+    bool found = key.empty();  // the empty key alone is a blank line, which a file's end may drop
+    for (const auto* n = s->first; n != nullptr && !found; n = n->next) found = key == n->value.c_str();
+    FUZZ_CHECK(found);
+  } else {
+    const char* got = s->find(key.c_str(), sep);
+    FUZZ_CHECK(got != nullptr);
+    FUZZ_CHECK(raw || value.value_or("") == got);
+  }
+  back.destroy();
+  unlink(other.c_str());
+}
+
 }  // namespace
 
 // Saves write through to the disk (fsync of the file and its folder), which on a busy disk takes
 // seconds over a long input; what is checked here is the text, so the table skips the syncs.
 bool no_flush(brol_file_handle) { return true; }
-bool plain_rename(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool plain_rename(brol_file_handle file, const char* from, const char* to) {
+  return brol_platform_defaults().file_close(file) && std::rename(from, to) == 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   brol_os.file_flush = no_flush;
@@ -282,8 +335,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const unsigned flags = in.byte() & 15u;
       const char* vp = v ? v->c_str() : nullptr;
       bool expected = false;
+      written_as how;
       if (global) {
-        expected = model_set(m.global, key, v, sep, flags);
+        expected = model_set(m.global, key, v, sep, flags, &how);
         FUZZ_CHECK(config.global.set(key.c_str(), vp, sep, flags) == expected);
       } else {
         const bool bad_name = section.find_first_of("\r\n]") != std::string::npos;
@@ -291,9 +345,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           m.sections.push_back({section, {}});
           mt = &m.sections.back().text;
         }
-        expected = !bad_name && mt != nullptr && model_set(*mt, key, v, sep, flags);
+        expected = !bad_name && mt != nullptr && model_set(*mt, key, v, sep, flags, &how);
         FUZZ_CHECK(config.set(section.c_str(), key.c_str(), vp, sep, flags) == expected);
       }
+      if (expected) check_read_back(config, global ? nullptr : section.c_str(), key, v, sep, how.raw, how.alone);
     } else if (op <= 4) {
       const std::string expected = mt != nullptr ? model_get(*mt, key, sep) : "";
       const char* got = global ? config.global.get(key.c_str(), sep) : config.get(section.c_str(), key.c_str(), sep);

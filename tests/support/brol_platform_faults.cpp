@@ -104,8 +104,23 @@ template <class R, class... A, R (*brol_platform_calls::*Member)(A...)>
 struct wrapper<Member> {
   static inline const char* name = "";
   static constexpr bool is_count = sizeof...(A) == 3 && std::is_same_v<R, std::int32_t>;
+  static constexpr bool closes_file = [] {
+    using replace_type = decltype(&brol_platform_calls::file_replace);
+    if constexpr (std::is_same_v<decltype(Member), replace_type>) {
+      return Member == &brol_platform_calls::file_replace;
+    } else {
+      return false;
+    }
+  }();
   static R call(A... a) {
     const bool fault = chosen(name, plan.fault == platform_fault::fail || is_count);
+    if constexpr (closes_file) {
+      // The replacement closes the new file whatever its outcome.
+      forget_handle("file_close", as_handle(std::get<0>(std::tuple<A...>(a...))));
+      if (fault && plan.fault == platform_fault::fail) {
+        saved.file_close(std::get<0>(std::tuple<A...>(a...)));
+      }
+    }
     if (fault && plan.fault == platform_fault::fail) {
       if constexpr (sizeof...(A) == 1 && std::is_same_v<R, bool>) {
         if (is_close(name)) {

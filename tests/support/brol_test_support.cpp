@@ -1,4 +1,4 @@
-// Shared test helpers: allocation failure sweeps and temporary folders.
+// Shared test helpers: allocation failure sweeps, temporary folders, random texts and the sockets.
 #include "brol_test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,26 @@
 #include <random>
 #include <tuple>
 
+#include "brol/platform/brol_platform.h"
+
 namespace brol_test {
+
+const bool sockets_started = [] {
+#ifdef _WIN32
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+#else
+  return true;
+#endif
+}();
+
+std::string random_text(std::mt19937& rng, const char* alphabet, std::size_t max_length) {
+  const std::size_t n = rng() % (max_length + 1);
+  const std::size_t k = std::char_traits<char>::length(alphabet);
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += alphabet[rng() % k];
+  return out;
+}
 
 std::int64_t count_allocations(const std::function<void()>& operation) {
   brol_alloc_fail_at(0);

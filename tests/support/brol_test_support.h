@@ -1,8 +1,10 @@
-// Helpers shared by the test programs: allocation failure sweeps and temporary folders.
+// Helpers shared by the test programs: allocation failure sweeps, temporary folders, random texts
+// and the socket library's start.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,13 @@ std::vector<alloc_site> library_alloc_sites();
 std::string read_file(const std::string& path);
 // Creates or empties the file at path and writes content into it (a failed test when that fails).
 void write_file(const std::string& path, const std::string& content);
+
+// Up to max_length bytes drawn from alphabet, the length itself drawn from 0 to max_length.
+std::string random_text(std::mt19937& rng, const char* alphabet, std::size_t max_length);
+
+// Whether the socket library is started: the program starts it (WSAStartup on Windows; the library
+// never does), once, before main.
+extern const bool sockets_started;
 
 // A fresh, empty folder below the system's temporary folder, removed with everything in it when
 // the object goes. path() ends without a separator.

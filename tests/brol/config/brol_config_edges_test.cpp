@@ -43,18 +43,46 @@ TEST(BrolConfigEdges, SetNeverWritesALineThatReadsBackAsAnother) {
       {"#[x]=1\n", "[x]", "5", '=', brol_cfg_uncomment, nullptr},
       {"#  [x] = 1\n", "[x]", "5", '=', brol_cfg_uncomment, nullptr},
       {"#[x]=1\n", "[x]", nullptr, '=', brol_cfg_uncomment, nullptr},
-      {"# x\n", "", "[v]", ' ', brol_cfg_uncomment, nullptr},     // the value would lead the line
-      {"# x\n", "", "  [v]", ' ', brol_cfg_uncomment, nullptr},   // also behind blanks
-      {"", "", "v", '[', 0, nullptr},                              // '["v"'
-      {"", "", "v", ' ', 0, nullptr},                              // ' "v"' loses its key on reload
+      {"# x\n", "", "[v]", ' ', brol_cfg_uncomment, nullptr},    // the value would lead the line
+      {"# x\n", "", "  [v]", ' ', brol_cfg_uncomment, nullptr},  // also behind blanks
+      {"", "", "v", '[', 0, nullptr},                            // '["v"'
+      {"", "", "v", ' ', 0, nullptr},                            // ' "v"' loses its key on reload
       {"", "", "v", '\t', brol_cfg_unquoted, nullptr},
       {"", "[k", "v", '=', 0, nullptr},
+      // Un-commenting that would take the separator away: '#' is the separator itself, or an empty
+      // key would leave the line beginning with the blank or tab the trimming removes.
+      {"#old\n", "", "new", '#', brol_cfg_uncomment, nullptr},
+      {"#old\n", "", nullptr, '#', brol_cfg_uncomment, nullptr},
+      {"# x\n", "", "v", ' ', brol_cfg_uncomment, nullptr},
+      {"#\told\n", "", "v", '\t', brol_cfg_uncomment, nullptr},
+      {"# x\n", "", "", ' ', brol_cfg_uncomment, nullptr},
+      // Blanks alone written raw behind a blank separator would be trimmed away with it.
+      {"", "k", "  ", ' ', brol_cfg_unquoted, nullptr},
+      {"k v\n", "k", " \t", ' ', brol_cfg_unquoted, nullptr},
       // Accepted neighbours.
       {"#[x]=1\n", "x", "5", '=', brol_cfg_uncomment, "#[x]=1\nx=\"5\"\n"},
       {"# =1\n", "", "5", '=', brol_cfg_uncomment, "=5\n"},
-      {"# x\n", "", "v", ' ', brol_cfg_uncomment, "v\n"},
+      {"#old\n", "", "new", '#', 0, "#new\n"},  // a comment line that '#' splits is no comment here
+      // A key that begins with '#' matches its line as find reads it, which keeps its '#'.
+      {"#a=2\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n"},
+      {"#a=2\n# #a=3\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n# #a=3\n"},
+      {"# #a=3\n", "#a", "x", '=', brol_cfg_uncomment, "#a=x\n"},
+      // An empty value behind a blank or tab goes between quotes, where it would end the line.
+      {"#k v\n", "k", "", ' ', brol_cfg_uncomment, "k \"\"\n"},
+      {"#k v\n", "k", nullptr, ' ', brol_cfg_uncomment, "k \"\"\n"},
+      {"k\tv\n", "k", nullptr, '\t', 0, "k\t\"\"\n"},
+      {"k   v\n", "k", "", ' ', brol_cfg_unquoted, "k   \"\"\n"},
+      {"", "k", "", ' ', brol_cfg_unquoted, "k \"\"\n"},
+      {"", "k", "", '\t', 0, "k\t\"\"\n"},
+      {"k=v\n", "k", "", '=', brol_cfg_unquoted, "k=\n"},  // '=' stays at the end: no quotes needed
+      {"", "k", " x", ' ', brol_cfg_unquoted, "k  x\n"},
+      // A quoted value left open gets its closing quote where its last blank would be trimmed.
+      {"b = \"r\n", "b", "1\t", '=', 0, "b = \"1\t\"\n"},
+      {"b = \"r\n", "b", "1", '=', 0, "b = \"1\n"},
+      // A first line that begins with the bytes of a byte order mark keeps them (the mark goes first).
+      {"", "\xEF\xBB\xBFk", "v", '=', brol_cfg_top, "\xEF\xBB\xBFk=\"v\"\n"},
       {"#a=[1]\n", "a", "[2]", '=', brol_cfg_uncomment, "a=[2]\n"},
-      {"", "", nullptr, '[', 0, "\n"},                             // the key alone: an empty line
+      {"", "", nullptr, '[', 0, "\n"},  // the key alone: an empty line
       {"", "", "v", '=', 0, "=\"v\"\n"},
   };
   for (const auto& c : cases) {
@@ -69,6 +97,18 @@ TEST(BrolConfigEdges, SetNeverWritesALineThatReadsBackAsAnother) {
     const bool done = cfg.global.set(c.key, c.value, c.sep, c.flags);
     EXPECT_EQ(done, c.after != nullptr) << c.lines << "|" << c.key;
     EXPECT_EQ(cfg.text(), c.after != nullptr ? std::string(c.after) : before) << c.lines << "|" << c.key;
+    // What set accepted reads back after a save and a load: the key, and a quoted value as given.
+    if (done && c.value != nullptr) {
+      brol_test::temp_dir dir;
+      ASSERT_TRUE(cfg.save(dir.file("a.ini").c_str()));
+      config back;
+      ASSERT_TRUE(back.load(dir.file("a.ini").c_str()));
+      const char* got = back.global.find(c.key, c.sep);
+      EXPECT_NE(got, nullptr) << c.lines << "|" << c.key;
+      if (got != nullptr && ((c.flags & brol_cfg_unquoted) == 0 || c.value[0] == '\0')) {
+        EXPECT_STREQ(got, c.value) << c.lines;
+      }
+    }
   }
   // Without uncomment the commented line does not match, and a new "[x]" line is refused as ever.
   config cfg;
@@ -123,11 +163,11 @@ TEST(BrolConfigEdges, ADroppedLastLineKeepsTheLineEndBeforeIt) {
   const struct {
     std::string in, out;
   } cases[] = {
-      {"[a]\nx=1\n[b", "[a]\nx=1\n"},          // '[' without ']' dropped
-      {"[a]\nx=1\n[a]", "[a]\nx=1\n"},         // a header seen before adds nothing
+      {"[a]\nx=1\n[b", "[a]\nx=1\n"},   // '[' without ']' dropped
+      {"[a]\nx=1\n[a]", "[a]\nx=1\n"},  // a header seen before adds nothing
       {"[a]\nx=1\n[a] tail", "[a]\nx=1\n"},
       {"[a]\r\nx=1\r\n[b", "[a]\r\nx=1\r\n"},
-      {"x=1\n[b]", "x=1\n[b]"},                // a new section's header is written back
+      {"x=1\n[b]", "x=1\n[b]"},  // a new section's header is written back
       {"[a]\nx=1", "[a]\nx=1"},
       {"[b", ""},
   };
@@ -175,7 +215,8 @@ TEST(BrolConfigEdges, AByteOrderMarkIsSetAsideAndWrittenBack) {
     std::string text;
     std::int16_t mark = -1;
     const std::string saved = round_trip(c.in, &text, &mark);
-    const std::string plain = (mark != 0 ? bom : "") + (c.in.find('\t') != std::string::npos ? c.text : c.in.substr(mark != 0 ? 3 : 0));
+    const std::string plain =
+        (mark != 0 ? bom : "") + (c.in.find('\t') != std::string::npos ? c.text : c.in.substr(mark != 0 ? 3 : 0));
     EXPECT_EQ(saved, c.saved.empty() ? plain : c.saved) << c.in;
     EXPECT_EQ(round_trip(saved), saved) << "the saved file is stable";
     EXPECT_EQ(text, c.text) << c.in;

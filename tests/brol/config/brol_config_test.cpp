@@ -298,16 +298,21 @@ struct model {
   }
   bool set(const std::string& key, const std::optional<std::string>& value, unsigned flags) {
     for (std::string& l : lines) {
-      if (key_text(l, (flags & 4) != 0) != key) continue;
+      // A line that matches as it stands keeps its '#'; one that matches without it is un-commented.
+      const bool as_is = key_text(l, false) == key;
+      if (!as_is && ((flags & 4) == 0 || key_text(l, true) != key)) continue;
       std::size_t p = l.find('=') + 1;
       while (p < l.size() && blank(l[p])) ++p;
       const bool quoted = p < l.size() && l[p] == '"';
       if (refuses(key, value, quoted, false)) return false;
       const std::size_t at = p + (quoted ? 1 : 0);
       const std::size_t end = quoted ? std::min(l.find('"', at), l.size()) : l.size();
+      const std::string v = value.value_or("");
+      // An open quote is closed where the value's last blank would be trimmed.
+      const bool close = quoted && end == l.size() && !v.empty() && blank(v.back());
       std::string changed = l;
-      changed.replace(at, end - at, value.value_or(""));
-      if ((flags & 4) != 0 && changed[0] == '#') changed = trim(changed.substr(1));
+      changed.replace(at, end - at, close ? v + "\"" : v);
+      if (!as_is && changed[0] == '#') changed = trim(changed.substr(1));
       if (!changed.empty() && changed[0] == '[') return false;  // it would read back as a header
       l = changed;
       return true;
@@ -464,9 +469,11 @@ struct save_faults {
     if (fail == 2) return errno = EIO, false;
     return closed;
   }
-  static bool replace(const char* from, const char* to) {
-    if (fail == 3) return errno = EACCES, false;
-    return brol_platform_defaults().file_replace(from, to);
+  // The replacement closes the new file itself: a failed close (2) is its failure too.
+  static bool replace(brol_file_handle f, const char* from, const char* to) {
+    if (fail < 2) return brol_platform_defaults().file_replace(f, from, to);
+    brol_platform_defaults().file_close(f);
+    return errno = fail == 2 ? EIO : EACCES, false;
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -13,9 +14,13 @@
 #include "brol_test_support.h"
 
 #ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
 #endif
 
 namespace {
@@ -24,23 +29,17 @@ namespace fs = std::filesystem;
 using brol_test::read_file;
 using brol_test::write_file;
 
-struct replacing {
-  brol_replace_file r;
-  replacing() { r.init(); }
-  ~replacing() { r.destroy(); }
-  replacing(const replacing&) = delete;
-  replacing& operator=(const replacing&) = delete;
-};
+using replacing = brol_scoped<brol_replace_file>;
 
 // Replaces path's file with text through a replace-file record; false with *error as begin or commit
 // left it.
 bool replace_with(const std::string& path, const std::string& text, int* error = nullptr) {
   replacing x;
-  bool ok = x.r.begin(path.c_str()) &&
-            brol_os.file_write(x.r.handle, text.data(), static_cast<std::int32_t>(text.size())) ==
+  bool ok = x.begin(path.c_str()) &&
+            brol_os.file_write(x.handle, text.data(), static_cast<std::int32_t>(text.size())) ==
                 static_cast<std::int32_t>(text.size()) &&
-            x.r.commit();
-  if (error != nullptr) *error = x.r.error_number;
+            x.commit();
+  if (error != nullptr) *error = x.error_number;
   return ok;
 }
 
@@ -50,6 +49,40 @@ bool replace_with(const std::string& path, const std::string& text, int* error =
 #define SKIP_WITHOUT_LINKS() GTEST_SKIP() << "the library follows no symbolic links on Windows"
 #else
 #define SKIP_WITHOUT_LINKS() (void)0
+#endif
+
+#ifndef _WIN32
+// A user of its own for the test, made when the test runs as root (useradd) and removed with the
+// object; uid 0 when none could be made.
+struct other_user {
+  std::string name = "broltest" + std::to_string(::getpid());
+  uid_t uid = 0;
+  gid_t gid = 0;
+  other_user() {
+    if (::geteuid() != 0 || std::system(("useradd -M -N -s /usr/sbin/nologin " + name).c_str()) != 0) return;
+    if (const passwd* pw = ::getpwnam(name.c_str())) {
+      uid = pw->pw_uid;
+      gid = pw->pw_gid;
+    }
+  }
+  ~other_user() {
+    if (uid != 0) (void)std::system(("userdel " + name).c_str());
+  }
+  other_user(const other_user&) = delete;
+  other_user& operator=(const other_user&) = delete;
+  // Runs action in a child process as this user: whether it returned true.
+  bool run(const std::function<bool()>& action) const {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const bool became = ::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0;
+      ::_exit(became && action() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+};
+#define SKIP_WITHOUT_OTHER_USER(user) \
+  if ((user).uid == 0) GTEST_SKIP() << "needs root, to make a second user with useradd"
 #endif
 
 // Every kind of link: the file it names gets the new text, the link stays a link, and the new file
@@ -98,6 +131,105 @@ TEST(BrolReplaceFileEdges, ThroughSymbolicLinksTheFileNamedIsReplaced) {
   EXPECT_EQ(errno, ELOOP);
 }
 
+// Links are followed only where the kernel's protection of links in shared folders would follow
+// them (whether or not it is switched on): in a sticky folder that all may write, a link of another
+// user (neither the caller nor the folder's owner) is refused with EACCES, and nothing is made
+// through it when it dangles.
+TEST(BrolReplaceFileEdges, OtherUsersLinksInSharedFoldersAreNotFollowed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the library follows no symbolic links on Windows";
+#else
+  const other_user user;
+  SKIP_WITHOUT_OTHER_USER(user);
+  const struct {
+    const char* name;
+    unsigned folder_mode;
+    bool folder_theirs;  // the folder belongs to the other user, else to root
+    bool link_theirs;    // the link belongs to the other user, else to root
+    bool dangling;       // the link names a file that does not exist yet
+    bool followed;
+  } rows[] = {
+      {"their link in a shared sticky folder", 01777, false, true, false, false},
+      {"their dangling link there", 01777, false, true, true, false},
+      {"our own link there", 01777, false, false, false, true},
+      {"their link in their own sticky folder", 01777, true, true, false, true},
+      {"their link in a folder that is not sticky", 0777, false, true, false, true},
+      {"their link in a sticky folder not all may write", 01775, false, true, false, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    brol_test::temp_dir dir;
+    const std::string shared = dir.file("shared"), secret = dir.file(r.dangling ? "made" : "secret");
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), r.folder_mode), 0);
+    ASSERT_EQ(::chown(shared.c_str(), r.folder_theirs ? user.uid : 0, 0), 0);
+    if (!r.dangling) write_file(secret, "root's own");
+    const std::string link = shared + "/settings.ini";
+    fs::create_symlink(secret, link);
+    ASSERT_EQ(::lchown(link.c_str(), r.link_theirs ? user.uid : 0, r.link_theirs ? user.gid : 0), 0);
+    int error = 0;
+    EXPECT_EQ(replace_with(link, "new", &error), r.followed) << error;
+    EXPECT_EQ(read_file(secret), r.followed ? "new" : r.dangling ? "<missing>" : "root's own");
+    EXPECT_EQ(error, r.followed ? 0 : EACCES);
+    EXPECT_TRUE(fs::is_symlink(link));
+  }
+#endif
+}
+
+// Between begin and commit someone who may write the folder renames the new file and puts a link
+// (or a file of their own) under its name: commit renames nothing that is not the file it wrote
+// (ENOENT), never changes the mode of what the link names, and the target stays as it was. In a
+// sticky folder the rename is refused to them and the commit goes through.
+TEST(BrolReplaceFileEdges, ANewFileSwappedBeforeTheCommitIsNeverPutInPlace) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows keeps the new file open without sharing until it replaces the target";
+#else
+  const other_user user;
+  SKIP_WITHOUT_OTHER_USER(user);
+  const struct {
+    const char* name;
+    unsigned folder_mode;
+    bool as_link;  // a link to root's secret file, else a file of their own
+    bool committed;
+  } rows[] = {
+      {"a link to a secret file", 0777, true, false},
+      {"a file of their own", 0777, false, false},
+      {"refused by the sticky bit", 01777, true, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    brol_test::temp_dir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string shared = dir.file("shared"), secret = dir.file("secret");
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), r.folder_mode), 0);
+    write_file(secret, "root's own");
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    const std::string target = shared + "/settings.ini";
+    write_file(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    replacing x;
+    ASSERT_TRUE(x.begin(target.c_str()));
+    ASSERT_EQ(brol_os.file_write(x.handle, "new", 3), 3);
+    const std::string temp = x.temp_path;
+    const bool swapped = user.run([&] {
+      if (std::rename(temp.c_str(), (temp + ".moved").c_str()) != 0) return false;
+      if (r.as_link) return ::symlink(secret.c_str(), temp.c_str()) == 0;
+      std::FILE* f = std::fopen(temp.c_str(), "w");
+      return f != nullptr && std::fclose(f) == 0;
+    });
+    EXPECT_EQ(swapped, !r.committed);
+    EXPECT_EQ(x.commit(), r.committed);
+    EXPECT_EQ(x.error_number, r.committed ? 0 : ENOENT);
+    EXPECT_FALSE(fs::is_symlink(target));
+    EXPECT_EQ(read_file(target), r.committed ? "new" : "old");
+    struct stat st {};
+    ASSERT_EQ(::stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777u, 0600u) << "the secret file's mode was changed";
+  }
+#endif
+}
+
 // The configuration's save (the case that lost the user's settings) keeps the link too.
 TEST(BrolReplaceFileEdges, AConfigurationSavedThroughALinkKeepsIt) {
   SKIP_WITHOUT_LINKS();
@@ -115,8 +247,8 @@ TEST(BrolReplaceFileEdges, AConfigurationSavedThroughALinkKeepsIt) {
 }
 
 // A file is replaced exactly when a direct open for writing would succeed (on Windows, and when it
-// has no read-only attribute); a refusal is EACCES and leaves the file and its folder as they were. (As root every mode is writable on POSIX; the refusal
-// is then checked again by a child process without privileges.)
+// has no read-only attribute); a refusal is EACCES and leaves the file and its folder as they were. (As root every mode
+// is writable on POSIX; the refusal is then checked again by a child process without privileges.)
 TEST(BrolReplaceFileEdges, OnlyAFileTheCallerMayWriteIsReplaced) {
   brol_test::temp_dir dir;
   const fs::perms modes[] = {fs::perms::owner_read | fs::perms::owner_write, fs::perms::owner_read,
@@ -175,11 +307,11 @@ TEST(BrolReplaceFileEdges, TheNewFileHasTheTargetsBitsBeforeTheFirstByte) {
     write_file(target, "old");
     ASSERT_EQ(::chmod(target.c_str(), mode), 0);
     replacing x;
-    ASSERT_TRUE(x.r.begin(target.c_str()));
+    ASSERT_TRUE(x.begin(target.c_str()));
     struct stat st {};
-    ASSERT_EQ(::fstat(static_cast<int>(x.r.handle), &st), 0);
+    ASSERT_EQ(::fstat(static_cast<int>(x.handle), &st), 0);
     EXPECT_EQ(st.st_mode & 07777u, mode) << std::oct << mode;
-    ASSERT_TRUE(x.r.commit());
+    ASSERT_TRUE(x.commit());
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777u, mode) << std::oct << mode;
     ::chmod(target.c_str(), 0600);
@@ -188,9 +320,9 @@ TEST(BrolReplaceFileEdges, TheNewFileHasTheTargetsBitsBeforeTheFirstByte) {
   const mode_t mask = ::umask(022);
   ::umask(mask);
   replacing x;
-  ASSERT_TRUE(x.r.begin(dir.file("fresh").c_str()));
+  ASSERT_TRUE(x.begin(dir.file("fresh").c_str()));
   struct stat st {};
-  ASSERT_EQ(::fstat(static_cast<int>(x.r.handle), &st), 0);
+  ASSERT_EQ(::fstat(static_cast<int>(x.handle), &st), 0);
   EXPECT_EQ(st.st_mode & 0777u, 0666u & ~mask);
 #endif
 }

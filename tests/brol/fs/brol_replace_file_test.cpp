@@ -33,37 +33,30 @@ void put(brol_replace_file& r, const std::string& bytes) {
             static_cast<std::int32_t>(bytes.size()));
 }
 
-// A replace-file record released with the test.
-struct replacing {
-  brol_replace_file r;
-  replacing() { r.init(); }
-  ~replacing() { r.destroy(); }
-  replacing(const replacing&) = delete;
-  replacing& operator=(const replacing&) = delete;
-};
+using replacing = brol_scoped<brol_replace_file>;
 
 TEST(BrolReplaceFile, TemporaryFileBesideTheTargetThenTheWholeNewContent) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("settings.ini");
   write_file(target, "old bytes");
   replacing x;
-  ASSERT_TRUE(x.r.begin(target.c_str()));
-  const std::string temp = x.r.temp_path;
+  ASSERT_TRUE(x.begin(target.c_str()));
+  const std::string temp = x.temp_path;
   ASSERT_EQ(temp.size(), target.size() + 13) << temp;
   EXPECT_EQ(temp.substr(0, target.size() + 1), target + ".");
   EXPECT_EQ(temp.substr(temp.size() - 4), ".tmp");
   for (char c : temp.substr(target.size() + 1, 8)) {
     EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << temp;
   }
-  put(x.r, "new ");
+  put(x, "new ");
   // Until the commit, readers see the old target.
   EXPECT_EQ(read_file(target), "old bytes");
   EXPECT_EQ(names_in(dir.path()).size(), 2u);
-  put(x.r, "content");
-  EXPECT_TRUE(x.r.commit());
-  EXPECT_EQ(x.r.error_number, 0);
-  EXPECT_EQ(x.r.handle, brol_invalid_file);
-  EXPECT_EQ(x.r.temp_path, nullptr);
+  put(x, "content");
+  EXPECT_TRUE(x.commit());
+  EXPECT_EQ(x.error_number, 0);
+  EXPECT_EQ(x.handle, brol_invalid_file);
+  EXPECT_EQ(x.temp_path, nullptr);
   EXPECT_EQ(read_file(target), "new content");
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"settings.ini"});
 }
@@ -72,16 +65,16 @@ TEST(BrolReplaceFile, MissingTargetIsCreatedAndAStreamCanWrite) {
   brol_test::temp_dir dir;
   const std::string target = dir.file("fresh");
   replacing x;
-  ASSERT_TRUE(x.r.begin(target.c_str()));
+  ASSERT_TRUE(x.begin(target.c_str()));
   brol_stream s;
   s.init(16);
-  ASSERT_TRUE(s.attach_file(x.r.handle, "fresh"));
+  ASSERT_TRUE(s.attach_file(x.handle, "fresh"));
   ASSERT_TRUE(s.enable_write_buffer());
   EXPECT_TRUE(s.write_text("a line longer than the stream's buffer\n"));
   EXPECT_TRUE(s.write_text("tail"));
   EXPECT_TRUE(s.close(true));
   s.destroy();
-  EXPECT_TRUE(x.r.commit());
+  EXPECT_TRUE(x.commit());
   EXPECT_EQ(read_file(target), "a line longer than the stream's buffer\ntail");
 }
 
@@ -95,9 +88,9 @@ TEST(BrolReplaceFile, TargetKeepsItsPermissions) {
   write_file(target, "old");
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   replacing x;
-  ASSERT_TRUE(x.r.begin(target.c_str()));
-  put(x.r, "new");
-  ASSERT_TRUE(x.r.commit());
+  ASSERT_TRUE(x.begin(target.c_str()));
+  put(x, "new");
+  ASSERT_TRUE(x.commit());
   EXPECT_EQ(read_file(target), "new");
   brol_file_status st{};
   ASSERT_TRUE(brol_os.file_stat(target.c_str(), &st));
@@ -110,16 +103,16 @@ TEST(BrolReplaceFile, AbortAndDestroyLeaveTheTarget) {
   write_file(target, "keep");
   {
     replacing x;
-    ASSERT_TRUE(x.r.begin(target.c_str()));
-    put(x.r, "lost");
-    x.r.abort();
-    EXPECT_EQ(x.r.handle, brol_invalid_file);
-    EXPECT_FALSE(x.r.commit());
-    EXPECT_EQ(x.r.error_number, EBADF);
+    ASSERT_TRUE(x.begin(target.c_str()));
+    put(x, "lost");
+    x.abort();
+    EXPECT_EQ(x.handle, brol_invalid_file);
+    EXPECT_FALSE(x.commit());
+    EXPECT_EQ(x.error_number, EBADF);
     // A second begin drops the first file; destroy drops the second.
-    ASSERT_TRUE(x.r.begin(target.c_str()));
-    ASSERT_TRUE(x.r.begin(target.c_str()));
-    put(x.r, "lost too");
+    ASSERT_TRUE(x.begin(target.c_str()));
+    ASSERT_TRUE(x.begin(target.c_str()));
+    put(x, "lost too");
   }
   EXPECT_EQ(read_file(target), "keep");
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"t"});
@@ -135,10 +128,10 @@ TEST(BrolReplaceFile, BeginRefusals) {
   const std::string in_missing_folder = dir.file("no/such/t");
   const row rows[] = {{nullptr, EINVAL}, {"", EINVAL}, {in_missing_folder.c_str(), ENOENT}};
   for (const row& r : rows) {
-    EXPECT_FALSE(x.r.begin(r.target));
-    EXPECT_EQ(x.r.error_number, r.number);
-    EXPECT_EQ(x.r.handle, brol_invalid_file);
-    EXPECT_EQ(x.r.target, nullptr);
+    EXPECT_FALSE(x.begin(r.target));
+    EXPECT_EQ(x.error_number, r.number);
+    EXPECT_EQ(x.handle, brol_invalid_file);
+    EXPECT_EQ(x.target, nullptr);
   }
   EXPECT_TRUE(names_in(dir.path()).empty());
 }
@@ -185,11 +178,15 @@ bool fake_close(brol_file_handle f) {
   }
   return plan.close_errno == 0 && closed;
 }
-bool fake_replace(const char* from, const char* to) {
-  if (plan.replace_errno != 0) {
-    errno = plan.replace_errno;
+// The replacement closes the new file itself, so a failing close is planned there too.
+bool fake_replace(brol_file_handle f, const char* from, const char* to) {
+  const int planned = plan.close_errno != 0 ? plan.close_errno : plan.replace_errno;
+  if (planned == 0) {
+    return brol_platform_defaults().file_replace(f, from, to);
   }
-  return plan.replace_errno == 0 && brol_platform_defaults().file_replace(from, to);
+  brol_platform_defaults().file_close(f);
+  errno = planned;
+  return false;
 }
 
 class BrolReplaceFileFailures : public ::testing::Test {
@@ -212,20 +209,20 @@ class BrolReplaceFileFailures : public ::testing::Test {
 TEST_F(BrolReplaceFileFailures, TakenNamesDrawAgainThenGiveUp) {
   replacing x;
   plan.open_taken = 3;
-  ASSERT_TRUE(x.r.begin(target.c_str()));
+  ASSERT_TRUE(x.begin(target.c_str()));
   EXPECT_EQ(plan.open_calls, 4);
-  x.r.abort();
+  x.abort();
   plan = failing_calls{};
   plan.open_taken = 1000;
-  EXPECT_FALSE(x.r.begin(target.c_str()));
-  EXPECT_EQ(x.r.error_number, EEXIST);
+  EXPECT_FALSE(x.begin(target.c_str()));
+  EXPECT_EQ(x.error_number, EEXIST);
   EXPECT_GE(plan.open_calls, 3);
   EXPECT_LE(plan.open_calls, 16);
   // Any other refusal is final at once.
   plan = failing_calls{};
   plan.open_errno = EACCES;
-  EXPECT_FALSE(x.r.begin(target.c_str()));
-  EXPECT_EQ(x.r.error_number, EACCES);
+  EXPECT_FALSE(x.begin(target.c_str()));
+  EXPECT_EQ(x.error_number, EACCES);
   EXPECT_EQ(plan.open_calls, 1);
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
 }
@@ -235,15 +232,15 @@ TEST_F(BrolReplaceFileFailures, EveryCommitStepLeavesTheOldTarget) {
     SCOPED_TRACE(step);
     plan = failing_calls{};
     replacing x;
-    ASSERT_TRUE(x.r.begin(target.c_str()));
-    put(x.r, "new content");
+    ASSERT_TRUE(x.begin(target.c_str()));
+    put(x, "new content");
     (step == 0 ? plan.flush_errno : step == 1 ? plan.close_errno : plan.replace_errno) = ENOSPC - step;
     errno = 0;
-    EXPECT_FALSE(x.r.commit());
-    EXPECT_EQ(x.r.error_number, ENOSPC - step);
+    EXPECT_FALSE(x.commit());
+    EXPECT_EQ(x.error_number, ENOSPC - step);
     EXPECT_EQ(errno, ENOSPC - step) << "the reason survives the clean-up";
-    EXPECT_EQ(x.r.handle, brol_invalid_file);
-    EXPECT_EQ(x.r.target, nullptr);
+    EXPECT_EQ(x.handle, brol_invalid_file);
+    EXPECT_EQ(x.target, nullptr);
     EXPECT_EQ(read_file(target), "old");
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
   }
@@ -253,10 +250,10 @@ TEST_F(BrolReplaceFileFailures, AllocationFailureLeavesNothing) {
   replacing x;
   bool begun = false;
   const std::int64_t points =
-      brol_test::for_each_allocation_failure([&] { x.r.abort(); }, [&] { begun = x.r.begin(target.c_str()); },
+      brol_test::for_each_allocation_failure([&] { x.abort(); }, [&] { begun = x.begin(target.c_str()); },
                                              [&](std::int64_t) {
                                                EXPECT_FALSE(begun);
-                                               EXPECT_EQ(x.r.error_number, ENOMEM);
+                                               EXPECT_EQ(x.error_number, ENOMEM);
                                                EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
                                              });
   EXPECT_EQ(points, 2);  // the target's path (links followed) and the temporary name

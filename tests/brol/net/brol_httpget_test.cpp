@@ -195,14 +195,23 @@ TEST(BrolHttpget, AnswersAreAcceptedOrRefusedAndTheBodyIsNeverEaten) {
       {"no empty line", {{"HTTP/1.0 200 OK\r\nServer: x\r\nBODY"}}, false, "could not get body", nullptr},
       // The status line and the header take at most brol_http_head_limit bytes, line ends included.
       {"head of exactly the limit", {{head_of(brol_http_head_limit) + "BODY"}}, true, nullptr, "BODY"},
-      {"head one byte over the limit", {{head_of(brol_http_head_limit + 1) + "BODY"}}, false, "could not get body",
+      {"head one byte over the limit",
+       {{head_of(brol_http_head_limit + 1) + "BODY"}},
+       false,
+       "could not get body",
        nullptr},
       {"endless header", {{"HTTP/1.0 200 OK\r\n" + std::string(1 << 20, 'h')}}, false, "could not get body", nullptr},
-      {"endless header lines", {{"HTTP/1.0 200 OK\r\n" + repeated("X: y\r\n", 200000)}}, false,
-       "could not get body", nullptr},
+      {"endless header lines",
+       {{"HTTP/1.0 200 OK\r\n" + repeated("X: y\r\n", 200000)}},
+       false,
+       "could not get body",
+       nullptr},
       {"endless status line", {{"HTTP/1.0 200 " + std::string(1 << 20, 's')}}, false, "could not get body", nullptr},
-      {"endless status line, no 200", {{"HTTP/1.0 302 " + std::string(1 << 20, 's')}}, false,
-       "first line was 'HTTP/1.0 302 sssss'", nullptr},
+      {"endless status line, no 200",
+       {{"HTTP/1.0 302 " + std::string(1 << 20, 's')}},
+       false,
+       "first line was 'HTTP/1.0 302 sssss'",
+       nullptr},
   };
   stream_test::watch_host host(1000);  // each blocking call ends within 4 s
   for (const answer_row& r : rows) {
@@ -450,7 +459,6 @@ TEST_F(BrolHttpgetFile, NoConnectionOrNoFolderCreatesNothing) {
   EXPECT_TRUE(names().empty());
 }
 
-
 // A download within a time limit ends by then in every step, as a failed read ends it: a server that
 // never answers, one that trickles its header or its body, and a connect that the peer never takes
 // (its queue of waiting connections is full, so the system drops the request).
@@ -502,11 +510,25 @@ TEST(BrolHttpget, ATimeLimitEndsEveryStepOfTheDownload) {
     EXPECT_LT(took, std::chrono::milliseconds(2500));
     connection->close(false);
   }
-  // Within the limit nothing changes; no limit (0) is the default.
-  for (const std::int64_t limit : {std::int64_t{0}, std::int64_t{5000}}) {
+  // Within the limit nothing changes; no limit (0) is the default, and it holds also for a record
+  // whose earlier limit has run out (closed after its use, or still set).
+  const struct {
+    std::int64_t limit;
+    bool stale;   // the record had a limit of 1 ms that has run out
+    bool closed;  // and was closed after that use
+  } within[] = {{0, false, false}, {5000, false, false}, {0, true, true}, {0, true, false}, {5000, true, true}};
+  for (const auto& w : within) {
+    SCOPED_TRACE(std::to_string(w.limit) + (w.stale ? " stale" : "") + (w.closed ? " closed" : ""));
     scripted_server server({{"HTTP/1.0 200 OK\r\n\r\nall of it"}});
     stream connection(64);
-    EXPECT_TRUE(brol_httpget("127.0.0.1", "doc", connection.s, server.port(), limit));
+    if (w.stale) {
+      ASSERT_TRUE(connection->set_time_limit(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (w.closed) {
+        ASSERT_TRUE(connection->close(false));
+      }
+    }
+    EXPECT_TRUE(brol_httpget("127.0.0.1", "doc", connection.s, server.port(), w.limit));
     EXPECT_EQ(rest_of(connection.s), "all of it");
     EXPECT_NE(connection->at_end, 0u);
     EXPECT_EQ(connection->status, brol_stream_ok);

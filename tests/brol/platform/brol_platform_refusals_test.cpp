@@ -13,15 +13,7 @@ namespace {
 
 const brol_platform_calls& os = brol_platform_defaults();
 
-#ifdef _WIN32
-// The program starts the socket library itself; the library never does.
-const bool sockets_started = [] {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}();
-#else
-const bool sockets_started = true;
-#endif
+using brol_test::sockets_started;
 
 sockaddr_in loopback(std::uint16_t port) {
   sockaddr_in a{};
@@ -97,7 +89,8 @@ TEST(BrolPlatformRefusals, MissingNamesAreNotFound) {
   const brol_file_handle f = os.file_open(present.c_str(), brol_access_write, brol_create_always);
   ASSERT_TRUE(os.file_close(f));
   errno = 0;
-  EXPECT_FALSE(os.file_replace(missing.c_str(), present.c_str()));
+  const brol_file_handle other = os.file_open(dir.file("other").c_str(), brol_access_write, brol_create_always);
+  EXPECT_FALSE(os.file_replace(other, missing.c_str(), present.c_str()));
   EXPECT_EQ(errno, ENOENT);
   brol_file_status st{};
   EXPECT_TRUE(os.file_stat(present.c_str(), &st)) << "a failed replace leaves the target";
@@ -118,9 +111,8 @@ TEST(BrolPlatformRefusals, ReplaceWithinTheCurrentFolder) {
   const std::string from = dir.file("from");
   const brol_file_handle f = os.file_open(from.c_str(), brol_access_write, brol_create_always);
   ASSERT_EQ(os.file_write(f, "new", 3), 3);
-  ASSERT_TRUE(os.file_close(f));
   const std::string bare = "brol_platform_refusals_target";
-  ASSERT_TRUE(os.file_replace(from.c_str(), bare.c_str()));
+  ASSERT_TRUE(os.file_replace(f, from.c_str(), bare.c_str()));
   brol_file_status st{};
   ASSERT_TRUE(os.file_stat(bare.c_str(), &st));
   EXPECT_EQ(st.size, 3);

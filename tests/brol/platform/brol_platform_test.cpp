@@ -13,15 +13,7 @@ namespace {
 
 const brol_platform_calls& os = brol_platform_defaults();
 
-#ifdef _WIN32
-// The program starts the socket library itself; the library never does.
-const bool sockets_started = [] {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}();
-#else
-const bool sockets_started = true;
-#endif
+using brol_test::sockets_started;
 
 brol_file_handle create(const std::string& path) {
   return os.file_open(path.c_str(), brol_access_read | brol_access_write, brol_create_always);
@@ -210,29 +202,35 @@ TEST(BrolPlatformFiles, ReplaceSwapsWholeFilesOrNothing) {
   brol_test::temp_dir dir;
   const std::string from = dir.file("new.tmp");
   const std::string to = dir.file("target");
+  // The new file as a replacement hands it over: written and still open.
+  auto written = [&](const std::string& text) {
+    const brol_file_handle f = os.file_open(from.c_str(), brol_access_write, brol_create_always);
+    EXPECT_EQ(os.file_write(f, text.data(), static_cast<std::int32_t>(text.size())),
+              static_cast<std::int32_t>(text.size()));
+    return f;
+  };
   // Onto an existing file.
   write_all(to, "old content");
-  write_all(from, "new");
-  EXPECT_TRUE(os.file_replace(from.c_str(), to.c_str()));
+  EXPECT_TRUE(os.file_replace(written("new"), from.c_str(), to.c_str()));
   EXPECT_EQ(brol_test::read_file(to), "new");
   EXPECT_EQ(brol_test::read_file(from), "<missing>");
   // Without a target: a rename.
   const std::string other = dir.file("other");
-  write_all(from, "second");
-  EXPECT_TRUE(os.file_replace(from.c_str(), other.c_str()));
+  EXPECT_TRUE(os.file_replace(written("second"), from.c_str(), other.c_str()));
   EXPECT_EQ(brol_test::read_file(other), "second");
   EXPECT_EQ(brol_test::read_file(from), "<missing>");
-  // A missing source changes nothing.
+  // A source name that names nothing changes nothing.
   errno = 0;
-  EXPECT_FALSE(os.file_replace(from.c_str(), to.c_str()));
+  const brol_file_handle elsewhere = os.file_open(dir.file("elsewhere").c_str(), brol_access_write, brol_create_always);
+  EXPECT_FALSE(os.file_replace(elsewhere, from.c_str(), to.c_str()));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(brol_test::read_file(to), "new");
   // A directory is never replaced by a file; the file stays where it was.
   const std::string folder = dir.file("folder");
   ASSERT_TRUE(os.dir_create(folder.c_str()));
-  write_all(from, "third");
+  const brol_file_handle third = written("third");
   errno = 0;
-  EXPECT_FALSE(os.file_replace(from.c_str(), folder.c_str()));
+  EXPECT_FALSE(os.file_replace(third, from.c_str(), folder.c_str()));
   EXPECT_TRUE(errno == EACCES || errno == EISDIR || errno == EEXIST) << errno;
   EXPECT_TRUE(is_directory(folder));
   EXPECT_EQ(brol_test::read_file(from), "third");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "brol/stream/brol_stream.h"
+#include "brol_test_stream_files.h"
 #include "stream_test_fakes.h"
 
 namespace {
@@ -13,24 +14,7 @@ namespace {
 using stream_test::read_file;
 using stream_test::stream;
 
-// A source file and a destination file in one temporary folder.
-struct files {
-  brol_test::temp_dir dir;
-  std::string in = dir.file("in");
-  std::string out = dir.file("out");
-  stream source;
-  stream dest;
-  files(const std::string& data, std::int64_t source_size, std::int64_t dest_size)
-      : source(source_size), dest(dest_size) {
-    stream_test::write_file(in, data);
-    EXPECT_TRUE(source->open(in.c_str(), 0));
-    EXPECT_TRUE(dest->open(out.c_str(), 0x301));
-  }
-  std::string copied() {
-    EXPECT_TRUE(dest->close(false));
-    return read_file(out);
-  }
-};
+using files = brol_test::stream_files;
 
 // Whichever stream lends its buffer, and whatever counts the system reads and writes move, the
 // destination receives every byte once and in order, read-ahead bytes and pending output first.
@@ -45,24 +29,24 @@ TEST(BrolStreamCopy, AllBytesArriveWhateverTheArea) {
     files f(data, 1000, 300);
     std::string expected = data;
     if (r.dest_buffer) {
-      ASSERT_TRUE(f.dest->enable_write_buffer());
+      ASSERT_TRUE(f.dest.enable_write_buffer());
     }
     if (r.dest_pending) {
-      ASSERT_TRUE(f.dest->write_text("head:"));
+      ASSERT_TRUE(f.dest.write_text("head:"));
       expected = "head:" + data;
     }
     if (r.source_buffer) {
       char first[5];
-      ASSERT_TRUE(f.source->get_bytes(first, 5));  // 995 bytes stay read ahead
+      ASSERT_TRUE(f.source.get_bytes(first, 5));  // 995 bytes stay read ahead
       expected.erase(expected.size() - data.size(), 5);
     }
     stream_test::fake_os fake;
     stream_test::reads.random = true;
     stream_test::writes.random = true;
-    ASSERT_TRUE(f.dest->copy_all(f.source.s));
-    EXPECT_EQ(f.dest->status, 0);
-    EXPECT_EQ(f.source->position, 50000);
-    EXPECT_EQ(f.dest->write_buffered, r.dest_buffer ? 1u : 0u);
+    ASSERT_TRUE(f.dest.copy_all(f.source));
+    EXPECT_EQ(f.dest.status, 0);
+    EXPECT_EQ(f.source.position, 50000);
+    EXPECT_EQ(f.dest.write_buffered, r.dest_buffer ? 1u : 0u);
     const std::int32_t area = r.dest_buffer ? 300 : (r.source_buffer ? 1000 : 16384);
     for (std::int32_t asked : stream_test::reads.asked) {
       EXPECT_LE(asked, area);
@@ -91,15 +75,15 @@ TEST(BrolStreamCopy, SocketReadAheadGoesFirst) {
 
 TEST(BrolStreamCopy, SourceAtItsEndAndClosedStreams) {
   files f("", 16, 16);
-  EXPECT_TRUE(f.dest->copy_all(f.source.s));
-  EXPECT_EQ(f.dest->written, 0u);
+  EXPECT_TRUE(f.dest.copy_all(f.source));
+  EXPECT_EQ(f.dest.written, 0u);
   stream closed;
-  EXPECT_FALSE(closed->copy_all(f.source.s));
+  EXPECT_FALSE(closed->copy_all(f.source));
   EXPECT_EQ(closed->status, brol_stream_not_open);
-  EXPECT_FALSE(f.dest->copy_count(closed.s, 5, -1));
-  EXPECT_EQ(f.dest->status, brol_stream_not_open);
-  EXPECT_FALSE(f.source->copy_until(';', closed.s));
-  EXPECT_EQ(f.source->status, brol_stream_not_open);
+  EXPECT_FALSE(f.dest.copy_count(closed.s, 5, -1));
+  EXPECT_EQ(f.dest.status, brol_stream_not_open);
+  EXPECT_FALSE(f.source.copy_until(';', closed.s));
+  EXPECT_EQ(f.source.status, brol_stream_not_open);
   EXPECT_EQ(closed->status, brol_stream_not_open);
 }
 
@@ -107,37 +91,37 @@ TEST(BrolStreamCopy, CountFromTheBufferNeedsNoRead) {
   const std::string data = stream_test::sample_text(200, 5);
   files f(data, 64, 0);
   char first[14];
-  ASSERT_TRUE(f.source->get_bytes(first, 14));  // 50 bytes stay buffered
+  ASSERT_TRUE(f.source.get_bytes(first, 14));  // 50 bytes stay buffered
   stream_test::fake_os fake;
-  ASSERT_TRUE(f.dest->copy_count(f.source.s, 10, -1));
+  ASSERT_TRUE(f.dest.copy_count(f.source, 10, -1));
   EXPECT_EQ(stream_test::reads.calls, 0);
-  EXPECT_EQ(f.source->position, 24);
-  EXPECT_EQ(f.source->get_byte(), static_cast<unsigned char>(data[24]));
+  EXPECT_EQ(f.source.position, 24);
+  EXPECT_EQ(f.source.get_byte(), static_cast<unsigned char>(data[24]));
   // A count beyond the buffer reads the rest in pieces of the area, never past the count.
-  ASSERT_TRUE(f.dest->copy_count(f.source.s, 100, -1));
+  ASSERT_TRUE(f.dest.copy_count(f.source, 100, -1));
   for (std::int32_t asked : stream_test::reads.asked) {
     EXPECT_LE(asked, 64);
   }
-  EXPECT_EQ(f.source->position, 125);
+  EXPECT_EQ(f.source.position, 125);
   // A limit on the reads ends the copy early, normally.
   stream_test::reads = stream_test::io_plan{};
   stream_test::reads.most = 10;
-  ASSERT_TRUE(f.dest->copy_count(f.source.s, 1000, 2));
+  ASSERT_TRUE(f.dest.copy_count(f.source, 1000, 2));
   EXPECT_EQ(stream_test::reads.calls, 2);
-  EXPECT_EQ(f.source->position, 145);
+  EXPECT_EQ(f.source.position, 145);
   EXPECT_EQ(f.copied(), data.substr(14, 10) + data.substr(25, 100) + data.substr(125, 20));
 }
 
 TEST(BrolStreamCopy, UntilADelimiter) {
   files f("abc;def", 4, 0);
-  ASSERT_TRUE(f.source->copy_until(';', f.dest.s));
-  EXPECT_EQ(f.source->position, 4);
-  EXPECT_EQ(f.source->get_byte(), 'd');
-  ASSERT_TRUE(f.source->copy_until(';', f.dest.s));  // none left: everything, then the end
-  EXPECT_EQ(f.source->at_end, 1u);
-  EXPECT_EQ(f.source->status, 0);
-  EXPECT_FALSE(f.source->copy_until(';', f.dest.s));
-  EXPECT_EQ(f.source->status, brol_stream_end_of_data);
+  ASSERT_TRUE(f.source.copy_until(';', f.dest));
+  EXPECT_EQ(f.source.position, 4);
+  EXPECT_EQ(f.source.get_byte(), 'd');
+  ASSERT_TRUE(f.source.copy_until(';', f.dest));  // none left: everything, then the end
+  EXPECT_EQ(f.source.at_end, 1u);
+  EXPECT_EQ(f.source.status, 0);
+  EXPECT_FALSE(f.source.copy_until(';', f.dest));
+  EXPECT_EQ(f.source.status, brol_stream_end_of_data);
   EXPECT_EQ(f.copied(), "abcef");
 }
 
@@ -149,21 +133,21 @@ TEST(BrolStreamCopy, FailuresOfEitherSide) {
     stream_test::fake_os fake;
     stream_test::reads.fail_at = 2;
     stream_test::reads.fail_errno = ECONNRESET;
-    EXPECT_FALSE(f.dest->copy_all(f.source.s));
-    EXPECT_EQ(f.dest->status, brol_stream_io_failed);
-    EXPECT_EQ(f.dest->error_number, ECONNRESET);
+    EXPECT_FALSE(f.dest.copy_all(f.source));
+    EXPECT_EQ(f.dest.status, brol_stream_io_failed);
+    EXPECT_EQ(f.dest.error_number, ECONNRESET);
   }
   {
     files f(data, 0, 100);
-    ASSERT_TRUE(f.dest->enable_write_buffer());
+    ASSERT_TRUE(f.dest.enable_write_buffer());
     stream_test::fake_os fake;
     stream_test::writes.fail_at = 3;
     stream_test::writes.fail_errno = ENOSPC;
-    EXPECT_FALSE(f.dest->copy_all(f.source.s));
-    EXPECT_EQ(f.dest->status, brol_stream_io_failed);
-    EXPECT_EQ(f.dest->error_number, ENOSPC);
-    EXPECT_EQ(f.dest->written, 200u);
-    EXPECT_EQ(f.dest->write_buffered, 1u);  // restored on every path
+    EXPECT_FALSE(f.dest.copy_all(f.source));
+    EXPECT_EQ(f.dest.status, brol_stream_io_failed);
+    EXPECT_EQ(f.dest.error_number, ENOSPC);
+    EXPECT_EQ(f.dest.written, 200u);
+    EXPECT_EQ(f.dest.write_buffered, 1u);  // restored on every path
   }
   {
     files f("abcdef;", 16, 0);
@@ -171,10 +155,10 @@ TEST(BrolStreamCopy, FailuresOfEitherSide) {
     stream_test::writes.most = 2;
     stream_test::writes.fail_at = 2;
     stream_test::writes.fail_errno = EPIPE;
-    EXPECT_FALSE(f.source->copy_until(';', f.dest.s));
-    EXPECT_EQ(f.source->status, brol_stream_io_failed);
-    EXPECT_EQ(f.source->error_number, EPIPE);
-    EXPECT_EQ(f.source->position, 2);  // the two bytes that went out
+    EXPECT_FALSE(f.source.copy_until(';', f.dest));
+    EXPECT_EQ(f.source.status, brol_stream_io_failed);
+    EXPECT_EQ(f.source.error_number, EPIPE);
+    EXPECT_EQ(f.source.position, 2);  // the two bytes that went out
   }
 }
 
@@ -184,14 +168,14 @@ TEST(BrolStreamCopy, AreaFallsBackWhenMemoryIsShort) {
     files f(data, 0, 0);
     stream_test::fake_os fake;
     brol_test::alloc_failure failing(1);
-    ASSERT_TRUE(f.dest->copy_all(f.source.s));
+    ASSERT_TRUE(f.dest.copy_all(f.source));
     EXPECT_LE(stream_test::reads.asked.at(0), 1024);
     EXPECT_EQ(f.copied(), data);
   }
   files f(data, 0, 0);
   brol_test::alloc_failure failing(1, true);
-  EXPECT_FALSE(f.dest->copy_all(f.source.s));
-  EXPECT_EQ(f.dest->status, brol_stream_no_memory);
+  EXPECT_FALSE(f.dest.copy_all(f.source));
+  EXPECT_EQ(f.dest.status, brol_stream_no_memory);
 }
 
 // Copied inside the system, every documented effect stays: read-ahead and pending output go first,
@@ -215,35 +199,35 @@ TEST(BrolStreamCopy, InsideTheSystemEveryEffectStays) {
     files f(data, 1000, 300);
     stream_test::socket_pair pair;
     if (r.to_socket) {
-      pair.attach(f.dest.s);
+      pair.attach(f.dest);
     }
     std::string head;
     if (r.dest_pending) {
-      ASSERT_TRUE(f.dest->enable_write_buffer());
-      ASSERT_TRUE(f.dest->write_text("head:"));
+      ASSERT_TRUE(f.dest.enable_write_buffer());
+      ASSERT_TRUE(f.dest.write_text("head:"));
       head = "head:";
     }
     const std::int64_t skipped = r.read_ahead ? 5 : 0;
     char first[5];
     if (r.read_ahead) {
-      ASSERT_TRUE(f.source->get_bytes(first, 5));
+      ASSERT_TRUE(f.source.get_bytes(first, 5));
     }
     stream_test::fake_os fake;
     stream_test::copies_refused = false;
     stream_test::copies.most = 1000;
-    const std::uint64_t written_before = f.dest->written;
-    ASSERT_TRUE(r.count < 0 ? f.dest->copy_all(f.source.s) : f.dest->copy_count(f.source.s, r.count, r.read_limit));
-    EXPECT_EQ(f.dest->status, 0);
-    EXPECT_EQ(f.source->position, skipped + r.expected_bytes);
-    EXPECT_EQ(f.dest->written - written_before, static_cast<std::uint64_t>(r.expected_bytes) + head.size());
-    EXPECT_EQ(f.dest->write_buffered, r.dest_pending ? 1u : 0u);
+    const std::uint64_t written_before = f.dest.written;
+    ASSERT_TRUE(r.count < 0 ? f.dest.copy_all(f.source) : f.dest.copy_count(f.source, r.count, r.read_limit));
+    EXPECT_EQ(f.dest.status, 0);
+    EXPECT_EQ(f.source.position, skipped + r.expected_bytes);
+    EXPECT_EQ(f.dest.written - written_before, static_cast<std::uint64_t>(r.expected_bytes) + head.size());
+    EXPECT_EQ(f.dest.write_buffered, r.dest_pending ? 1u : 0u);
     EXPECT_GE(stream_test::copies.calls, 1);
-    EXPECT_EQ(stream_test::armed_during_copy, &f.dest.s);
+    EXPECT_EQ(stream_test::armed_during_copy, &f.dest);
     EXPECT_EQ(stream_test::reads.calls, 0) << "the bytes went through the area";
     const std::string expected =
         head + data.substr(static_cast<std::size_t>(skipped), static_cast<std::size_t>(r.expected_bytes));
     if (r.to_socket) {
-      EXPECT_TRUE(f.dest->close(false));
+      EXPECT_TRUE(f.dest.close(false));
       EXPECT_EQ(pair.receive_all(), expected);
     } else {
       EXPECT_EQ(f.copied(), expected);
@@ -262,11 +246,11 @@ TEST(BrolStreamCopy, InsideTheSystemRefusedOrFailing) {
     stream_test::copies.most = 1000;
     stream_test::copies.fail_at = refuse_at;
     stream_test::copies.fail_errno = refuse_at == 1 ? EXDEV : EINVAL;
-    ASSERT_TRUE(f.dest->copy_all(f.source.s));
+    ASSERT_TRUE(f.dest.copy_all(f.source));
     EXPECT_EQ(stream_test::copies.calls, refuse_at);
     EXPECT_GT(stream_test::reads.calls, 0);
-    EXPECT_EQ(f.source->position, 30000);
-    EXPECT_EQ(f.dest->written, 30000u);
+    EXPECT_EQ(f.source.position, 30000);
+    EXPECT_EQ(f.dest.written, 30000u);
     EXPECT_EQ(f.copied(), data);
   }
   files f(data, 0, 0);
@@ -275,11 +259,11 @@ TEST(BrolStreamCopy, InsideTheSystemRefusedOrFailing) {
   stream_test::copies.most = 1000;
   stream_test::copies.fail_at = 3;
   stream_test::copies.fail_errno = ENOSPC;
-  EXPECT_FALSE(f.dest->copy_all(f.source.s));
-  EXPECT_EQ(f.dest->status, brol_stream_io_failed);
-  EXPECT_EQ(f.dest->error_number, ENOSPC);
-  EXPECT_EQ(f.dest->written, 2000u);
-  EXPECT_EQ(f.source->position, 2000);
+  EXPECT_FALSE(f.dest.copy_all(f.source));
+  EXPECT_EQ(f.dest.status, brol_stream_io_failed);
+  EXPECT_EQ(f.dest.error_number, ENOSPC);
+  EXPECT_EQ(f.dest.written, 2000u);
+  EXPECT_EQ(f.source.position, 2000);
   EXPECT_EQ(stream_test::reads.calls, 0);
 }
 
@@ -292,7 +276,7 @@ TEST(BrolStreamCopy, SystemCopiesIntoAppendOnlyFilesAndVanishedPeers) {
   stream_test::write_file(f.out + ".log", "head:");
   stream log(0);
   ASSERT_TRUE(log->attach_file(brol_os.file_open_append((f.out + ".log").c_str()), "log"));
-  ASSERT_TRUE(log->copy_all(f.source.s));
+  ASSERT_TRUE(log->copy_all(f.source));
   EXPECT_EQ(log->written, 20000u);
   EXPECT_TRUE(log->close(false));
   EXPECT_EQ(read_file(f.out + ".log"), "head:" + data);

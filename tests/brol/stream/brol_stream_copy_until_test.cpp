@@ -7,30 +7,12 @@
 #include <string>
 
 #include "brol/stream/brol_stream.h"
+#include "brol_test_stream_files.h"
 #include "stream_test_fakes.h"
 
 namespace {
 
-using stream_test::read_file;
-using stream_test::stream;
-
-struct pair_of_files {
-  brol_test::temp_dir dir;
-  std::string in = dir.file("in");
-  std::string out = dir.file("out");
-  stream source;
-  stream dest;
-  pair_of_files(const std::string& data, std::int64_t source_size, std::int64_t dest_size)
-      : source(source_size), dest(dest_size) {
-    stream_test::write_file(in, data);
-    EXPECT_TRUE(source->open(in.c_str(), brol_open_read));
-    EXPECT_TRUE(dest->open(out.c_str(), brol_open_write | brol_open_create | brol_open_truncate));
-  }
-  std::string copied() {
-    EXPECT_TRUE(dest->close(false));
-    return read_file(out);
-  }
-};
+using files = brol_test::stream_files;
 
 TEST(BrolStreamCopyUntil, PendingOutputFirstThenTheBytesBeforeTheDelimiter) {
   std::string data = stream_test::sample_text(3000, 5);
@@ -41,29 +23,29 @@ TEST(BrolStreamCopyUntil, PendingOutputFirstThenTheBytesBeforeTheDelimiter) {
         SCOPED_TRACE(std::to_string(at) + " " + std::to_string(pending) + " " + std::to_string(resized));
         std::string text = data;
         text[at] = '#';
-        pair_of_files f(text, 64, 32);
-        ASSERT_TRUE(f.dest->enable_write_buffer());
+        files f(text, 64, 32);
+        ASSERT_TRUE(f.dest.enable_write_buffer());
         std::string expected = text.substr(0, at);
         if (pending) {
-          ASSERT_TRUE(f.dest->write_text("head:"));
+          ASSERT_TRUE(f.dest.write_text("head:"));
           expected = "head:" + expected;
         }
         if (resized != 0 && at > 64) {
           // The first buffer read empty, then resized: the copy starts with a fresh area of the new size.
           char first[64];
-          ASSERT_TRUE(f.source->get_bytes(first, sizeof first));
+          ASSERT_TRUE(f.source.get_bytes(first, sizeof first));
           expected.erase(expected.size() - at, 64);
         }
         if (resized != 0) {
-          ASSERT_TRUE(f.source->set_buffer_size(resized));  // replaced when next found empty
+          ASSERT_TRUE(f.source.set_buffer_size(resized));  // replaced when next found empty
         }
         stream_test::fake_os fake;
         stream_test::reads.random = true;
         stream_test::writes.random = true;
-        ASSERT_TRUE(f.source->copy_until('#', f.dest.s));
-        EXPECT_EQ(f.source->position, static_cast<std::int64_t>(at) + 1);
+        ASSERT_TRUE(f.source.copy_until('#', f.dest));
+        EXPECT_EQ(f.source.position, static_cast<std::int64_t>(at) + 1);
         if (resized != 0) {
-          EXPECT_EQ(f.source->buffer_size, resized);
+          EXPECT_EQ(f.source.buffer_size, resized);
         }
         EXPECT_EQ(f.copied(), expected);
       }
@@ -75,28 +57,28 @@ TEST(BrolStreamCopyUntil, FailuresAreReportedOnTheSource) {
   const std::string text = "abcdef#ghi";
   {
     // The destination's pending bytes cannot go out: nothing is read from the source.
-    pair_of_files f(text, 16, 16);
-    ASSERT_TRUE(f.dest->enable_write_buffer());
-    ASSERT_TRUE(f.dest->write_text("head:"));
+    files f(text, 16, 16);
+    ASSERT_TRUE(f.dest.enable_write_buffer());
+    ASSERT_TRUE(f.dest.write_text("head:"));
     stream_test::fake_os fake;
     stream_test::writes.fail_at = 1;
     stream_test::writes.fail_errno = ENOSPC;
-    EXPECT_FALSE(f.source->copy_until('#', f.dest.s));
-    EXPECT_EQ(f.source->status, brol_stream_io_failed);
-    EXPECT_EQ(f.source->error_number, ENOSPC);
-    EXPECT_EQ(f.source->position, 0);
+    EXPECT_FALSE(f.source.copy_until('#', f.dest));
+    EXPECT_EQ(f.source.status, brol_stream_io_failed);
+    EXPECT_EQ(f.source.error_number, ENOSPC);
+    EXPECT_EQ(f.source.position, 0);
     EXPECT_EQ(stream_test::reads.calls, 0);
   }
   {
     // A failing read is no end of the data.
-    pair_of_files f(text, 16, 16);
+    files f(text, 16, 16);
     stream_test::fake_os fake;
     stream_test::reads.fail_at = 1;
     stream_test::reads.fail_errno = ECONNRESET;
-    EXPECT_FALSE(f.source->copy_until('#', f.dest.s));
-    EXPECT_EQ(f.source->status, brol_stream_io_failed);
-    EXPECT_EQ(f.source->error_number, ECONNRESET);
-    EXPECT_EQ(f.source->at_end, 0u);
+    EXPECT_FALSE(f.source.copy_until('#', f.dest));
+    EXPECT_EQ(f.source.status, brol_stream_io_failed);
+    EXPECT_EQ(f.source.error_number, ECONNRESET);
+    EXPECT_EQ(f.source.at_end, 0u);
   }
 }
 

@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "brol/stream/brol_stream.h"
 #include "stream_test_fakes.h"
@@ -59,9 +59,9 @@ TEST(BrolStreamEdges, ACopyKeepsTheDestinationsUnreadInput) {
     bool counted;
     std::int64_t dest_buffer;
   } rows[] = {
-      {"file, all", false, false, 64},   {"file, counted", false, true, 64}, {"socket, all", true, false, 64},
-      {"socket, counted", true, true, 64}, {"file, tiny buffer", false, false, 4},
-      {"socket, large buffer", true, false, 65536},
+      {"file, all", false, false, 64},        {"file, counted", false, true, 64},
+      {"socket, all", true, false, 64},       {"socket, counted", true, true, 64},
+      {"file, tiny buffer", false, false, 4}, {"socket, large buffer", true, false, 65536},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -121,6 +121,21 @@ TEST(BrolStreamEdges, ATimeLimitBoundsTheSocketCallsOfAStream) {
   // Lifted, the stream reads what waited.
   EXPECT_TRUE(s->set_time_limit(0));
   EXPECT_EQ(s->get_byte(), 'l');
+  // close ends a limit, also one that has run out: the record's next connection runs without it,
+  // while a connection that replaces another without a close keeps it.
+  for (const bool closed : {true, false}) {
+    ASSERT_TRUE(s->set_time_limit(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (closed) {
+      ASSERT_TRUE(s->close(false));
+    }
+    stream_test::socket_pair next;
+    next.attach(s.s);
+    next.send("n");
+    EXPECT_EQ(s->get_byte(), closed ? std::int64_t{'n'} : brol_stream_io_failed) << closed;
+    EXPECT_EQ(s->status, closed ? brol_stream_ok : brol_stream_io_failed) << closed;
+  }
+  ASSERT_TRUE(s->close(false));
   // Files are never limited.
   brol_test::temp_dir dir;
   stream_test::write_file(dir.file("f"), "file");

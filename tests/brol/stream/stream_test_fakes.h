@@ -19,17 +19,8 @@
 
 namespace stream_test {
 
-// The socket library must be started by the program (the library never does), once per process.
-inline const bool sockets_started = [] {
-#ifdef _WIN32
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-#else
-  return true;
-#endif
-}();
-
 using brol_test::read_file;
+using brol_test::sockets_started;
 using brol_test::write_file;
 
 // A stream that is destroyed with the test.

@@ -14,6 +14,7 @@
 
 namespace {
 
+using brol_test::random_text;
 using str = brol_test::owned_string;
 
 struct case_2 {
@@ -119,14 +120,6 @@ std::string reference_replace_all(std::string text, const std::string& find, con
     }
   }
   return text;
-}
-
-std::string random_text(std::mt19937& rng, const char* alphabet, std::size_t max_length) {
-  const std::size_t n = rng() % (max_length + 1);
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += alphabet[rng() % k];
-  return out;
 }
 
 TEST(BrolStringEdit, ReplaceAllAgreesWithTheReferenceOnRandomTexts) {

@@ -17,6 +17,7 @@
 
 namespace {
 
+using brol_test::random_text;
 using str = brol_test::owned_string;
 
 struct array : brol_scoped<brol_string_array> {
@@ -27,14 +28,6 @@ struct array : brol_scoped<brol_string_array> {
     return out;
   }
 };
-
-std::string random_text(std::mt19937& rng, const char* alphabet, std::size_t max_length) {
-  const std::size_t n = rng() % (max_length + 1);
-  const std::size_t k = std::char_traits<char>::length(alphabet);
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += alphabet[rng() % k];
-  return out;
-}
 
 TEST(BrolStringField, KeepField) {
   const struct {

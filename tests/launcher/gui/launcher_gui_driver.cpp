@@ -205,15 +205,13 @@ std::vector<HWND> boxes_of(const launcher& l) {
   return search.found;
 }
 
-std::string caption_of(HWND window) {
+// A window's caption or a static control's text, read without a message, so this works while the
+// launcher waits; an edit control's text needs WM_GETTEXT, which the launcher answers when it is idle.
+std::string text_of(HWND window) {
   char text[1024] = "";
   GetWindowTextA(window, text, sizeof text);
   return text;
 }
-
-// A static control's text is read without a message, so this works while the launcher waits; an
-// edit control's text needs WM_GETTEXT, which the launcher answers when it is idle.
-std::string text_of(HWND window) { return caption_of(window); }
 
 std::string edit_text(HWND edit) {
   char text[256] = "";
@@ -280,7 +278,7 @@ void answer(HWND box, int button) {
 bool expect_box(const launcher& l, const char* text, bool owned_by_dialog, int button, const std::string& what) {
   HWND box = wait_box(l, 8000);
   if (!check(box != nullptr, what + ": a message box appears")) return false;
-  check(caption_of(box) == "ACHTUNG", what + ": caption ACHTUNG, got " + quoted(caption_of(box)));
+  check(text_of(box) == "ACHTUNG", what + ": caption ACHTUNG, got " + quoted(text_of(box)));
   check(box_text(box) == text, what + ": text " + quoted(text) + ", got " + quoted(box_text(box)));
   const HWND owner = GetWindow(box, GW_OWNER);
   check(owned_by_dialog ? owner == l.dialog : owner == nullptr,
@@ -292,7 +290,7 @@ bool expect_box(const launcher& l, const char* text, bool owned_by_dialog, int b
 // The shell's own "file not found" box comes before the launcher's message when a program is missing.
 void answer_shell_error(const launcher& l, const std::string& what) {
   HWND box = wait_box(l, 8000);
-  const bool shell_box = box != nullptr && caption_of(box) != "ACHTUNG";
+  const bool shell_box = box != nullptr && text_of(box) != "ACHTUNG";
   check(shell_box, what + ": the shell reports the missing file first (" + quoted(box ? box_text(box) : "") + ")");
   if (shell_box) answer(box, IDOK);
 }
@@ -860,7 +858,7 @@ void scenario_deep(const std::string& expect) {
     set_edit(l.item(id_field), "302");
     click(l);
     HWND box = wait_box(l, 8000);
-    if (box != nullptr && caption_of(box) != "ACHTUNG") {
+    if (box != nullptr && text_of(box) != "ACHTUNG") {
       say("the shell reported first: %s", quoted(box_text(box)).c_str());
       answer(box, IDOK);
     }
