@@ -5,6 +5,7 @@ are global; brol::detail is internal). Prints what is wrong and exits 1.
 
   doxygen_check_index.py TAGFILE SOURCE_DIR HTML_DIR
 """
+import argparse
 import pathlib
 import re
 import sys
@@ -12,9 +13,13 @@ import xml.etree.ElementTree as ElementTree
 
 
 def main():
-    tags = ElementTree.parse(sys.argv[1]).getroot()
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for name in ("tagfile", "source_dir", "html_dir"):
+        parser.add_argument(name)
+    args = parser.parse_args()
+    tags = ElementTree.parse(args.tagfile).getroot()
     headers = "\n".join(p.read_text(encoding="utf-8", errors="replace")
-                        for p in pathlib.Path(sys.argv[2], "brol").rglob("*.h"))
+                        for p in pathlib.Path(args.source_dir, "brol").rglob("*.h"))
     wrong = []
     for compound in tags.iter("compound"):
         kind, name = compound.get("kind"), compound.findtext("name")
@@ -26,7 +31,7 @@ def main():
                 wrong.append(f"{kind} page for {name}, which no header declares as a type")
     # Doxygen also writes pages that the tag file leaves out: a declaration it misread as a class.
     listed = {compound.findtext("filename") for compound in tags.iter("compound")}
-    for page in sorted(pathlib.Path(sys.argv[3]).glob("*.html")):
+    for page in sorted(pathlib.Path(args.html_dir).glob("*.html")):
         if re.match(r"(class|struct|union)(?!es\.html)", page.name) and not page.name.endswith("-members.html"):
             if page.name not in listed and page.name.removesuffix(".html") not in listed:
                 wrong.append(f"page {page.name} belongs to no type")

@@ -18,6 +18,7 @@ documentation comments Doxygen reads, without asking the headers to be written f
   doxygen_filter.py FILE     writes the filtered file to standard output, line for line (every line
                              keeps its number, so warnings point into the header itself)
 """
+import argparse
 import re
 import sys
 
@@ -143,7 +144,9 @@ class Filter:
 
 
 def main():
-    with open(sys.argv[1], encoding="utf-8", errors="surrogateescape") as f:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("file", help="the header")
+    with open(parser.parse_args().file, encoding="utf-8", errors="surrogateescape") as f:
         lines = f.read().split("\n")
     sys.stdout.write("\n".join(Filter(lines).run()))
     return 0

@@ -10,6 +10,7 @@ that verifies, and leaves the unsigned launcher as it was.
   release_test.py MAKE_KIT VERSION LAUNCHER_EXE TEST_LAUNCHER_EXE SOURCE_DIR
 Exit code 0 when every check passed, 1 otherwise.
 """
+import argparse
 import hashlib
 import os
 import re
@@ -121,7 +122,7 @@ def check_signing(launcher, work):
                     "-out", pfx], check=True, capture_output=True, timeout=60)
     with open(launcher, "rb") as f:
         unsigned = f.read()
-    signer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "kit", "sign_launcher.py")
+    signer = os.path.join(ROOT, "kit", "tools", "sign_launcher.py")
     signed = os.path.join(work, "signed.exe")
     environment = dict(os.environ, FERNWARTUNG_SIGN_PASSWORD="throwaway secret")
     run = subprocess.run([sys.executable, signer, "--pfx", pfx, launcher, signed], env=environment,
@@ -168,10 +169,10 @@ def check_before_signing(signer, work, key, password):
 
 
 def main():
-    if len(sys.argv) != 6:
-        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
-        return 2
-    maker, version, launcher, test_launcher, source = sys.argv[1:]
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for name in ("make_kit", "version", "launcher", "test_launcher", "source_dir"):
+        parser.add_argument(name)
+    maker, version, launcher, test_launcher, source = vars(parser.parse_args()).values()
     customer, technician = f"fernwartung-{version}", f"fernwartung-techniker-{version}"
     with tempfile.TemporaryDirectory(prefix="brol-kit-") as work:
         first = build(maker, version, launcher, os.path.join(work, "a"), STAMP)

@@ -19,6 +19,7 @@ with the processes that hold them, and every process started here is ended.
 Exit code 0 when every check passed, 1 on a failure, 77 (skipped) when a program it needs is missing
 or user namespaces are not available.
 """
+import argparse
 import os
 import re
 import shutil
@@ -384,10 +385,11 @@ def watch(outer):
 
 
 def main():
-    if len(sys.argv) != 3:
-        print(__doc__.strip().splitlines()[-3], file=sys.stderr)
-        return 2
-    source, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("source_dir")
+    parser.add_argument("out_dir")
+    args = parser.parse_args()
+    source, out = os.path.abspath(args.source_dir), os.path.abspath(args.out_dir)
     missing = sorted({package for program, package in NEEDED.items() if shutil.which(program) is None})
     if missing:
         print(f"SKIPPED: the site session test needs the packages {', '.join(missing)} (scripts/test installs them)")

@@ -12,6 +12,7 @@ is refused.
   site_test.py SOURCE_DIR
 Exit code 0 when every check passed, 1 otherwise, 77 (skipped) when stunnel4 or openssl is missing.
 """
+import argparse
 import os
 import shutil
 import socket
@@ -21,7 +22,7 @@ import tempfile
 import time
 import zipfile
 
-SOURCE = sys.argv[1] if len(sys.argv) == 2 else ""
+SOURCE = ""  # the source tree, from the command line
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 import site_settings  # noqa: E402
@@ -328,9 +329,10 @@ def check_prove(path):
 
 
 def main():
-    if not SOURCE:
-        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
-        return 2
+    global SOURCE
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("source_dir")
+    SOURCE = parser.parse_args().source_dir
     if shutil.which("stunnel4") is None or shutil.which("openssl") is None:
         print("SKIPPED: the site test needs Debian's stunnel4 and openssl (scripts/test installs them)")
         return 77

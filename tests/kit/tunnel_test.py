@@ -13,6 +13,7 @@ the echo server then sees no connection and no byte.
   tunnel_test.py KIT_DIR
 Exit code 0 when every check passed, 1 on a failure, 77 (skipped) when stunnel4 or openssl is missing.
 """
+import argparse
 import os
 import secrets
 import shutil
@@ -149,9 +150,9 @@ def check_id(kit, work, program, echo, number):
 
 
 def main():
-    if len(sys.argv) != 2:
-        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("kit_dir", help="the kit's folder (customer/ and technician/ inside)")
+    args = parser.parse_args()
     program = shutil.which("stunnel4") or shutil.which("stunnel")
     if program is None or shutil.which("openssl") is None:
         print("SKIPPED: the tunnel test needs Debian's stunnel4 and openssl (scripts/test installs them)")
@@ -163,7 +164,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="brol-tunnel-") as work:
         try:
             for number in range(1, 5):
-                check_id(sys.argv[1], work, program, echo, number)
+                check_id(args.kit_dir, work, program, echo, number)
         except Failure as failure:
             print(f"FAIL {failure}")
             return 1

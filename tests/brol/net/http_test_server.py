@@ -9,10 +9,10 @@ build the same bytes), and serves them on a port the system chooses. It connects
 ends (the test is done, or has died), then removes its files and exits. It also exits after 15
 minutes whatever happens, so nothing is ever left running.
 """
+import argparse
 import functools
 import http.server
 import socket
-import sys
 import tempfile
 import threading
 
@@ -29,10 +29,14 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 
 
 def main():
-    control_port = int(sys.argv[1])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("control_port", type=int)
+    parser.add_argument("sizes", type=int, nargs="*")
+    args = parser.parse_args()
+    control_port = args.control_port
     block = bytes(pattern(i) for i in range(BLOCK))
     with tempfile.TemporaryDirectory(prefix="brol_http_") as folder:
-        for size in map(int, sys.argv[2:]):
+        for size in args.sizes:
             data = block * (size // BLOCK + 1)
             with open(f"{folder}/file_{size}", "wb") as f:
                 f.write(data[:size])

@@ -7,6 +7,7 @@ along; and Windows-only tunnel options must not reach the Linux tunnel program.
   bridge_test.py BRIDGE_DIR OUT_DIR
 Needs WINEPREFIX. Exit code 0 when every check passed, 1 on a failure, 77 when stunnel4 is missing.
 """
+import argparse
 import os
 import re
 import shutil
@@ -118,7 +119,11 @@ def main():
     if shutil.which("stunnel4") is None:
         print("SKIPPED: the bridge test needs Debian's stunnel4 (scripts/test installs it)")
         return 77
-    bridges, out = sys.argv[1], os.path.abspath(sys.argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bridge_dir")
+    parser.add_argument("out_dir")
+    args = parser.parse_args()
+    bridges, out = args.bridge_dir, os.path.abspath(args.out_dir)
     adopt_orphans()
     signal.signal(signal.SIGALRM, lambda *_: sys.exit("FAIL not done within 90 s"))
     signal.alarm(90)
