@@ -257,13 +257,49 @@ void split_small_decimal(std::uint64_t v, const scale& s, float_parts& parts) no
   }
 }
 
-// The general path: a scaled value of 2^63 or more is an integer already. Its exact value gives F as
-// its P lowest base-B digits and H as the rest, every digit exact however large H is.
-const big_uint* split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
+// n = n * f.
+void multiply(big_uint& n, std::uint32_t f) noexcept {
+  std::uint64_t carry = 0;
+  for (int i = 0; i < n.size; ++i) {
+    const std::uint64_t current = std::uint64_t{n.limb[i]} * f + carry;
+    n.limb[i] = static_cast<std::uint32_t>(current);
+    carry = current >> 32;
+  }
+  if (carry != 0) n.limb[n.size++] = static_cast<std::uint32_t>(carry);
+}
+
+// n = n / 2^shift (shift >= 1) rounded, halves up.
+void shift_right_rounded(big_uint& n, int shift) noexcept {
+  const int half_word = (shift - 1) / 32;
+  bool half = half_word < n.size && (n.limb[half_word] >> ((shift - 1) % 32) & 1) != 0;
+  const int word = shift / 32;
+  const int bit = shift % 32;
+  const int size = n.size > word ? n.size - word : 0;
+  for (int i = 0; i < size; ++i) {
+    const std::uint64_t pair = i + word + 1 < n.size ? n.limb[i + word + 1] : 0;
+    n.limb[i] = static_cast<std::uint32_t>((pair << 32 | n.limb[i + word]) >> bit);
+  }
+  n.size = size;
+  trim(n);
+  for (int i = 0; half; ++i) {
+    if (i == n.size) n.limb[n.size++] = 0;
+    half = ++n.limb[i] == 0;
+  }
+}
+
+// The general path, for a value whose scaled form reaches 2^63: there the scaled value in extended
+// precision is an integer already and its rounding error reaches whole units (past 2^64 it changes
+// the integer part), so V is computed exactly: the significand times B^P, shifted by the exponent,
+// rounded halves up as the rule rounds. V gives F as its P lowest base-B digits and H as the rest,
+// every digit exact however large H is.
+const big_uint* split_large(long double magnitude, unsigned base, float_parts& parts, big_uint& storage) noexcept {
   int exponent = 0;
-  const long double fraction = std::frexp(scaled, &exponent);
+  const long double fraction = std::frexp(magnitude, &exponent);
   const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
-  set_shifted(storage, mantissa, exponent - 64);
+  const int shift = exponent - 64;
+  set_shifted(storage, mantissa, shift > 0 ? shift : 0);
+  for (std::int64_t i = 0; i < parts.p; ++i) multiply(storage, base);
+  if (shift < 0) shift_right_rounded(storage, -shift);
   for (std::int64_t i = parts.p; i-- > 0;) parts.fraction[i] = static_cast<unsigned char>(divide(storage, base));
   if (storage.size > 2) {
     parts.wide = true;
@@ -310,7 +346,7 @@ const big_uint* split(const brol_format_state* st, const float_item& item, float
         split_small(round_small(scaled), s, base, parts);
       }
     } else {
-      wide = split_large(scaled, base, parts, storage);
+      wide = split_large(std::fabs(x), base, parts, storage);
     }
   }
   parts.m = parts.p;

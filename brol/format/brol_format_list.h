@@ -54,7 +54,8 @@ enum class arg_kind : unsigned char {
 
 struct arg_info {
   arg_kind kind;
-  brol_item code;  // for arg_kind::code
+  brol_item code;               // for arg_kind::code
+  unsigned char element_bytes;  // for arg_kind::pair_address: 4 or 8
 };
 
 template <class T>
@@ -72,36 +73,37 @@ template <class T>
 constexpr arg_info info_of() noexcept {
   using U = std::remove_cv_t<T>;
   if constexpr (code_of_type<U>::is_code) {
-    return {arg_kind::code, code_of_type<U>::value};
+    return {arg_kind::code, code_of_type<U>::value, 0};
   } else if constexpr (std::is_same_v<U, brol_fmt_flag_bits>) {
-    return {arg_kind::code, 2048};
+    return {arg_kind::code, 2048, 0};
   } else if constexpr (std::is_integral_v<U> || std::is_enum_v<U>) {
-    return {arg_kind::integer, 0};
+    return {arg_kind::integer, 0, 0};
   } else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>) {
-    return {arg_kind::real, 0};
+    return {arg_kind::real, 0, 0};
   } else if constexpr (std::is_same_v<U, long double>) {
-    return {arg_kind::long_double, 0};
+    return {arg_kind::long_double, 0, 0};
   } else if constexpr (std::is_null_pointer_v<U>) {
-    return {arg_kind::null, 0};
+    return {arg_kind::null, 0, 0};
   } else if constexpr (std::is_pointer_v<U> && std::is_object_v<std::remove_pointer_t<U>>) {
     using P = std::remove_cv_t<std::remove_pointer_t<U>>;
     if constexpr (std::is_same_v<P, char>) {
-      return {arg_kind::text, 0};
+      return {arg_kind::text, 0, 0};
     } else if constexpr (std::is_same_v<P, long double>) {
-      return {arg_kind::extended_address, 0};
+      return {arg_kind::extended_address, 0, 0};
     } else if constexpr (std::is_integral_v<P> && std::is_signed_v<P> && (sizeof(P) == 4 || sizeof(P) == 8)) {
-      return {arg_kind::pair_address, 0};
+      return {arg_kind::pair_address, 0, static_cast<unsigned char>(sizeof(P))};
     } else {
-      return {arg_kind::other_address, 0};
+      return {arg_kind::other_address, 0, 0};
     }
   } else {
-    return {arg_kind::other, 0};
+    return {arg_kind::other, 0, 0};
   }
 }
 
 // What a code's further items must be.
 enum class slot : unsigned char {
-  integer,  // a count, size code, character or integer value
+  integer,  // a count, character or integer value
+  size,     // a conversion's size code: fitted at run time to the value that follows (fit_size)
   real,     // brol_fmt_float's value: a double, or with size code 16 the address of a long double
   text,     // brol_fmt_strn's text address
   bytes,    // brol_fmt_mem's byte address
@@ -128,11 +130,11 @@ constexpr code_shape shape_of(brol_item code) noexcept {
     case 4:
     case 5:
     case 7:
-      return {true, 2, {i, i}};  // int, uint, fixed: size code, value
+      return {true, 2, {slot::size, i}};  // int, uint, fixed: size code, value
     case 6:
-      return {true, 2, {i, slot::real}};  // float: size code, value
+      return {true, 2, {slot::size, slot::real}};  // float: size code, value
     case 8:
-      return {true, 2, {i, slot::pair}};  // ratio: size code, pair address
+      return {true, 2, {slot::size, slot::pair}};  // ratio: size code, pair address
     case 1025:
     case 1026:
     case 1027:
@@ -174,8 +176,55 @@ enum class list_error : unsigned char {
   items_after_end,
 };
 
-// How each argument is used: the template entries turn a literal's null pointer into the empty text.
-enum class arg_role : unsigned char { literal, code, value, unread };
+// How each argument is used: the template entries turn a literal's null pointer into the empty text,
+// and a size code into one that fits the type of the value after it (fit_size).
+enum class arg_role : unsigned char {
+  literal,
+  code,
+  value,
+  unread,
+  size_of_integer,   // 1, 2, 4 or 8; any other: 8, the value as given
+  size_of_double,    // 4 or 8; any other: 8
+  size_of_extended,  // 16: the value is the address of a long double (or null)
+  size_of_fixed,     // 4 or 8; any other: 8, the 32.32 value as given
+  size_of_pair32,    // 8: the address of two int32
+  size_of_pair64,    // 16: the address of two int64
+  size_as_given,     // a null pair address, which reads as 0 over 1 whatever the size
+};
+
+// The size code that the engine reads for `size` given before a value of the kind Role tells: the
+// one given where it fits that value, else the one that reads the value as what it is, so that no
+// value is read as an address unless it was given as one and no address is read past its object.
+template <arg_role Role>
+constexpr brol_item fit_size(brol_item size) noexcept {
+  if constexpr (Role == arg_role::size_of_integer) {
+    return size == 1 || size == 2 || size == 4 || size == 8 ? size : 8;
+  } else if constexpr (Role == arg_role::size_of_double || Role == arg_role::size_of_fixed) {
+    return size == 4 || size == 8 ? size : 8;
+  } else if constexpr (Role == arg_role::size_of_extended || Role == arg_role::size_of_pair64) {
+    return 16;
+  } else if constexpr (Role == arg_role::size_of_pair32) {
+    return 8;
+  } else {
+    return size;
+  }
+}
+
+// The role of the size code of conversion `code` before the value `value`.
+constexpr arg_role size_role(brol_item code, const arg_info& value) noexcept {
+  switch (value.kind) {
+    case arg_kind::real:
+      return arg_role::size_of_double;
+    case arg_kind::extended_address:
+      return arg_role::size_of_extended;
+    case arg_kind::pair_address:
+      return value.element_bytes == 4 ? arg_role::size_of_pair32 : arg_role::size_of_pair64;
+    case arg_kind::null:
+      return code == 6 ? arg_role::size_of_extended : arg_role::size_as_given;
+    default:
+      return code == 7 ? arg_role::size_of_fixed : arg_role::size_of_integer;
+  }
+}
 
 template <std::size_t N>
 struct list_reading {
@@ -191,6 +240,7 @@ constexpr list_error check_slot(slot s, arg_kind k) noexcept {
   const bool number = k == arg_kind::integer || k == arg_kind::real;
   switch (s) {
     case slot::integer:
+    case slot::size:
       if (k == arg_kind::integer) return list_error::none;
       return k == arg_kind::real ? list_error::real_for_integer : list_error::text_for_number;
     case slot::real:
@@ -253,6 +303,7 @@ constexpr list_reading<N> read_list(const arg_info (&args)[N]) noexcept {
       if (e != list_error::none) return fail(e, v);
       r.roles[v] = arg_role::value;
     }
+    if (shape.slots[0] == slot::size) r.roles[at + 1] = size_role(a.code, args[at + 2]);
     at += 1 + shape.count;
   }
   return r;
@@ -324,6 +375,8 @@ inline brol_item to_item(T value) noexcept {
     return static_cast<brol_item>(reinterpret_cast<std::uintptr_t>(value));
   } else if constexpr (std::is_enum_v<T>) {
     return to_item<Role>(static_cast<std::underlying_type_t<T>>(value));
+  } else if constexpr (Role >= arg_role::size_of_integer) {
+    return fit_size<Role>(to_item(value));
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
     return static_cast<brol_item>(static_cast<std::int64_t>(value));
   } else if constexpr (std::is_integral_v<T>) {

@@ -100,27 +100,10 @@ struct planned_list {
       plan.planned && plan.count == 1 && plan.ops[0].kind == plan_op::op_integer && plan.ops[0].arg == 1;
 };
 
-template <std::size_t I, class Tuple>
-inline brol_item item_at(const Tuple& args) noexcept {
-  return to_item(std::get<I>(args));
-}
-
-// False when a size code at run time makes the engine read other items than the list's types say
-// (an unknown size code reads no value, so the value would be read as an item): the item loop then
-// runs the list as it always has.
-template <plan_op Op, class Tuple>
-inline bool sizes_as_typed(const Tuple& args) noexcept {
-  if constexpr (Op.kind == plan_op::op_integer) {
-    return known_size(item_at<Op.arg>(args));
-  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 6) {
-    const brol_item size = item_at<Op.arg>(args);
-    return size == 4 || size == 8 || size == 16;
-  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 7) {
-    const brol_item size = item_at<Op.arg>(args);
-    return size == 4 || size == 8;
-  } else {
-    return true;
-  }
+// The item of argument I, a size code fitted to its value as the unplanned list has it.
+template <std::size_t I, class... Args>
+inline brol_item item_at(const std::tuple<Args...>& args) noexcept {
+  return to_item<checked_list<Args...>::reading.roles[I]>(std::get<I>(args));
 }
 
 // What a planned list runs on: the engine's settings, destination and item text.
@@ -163,12 +146,6 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
 }
 
 template <class... Args, std::size_t... K>
-inline bool all_sizes_as_typed(const std::tuple<Args...>& args, std::index_sequence<K...>) noexcept {
-  constexpr const auto& plan = planned_list<Args...>::plan;
-  return (sizes_as_typed<plan.ops[K]>(args) && ...);
-}
-
-template <class... Args, std::size_t... K>
 inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
                              std::index_sequence<K...>) noexcept {
   constexpr const auto& plan = planned_list<Args...>::plan;
@@ -186,23 +163,16 @@ inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tu
 template <class First, class... Items>
 inline std::int64_t format_planned(char* destination, std::int64_t size, First first, Items... items) noexcept {
   using planned = planned_list<First, Items...>;
-  const auto unplanned = [&]() noexcept {
+  if constexpr (!planned::plan.planned) {
     const auto rest = rest_items(first, items...);
     return brol_vformat(destination, size, first_item(first, items...),
                         brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
-  };
-  if constexpr (!planned::plan.planned) {
-    return unplanned();
   } else {
     const std::tuple<First, Items...> args{first, items...};
     if constexpr (planned::one_integer) {
-      const brol_item size_code = item_at<1>(args);
-      if (!known_size(size_code)) return unplanned();
-      return format_one_integer(destination, size, planned::plan.ops[0].code == 4, size_code, item_at<2>(args));
+      return format_one_integer(destination, size, planned::plan.ops[0].code == 4, item_at<1>(args), item_at<2>(args));
     } else {
-      constexpr auto ops = std::make_index_sequence<planned::plan.count>{};
-      if (!all_sizes_as_typed(args, ops)) return unplanned();
-      return run_plan(destination, size, args, ops);
+      return run_plan(destination, size, args, std::make_index_sequence<planned::plan.count>{});
     }
   }
 }
