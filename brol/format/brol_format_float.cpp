@@ -61,7 +61,7 @@ float_item take_value(brol_fmt_cursor* cursor) noexcept {
   }
   if (size != 16) return {0, false, 0};
   const brol_item address = cursor->take();
-  if (address < 4096) return {0, false, 0};  // no object lives there: a null address formats as 0
+  if (address < brol::detail::k_first_literal) return {0, false, 0};  // no object lives there: a null address formats as 0
   long double value = 0;
   std::memcpy(&value, reinterpret_cast<const void*>(address), k_value_bytes);
   return {value, false, 0};

@@ -1,6 +1,6 @@
-// Item lists given as arguments: the codes as constants of their own types, and the compile-time
-// reading of a list's arguments that the template entries (brol_format, append_format, write_format)
-// use to refuse a mistaken list and to turn a correct one into its 64-bit items.
+// Item lists given as arguments: the compile-time reading of a list's arguments, by the table of
+// item codes (brol_format_codes.h), that the template entries (brol_format, append_format,
+// write_format) use to refuse a mistaken list and to turn a correct one into its 64-bit items.
 #pragma once
 
 #include <bit>
@@ -9,29 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-// One item of a list: a code below 4096, a parameter or value, or the address of a literal text.
-using brol_item = std::uint64_t;
-
-// A code of the item list (a conversion, modifier, flag, brol_fmt_again or brol_fmt_end) as a
-// constant of its own type. It converts to its brol_item, so it fills run-time arrays and compares
-// with items as the number did; in an argument list its type tells the template entries which
-// values follow it.
-template <brol_item Code>
-struct brol_fmt_code {
-  static constexpr brol_item value = Code;
-  constexpr operator brol_item() const noexcept { return Code; }
-};
-
-// A flag item whose bits are chosen at run time, made by brol_fmt_flags: it takes no further items,
-// like the named flags, and adds its bits to the settings.
-struct brol_fmt_flag_bits {
-  brol_item value;
-  constexpr operator brol_item() const noexcept { return value; }
-};
-
-// The flag item of the given flag bits (brol_flag_trim, brol_flag_plus, ...; the low ten bits count):
-// brol_fmt_flags(brol_flag_plus | brol_flag_lower) is brol_fmt_plus, brol_fmt_lower.
-constexpr brol_fmt_flag_bits brol_fmt_flags(unsigned bits) noexcept { return {2048 + (bits & 0x3FFU)}; }
+#include "brol/format/brol_format_codes.h"
 
 namespace brol::detail {
 
@@ -75,7 +53,7 @@ constexpr arg_info info_of() noexcept {
   if constexpr (code_of_type<U>::is_code) {
     return {arg_kind::code, code_of_type<U>::value, 0};
   } else if constexpr (std::is_same_v<U, brol_fmt_flag_bits>) {
-    return {arg_kind::code, 2048, 0};
+    return {arg_kind::code, k_first_flag, 0};
   } else if constexpr (std::is_integral_v<U> || std::is_enum_v<U>) {
     return {arg_kind::integer, 0, 0};
   } else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>) {
@@ -98,62 +76,6 @@ constexpr arg_info info_of() noexcept {
   } else {
     return {arg_kind::other, 0, 0};
   }
-}
-
-// What a code's further items must be.
-enum class slot : unsigned char {
-  integer,  // a count, character or integer value
-  size,     // a conversion's size code: fitted at run time to the value that follows (fit_size)
-  real,     // brol_fmt_float's value: a double, or with size code 16 the address of a long double
-  text,     // brol_fmt_strn's text address
-  bytes,    // brol_fmt_mem's byte address
-  pair,     // brol_fmt_ratio's address of two int32 or two int64
-};
-
-struct code_shape {
-  bool valid;
-  unsigned char count;  // further items
-  slot slots[2];
-};
-
-constexpr code_shape shape_of(brol_item code) noexcept {
-  constexpr slot i = slot::integer;
-  switch (code) {
-    case 0:
-      return {true, 0, {i, i}};  // brol_fmt_end
-    case 1:
-      return {true, 2, {slot::text, i}};  // strn: text, maximum
-    case 2:
-      return {true, 2, {slot::bytes, i}};  // mem: bytes, count
-    case 3:
-      return {true, 1, {i, i}};  // char
-    case 4:
-    case 5:
-    case 7:
-      return {true, 2, {slot::size, i}};  // int, uint, fixed: size code, value
-    case 6:
-      return {true, 2, {slot::size, slot::real}};  // float: size code, value
-    case 8:
-      return {true, 2, {slot::size, slot::pair}};  // ratio: size code, pair address
-    case 1025:
-    case 1026:
-    case 1027:
-    case 1029:
-    case 1032:
-    case 1034:
-    case 1035:
-    case 1036:
-    case 1037:
-      return {true, 1, {i, i}};
-    case 1028:
-    case 1033:
-      return {true, 2, {i, i}};  // column: width, column; frac: least, most
-    default:
-      break;
-  }
-  // brol_fmt_again, the modifiers the engine passes over and the flags take nothing.
-  if (code >= 1024 && code < 3072) return {true, 0, {i, i}};
-  return {false, 0, {i, i}};
 }
 
 // The mistakes a list given as arguments can hold.
@@ -210,8 +132,8 @@ constexpr brol_item fit_size(brol_item size) noexcept {
   }
 }
 
-// The role of the size code of conversion `code` before the value `value`.
-constexpr arg_role size_role(brol_item code, const arg_info& value) noexcept {
+// The role of the size code read by `rule` before the value `value`.
+constexpr arg_role size_role(size_rule rule, const arg_info& value) noexcept {
   switch (value.kind) {
     case arg_kind::real:
       return arg_role::size_of_double;
@@ -220,9 +142,9 @@ constexpr arg_role size_role(brol_item code, const arg_info& value) noexcept {
     case arg_kind::pair_address:
       return value.element_bytes == 4 ? arg_role::size_of_pair32 : arg_role::size_of_pair64;
     case arg_kind::null:
-      return code == 6 ? arg_role::size_of_extended : arg_role::size_as_given;
+      return rule == size_rule::floating ? arg_role::size_of_extended : arg_role::size_as_given;
     default:
-      return code == 7 ? arg_role::size_of_fixed : arg_role::size_of_integer;
+      return rule == size_rule::fixed ? arg_role::size_of_fixed : arg_role::size_of_integer;
   }
 }
 
@@ -239,6 +161,7 @@ constexpr list_error check_slot(slot s, arg_kind k) noexcept {
   if (k == arg_kind::long_double) return list_error::long_double_value;
   const bool number = k == arg_kind::integer || k == arg_kind::real;
   switch (s) {
+    case slot::none:
     case slot::integer:
     case slot::size:
       if (k == arg_kind::integer) return list_error::none;
@@ -289,10 +212,10 @@ constexpr list_reading<N> read_list(const arg_info (&args)[N]) noexcept {
       case arg_kind::other:
         return fail(list_error::object_at_item_start, at);
     }
-    const code_shape shape = shape_of(a.code);
-    if (!shape.valid) return fail(list_error::not_a_code, at);
+    const code_entry shape = entry_of(a.code);
+    if (shape.kind == item_kind::unknown || shape.kind == item_kind::literal) return fail(list_error::not_a_code, at);
     r.roles[at] = arg_role::code;
-    if (a.code == 0) {
+    if (shape.kind == item_kind::end) {
       if (at + 1 < N) return fail(list_error::items_after_end, at + 1);
       return r;
     }
@@ -303,7 +226,7 @@ constexpr list_reading<N> read_list(const arg_info (&args)[N]) noexcept {
       if (e != list_error::none) return fail(e, v);
       r.roles[v] = arg_role::value;
     }
-    if (shape.slots[0] == slot::size) r.roles[at + 1] = size_role(a.code, args[at + 2]);
+    if (shape.sizes != size_rule::none) r.roles[at + 1] = size_role(shape.sizes, args[at + 2]);
     at += 1 + shape.count;
   }
   return r;

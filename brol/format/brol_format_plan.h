@@ -39,51 +39,41 @@ struct list_plan {
 };
 
 // The item loop (brol_format.cpp) run at compile time over the list's shape: every decision it takes
-// by an item's value is taken here by the argument's type, the lazy reset included.
+// by an item's value (item_sequence, the lazy reset included) is taken here by the argument's type.
 template <std::size_t N>
 constexpr list_plan<N> make_plan(const arg_info (&args)[N], const list_reading<N>& reading) noexcept {
   list_plan<N> plan;
   if (reading.error != list_error::none || N > k_plan_limit) return plan;
-  bool changed = false;
-  bool reset_pending = false;
-  std::size_t at = 0;
+  item_sequence sequence;
   const auto emit = [&plan](plan_op::kind_t kind, brol_item code, std::size_t arg) {
     plan.ops[plan.count++] = plan_op{kind, code, arg};
   };
-  while (at < N) {
+  for (std::size_t at = 0; at < N;) {
     const bool literal = reading.roles[at] == arg_role::literal;
-    const brol_item code = literal ? 0 : args[at].code;
-    if (!literal && code == 0) break;  // brol_fmt_end
-    if (!literal && code == 1024) {    // brol_fmt_again
-      reset_pending = false;
-      ++at;
-      continue;
+    const code_entry entry = literal ? code_entry{0, item_kind::literal, 0, {}, {}, {}} : entry_of(args[at].code);
+    if (entry.kind == item_kind::end) break;
+    const item_sequence::decision d = sequence.next(entry.kind);
+    if (d.reset) emit(plan_op::op_reset, 0, 0);
+    switch (entry.kind) {
+      case item_kind::literal:
+        emit(d.styled ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
+        break;
+      case item_kind::integer:
+        emit(plan_op::op_integer, entry.code, at + 1);
+        break;
+      case item_kind::conversion:
+        emit(plan_op::op_conversion, entry.code, at + 1);
+        break;
+      case item_kind::modifier:
+        emit(plan_op::op_modifier, entry.code, at + 1);
+        break;
+      case item_kind::flags:
+        emit(plan_op::op_flags, entry.code, at);
+        break;
+      default:
+        break;  // brol_fmt_again: only its decision
     }
-    if (reset_pending) {
-      if (changed) emit(plan_op::op_reset, 0, 0);
-      changed = reset_pending = false;
-    }
-    if (literal) {
-      emit(changed ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
-      reset_pending = true;
-      ++at;
-      continue;
-    }
-    const std::size_t further = shape_of(code).count;
-    if (code == 4 || code == 5) {
-      emit(plan_op::op_integer, code, at + 1);
-      reset_pending = true;
-    } else if (code <= 8) {
-      emit(plan_op::op_conversion, code, at + 1);
-      reset_pending = true;
-    } else if (code < 2048) {
-      emit(plan_op::op_modifier, code, at + 1);
-      changed = true;
-    } else {
-      emit(plan_op::op_flags, code, at);
-      changed = true;
-    }
-    at += 1 + further;
+    at += 1 + entry.count;
   }
   plan.planned = true;
   return plan;
@@ -127,20 +117,20 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
       if (!left_literal(&r->st, &r->out, text, n)) literal_measured(&r->st, &r->out, text, n, &r->item);
     }
   } else if constexpr (Op.kind == plan_op::op_flags) {
-    r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - 2048) & 0x3FF));
+    r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - k_first_flag) & k_flag_bits));
   } else {
     // The op's further items, read by the engine's own steps through a cursor over them.
-    constexpr std::size_t further = shape_of(Op.code).count;
+    constexpr std::size_t further = entry_of(Op.code).count;
     brol_item items[further == 0 ? 1 : further];
     if constexpr (further >= 1) items[0] = item_at<Op.arg>(args);
     if constexpr (further >= 2) items[1] = item_at<Op.arg + 1>(args);
     brol_fmt_cursor cursor{items, items + further};
     if constexpr (Op.kind == plan_op::op_integer) {
-      integer_item(&r->st, &r->out, &cursor, Op.code == 4, &r->item);
+      integer_item(&r->st, &r->out, &cursor, Op.code == brol_fmt_int, &r->item);
     } else if constexpr (Op.kind == plan_op::op_conversion) {
       conversion_item(&r->st, &r->out, Op.code, &cursor, &r->item);
     } else {
-      apply_modifier(&r->st, Op.code - 1024, &cursor);
+      apply_modifier(&r->st, Op.code, &cursor);
     }
   }
 }
@@ -170,7 +160,8 @@ inline std::int64_t format_planned(char* destination, std::int64_t size, First f
   } else {
     const std::tuple<First, Items...> args{first, items...};
     if constexpr (planned::one_integer) {
-      return format_one_integer(destination, size, planned::plan.ops[0].code == 4, item_at<1>(args), item_at<2>(args));
+      return format_one_integer(destination, size, planned::plan.ops[0].code == brol_fmt_int, item_at<1>(args),
+                                item_at<2>(args));
     } else {
       return run_plan(destination, size, args, std::make_index_sequence<planned::plan.count>{});
     }
