@@ -1,6 +1,5 @@
 // The formatting engine: the item loop, the settings and the output step with padding and cutting.
 #include <cstring>
-#include <limits>
 
 #include "brol/format/brol_format_steps.h"
 

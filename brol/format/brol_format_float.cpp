@@ -372,7 +372,7 @@ std::int64_t wide_length(const brol_format_state* st, const big_uint& h) noexcep
   std::int64_t digits = wide_digits(h, brol::detail::format_base(st));
   if (digits < st->min_digits) digits = st->min_digits;
   if (st->group_char == 0) return digits;
-  return digits > INT64_MAX / 4 * 3 ? INT64_MAX : digits + (digits - 1) / 3;
+  return brol::detail::add_saturating(digits, (digits - 1) / 3);
 }
 
 // The integer part of a big H laid out as int_part_write lays out a 64-bit one: position r from the

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "brol/format/brol_format_digits.h"
 
@@ -28,7 +27,8 @@ inline void reset_settings(brol_format_state* st) noexcept {
 
 // A modifier's step: its parameters (as many as its row of the code table says) taken from the list,
 // then the setting it sets. Codes of the modifiers' range without a row take nothing.
-inline void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur) noexcept {
+[[gnu::always_inline]] inline void apply_modifier(brol_format_state* st, brol_item code,
+                                                  brol_fmt_cursor* cur) noexcept {
   const code_entry& e = modifier_entry(code);
   brol_item p[2] = {0, 0};
   for (unsigned k = 0; k < e.count; ++k) p[k] = cur->take();
@@ -97,9 +97,7 @@ struct format_output {
   // Room left for characters; the written text is always the first min(total, limit) characters.
   std::int64_t room() const noexcept { return total < limit ? limit - total : 0; }
   char* position() const noexcept { return start + total; }
-  void grow(std::int64_t n) noexcept {
-    total = n > std::numeric_limits<std::int64_t>::max() - total ? std::numeric_limits<std::int64_t>::max() : total + n;
-  }
+  void grow(std::int64_t n) noexcept { total = add_saturating(total, n); }
   void pad(std::int64_t n) noexcept {
     const std::int64_t w = n < room() ? n : room();
     if (w > 0) fill_blanks(position(), w);
