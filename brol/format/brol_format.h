@@ -17,6 +17,7 @@
 // list's shape is planned at compile time (brol_format_plan.h); the text is the engine's, byte for
 // byte.
 template <class First, class... Items>
-inline std::int64_t brol_format(char* destination, std::int64_t size, First first, Items... items) noexcept {
+BROL_FORMAT_INLINE std::int64_t brol_format(char* destination, std::int64_t size, First first,
+                                            Items... items) noexcept {
   return brol::detail::format_planned(destination, size, first, items...);
 }

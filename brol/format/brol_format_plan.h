@@ -135,9 +135,11 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
   }
 }
 
+// Inlined into the caller, where the list's constants (its sizes, widths and codes) fold through the
+// steps.
 template <class... Args, std::size_t... K>
-inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
-                             std::index_sequence<K...>) noexcept {
+BROL_FORMAT_INLINE std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
+                                         std::index_sequence<K...>) noexcept {
   constexpr const auto& plan = planned_list<Args...>::plan;
   const bool writes = destination != nullptr && size >= 1;
   plan_run r;
@@ -151,7 +153,8 @@ inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tu
 
 // brol_format of a checked list: planned where its shape allows, else the item loop.
 template <class First, class... Items>
-inline std::int64_t format_planned(char* destination, std::int64_t size, First first, Items... items) noexcept {
+BROL_FORMAT_INLINE std::int64_t format_planned(char* destination, std::int64_t size, First first,
+                                               Items... items) noexcept {
   using planned = planned_list<First, Items...>;
   if constexpr (!planned::plan.planned) {
     const auto rest = rest_items(first, items...);
