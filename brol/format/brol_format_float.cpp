@@ -27,7 +27,7 @@ constexpr int k_significand_bits = std::numeric_limits<long double>::digits;
 // Bytes of a size-16 value: the x87 format has 10, the rest of a long double object is padding.
 constexpr std::size_t k_value_bytes = k_significand_bits == 64 ? 10 : sizeof(long double);
 // P never exceeds 256 / B, which is largest for base 2.
-constexpr int k_max_fraction = 128;
+static_assert(sizeof(brol::detail::float_text::fraction) >= 256 / 2, "room for the fraction digits of base 2");
 // Below 2^63 the scaled value is rounded and split with 64-bit integers.
 constexpr long double k_two_63 = 9223372036854775808.0L;
 constexpr long double k_two_64 = 18446744073709551616.0L;
@@ -57,11 +57,12 @@ float_item take_value(brol_fmt_cursor* cursor) noexcept {
   const brol_item size = cursor->take();
   if (size == 4 || size == 8) {
     const brol_item bits = cursor->take();
-    return {std::bit_cast<double>(bits), true, bits};
+    return {static_cast<long double>(std::bit_cast<double>(bits)), true, bits};
   }
   if (size != 16) return {0, false, 0};
   const brol_item address = cursor->take();
-  if (address < brol::detail::k_first_literal) return {0, false, 0};  // no object lives there: a null address formats as 0
+  if (address < brol::detail::k_first_literal)
+    return {0, false, 0};  // no object lives there: a null address formats as 0
   long double value = 0;
   std::memcpy(&value, reinterpret_cast<const void*>(address), k_value_bytes);
   return {value, false, 0};

@@ -346,6 +346,11 @@ TEST(BrolFormatFloat, IntegerPartsAroundTwoToThe64) {
   EXPECT_EQ(float_text(st, k_two_63), "9223372036854775808");
   EXPECT_EQ(float_text(st, 18446744073709551615.0L), "18446744073709551615");
   EXPECT_EQ(float_text(st, 18446744073709551616.0L), "18446744073709551616");
+  // x * 100 is 2^64 - 0.375 exactly: the rounding carries out of the scaled value's top limb.
+  st.min_frac = st.max_frac = 2;
+  EXPECT_EQ(float_text(st, 11805916207174113034.0L / 64), "184467440737095516.16");
+  st.min_frac = 1;
+  st.max_frac = 0;
   // Repeated division in extended precision loses the last digit here (it gives ...763): the large
   // path takes exact digits instead.
   const long double v = 11529215046068469762.0L;

@@ -196,6 +196,10 @@ TEST(BrolFormat, EmptyListAndMissingItemsReadAsEnd) {
   EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_int, 4), 1);
   EXPECT_STREQ(buf, "0");
   EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_right), 0);
+  // Values that are no items (between the conversions and brol_fmt_again, between the flags and the
+  // literals) are passed over: none is taken for a conversion of the table, which has eight.
+  EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, "a", brol_item{9}, brol_item{1023}, brol_item{3072}, "b"), 2);
+  EXPECT_STREQ(buf, "ab");
 }
 
 // A list given as arguments is checked at compile time and becomes the items a program would build;
