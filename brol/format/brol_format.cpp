@@ -1,6 +1,5 @@
 // The formatting engine: the item loop, the settings and the output step with padding and cutting.
 #include <cstring>
-#include <limits>
 
 #include "brol/format/brol_format_steps.h"
 
@@ -13,15 +12,8 @@ namespace {
 
 using namespace brol::detail;
 
-constexpr brol_item k_last_conversion = 8;
-constexpr brol_item k_first_modifier = 1025;
-constexpr brol_item k_first_flags = 2048;
-constexpr brol_item k_first_literal = 4096;
-
 // The item loop, kept out of brol_vformat so that the one-integer list does not pay for setting up
-// its frame. Settings are reset lazily: `changed` tells whether a modifier or flag has touched them
-// since the last reset, so the commonest lists (literals and numbers with default settings) never
-// reset.
+// its frame. Its decisions are item_sequence's (brol_format_codes.h), which the planner takes too.
 [[gnu::noinline]] std::int64_t format_items(char* destination, std::int64_t size, brol_item first,
                                             brol_fmt_cursor cursor) noexcept {
   const bool writes = destination != nullptr && size >= 1;
@@ -29,40 +21,38 @@ constexpr brol_item k_first_literal = 4096;
   brol_format_state st;
   reset_settings(&st);
   st.int_length = st.frac_digits = st.text_length = 0;
-  bool changed = false;
-  bool reset_pending = false;
+  item_sequence sequence;
   item_text item;
 
   for (brol_item code = first; code != brol_fmt_end; code = cursor.take()) {
-    if (code == brol_fmt_again) {
-      reset_pending = false;
-      continue;
-    }
-    if (reset_pending) {
-      if (changed) reset_settings(&st);
-      changed = reset_pending = false;
-    }
-    if (code >= k_first_literal) {
-      const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(code));
-      if (changed) {
-        literal_item(&st, &out, text, &item);
-      } else {
-        plain_literal(&out, text);
+    const item_kind kind = kind_of(code);
+    const item_sequence::decision d = sequence.next(kind);
+    if (d.reset) reset_settings(&st);
+    switch (kind) {
+      case item_kind::literal: {
+        const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(code));
+        if (d.styled) {
+          literal_item(&st, &out, text, &item);
+        } else {
+          plain_literal(&out, text);
+        }
+        break;
       }
-      reset_pending = true;
-    } else if (code == brol_fmt_int || code == brol_fmt_uint) {
-      integer_item(&st, &out, &cursor, code == brol_fmt_int, &item);
-      reset_pending = true;
-    } else if (code >= 1 && code <= k_last_conversion) {
-      conversion_item(&st, &out, code, &cursor, &item);
-      reset_pending = true;
-    } else if (code >= k_first_modifier && code < k_first_flags) {
-      apply_modifier(&st, code - 1024, &cursor);
-      changed = true;
-    } else if (code >= k_first_flags && code < k_first_flags + 1024) {
-      st.flags = static_cast<std::uint16_t>(st.flags | ((code - k_first_flags) & 0x3FF));
-      changed = true;
-    }  // values that are no items are passed over
+      case item_kind::integer:
+        integer_item(&st, &out, &cursor, code == brol_fmt_int, &item);
+        break;
+      case item_kind::conversion:
+        conversion_item(&st, &out, code, &cursor, &item);
+        break;
+      case item_kind::modifier:
+        apply_modifier(&st, code, &cursor);
+        break;
+      case item_kind::flags:
+        st.flags = static_cast<std::uint16_t>(st.flags | ((code - k_first_flag) & k_flag_bits));
+        break;
+      default:
+        break;  // brol_fmt_again, and values that are no items, which are passed over
+    }
   }
 
   if (writes) destination[out.total < out.limit ? out.total : out.limit] = '\0';

@@ -86,4 +86,9 @@ void float_write(const brol_format_state* state, const float_text& number, char*
 // Clamps a count setting taken from the list: negative values count as 0.
 inline std::int64_t non_negative(std::int64_t v) noexcept { return v < 0 ? 0 : v; }
 
+// a + b for a, b >= 0, staying at INT64_MAX once a huge setting has taken a length there.
+inline std::int64_t add_saturating(std::int64_t a, std::int64_t b) noexcept {
+  return b > INT64_MAX - a ? INT64_MAX : a + b;
+}
+
 }  // namespace brol::detail

@@ -1,12 +1,12 @@
-// The integer pieces the engine runs for every integer item, inline so that the item loop carries
-// them without calls: digit counts, decimal and hexadecimal digits made in a register and stored or
-// blended by their count, the integer item measured once, the one-integer list.
+// The pieces the engine runs for every item, inline so that the item loop and the planned lists carry
+// them without calls: the byte movers for short runs (copy_short, fill_short), digit counts, decimal
+// and hexadecimal digits made in a register and stored or blended by their count, the base in force,
+// the integer item measured and written, and the one-integer list.
 #pragma once
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "brol/format/brol_format_conv.h"
 
@@ -101,10 +101,6 @@ inline int digit_count(std::uint64_t v, unsigned base) noexcept {
     ++n;
   }
   return n;
-}
-
-inline std::int64_t add_saturating(std::int64_t a, std::int64_t b) noexcept {
-  return b > std::numeric_limits<std::int64_t>::max() - a ? std::numeric_limits<std::int64_t>::max() : a + b;
 }
 
 // Decimal digits in fixed steps, without a loop over the digits and without a choice by their count:

@@ -27,7 +27,7 @@ constexpr int k_significand_bits = std::numeric_limits<long double>::digits;
 // Bytes of a size-16 value: the x87 format has 10, the rest of a long double object is padding.
 constexpr std::size_t k_value_bytes = k_significand_bits == 64 ? 10 : sizeof(long double);
 // P never exceeds 256 / B, which is largest for base 2.
-constexpr int k_max_fraction = 128;
+static_assert(sizeof(brol::detail::float_text::fraction) >= 256 / 2, "room for the fraction digits of base 2");
 // Below 2^63 the scaled value is rounded and split with 64-bit integers.
 constexpr long double k_two_63 = 9223372036854775808.0L;
 constexpr long double k_two_64 = 18446744073709551616.0L;
@@ -57,11 +57,12 @@ float_item take_value(brol_fmt_cursor* cursor) noexcept {
   const brol_item size = cursor->take();
   if (size == 4 || size == 8) {
     const brol_item bits = cursor->take();
-    return {std::bit_cast<double>(bits), true, bits};
+    return {static_cast<long double>(std::bit_cast<double>(bits)), true, bits};
   }
   if (size != 16) return {0, false, 0};
   const brol_item address = cursor->take();
-  if (address < 4096) return {0, false, 0};  // no object lives there: a null address formats as 0
+  if (address < brol::detail::k_first_literal)
+    return {0, false, 0};  // no object lives there: a null address formats as 0
   long double value = 0;
   std::memcpy(&value, reinterpret_cast<const void*>(address), k_value_bytes);
   return {value, false, 0};
@@ -257,13 +258,49 @@ void split_small_decimal(std::uint64_t v, const scale& s, float_parts& parts) no
   }
 }
 
-// The general path: a scaled value of 2^63 or more is an integer already. Its exact value gives F as
-// its P lowest base-B digits and H as the rest, every digit exact however large H is.
-const big_uint* split_large(long double scaled, unsigned base, float_parts& parts, big_uint& storage) noexcept {
+// n = n * f.
+void multiply(big_uint& n, std::uint32_t f) noexcept {
+  std::uint64_t carry = 0;
+  for (int i = 0; i < n.size; ++i) {
+    const std::uint64_t current = std::uint64_t{n.limb[i]} * f + carry;
+    n.limb[i] = static_cast<std::uint32_t>(current);
+    carry = current >> 32;
+  }
+  if (carry != 0) n.limb[n.size++] = static_cast<std::uint32_t>(carry);
+}
+
+// n = n / 2^shift (shift >= 1) rounded, halves up.
+void shift_right_rounded(big_uint& n, int shift) noexcept {
+  const int half_word = (shift - 1) / 32;
+  bool half = half_word < n.size && (n.limb[half_word] >> ((shift - 1) % 32) & 1) != 0;
+  const int word = shift / 32;
+  const int bit = shift % 32;
+  const int size = n.size > word ? n.size - word : 0;
+  for (int i = 0; i < size; ++i) {
+    const std::uint64_t pair = i + word + 1 < n.size ? n.limb[i + word + 1] : 0;
+    n.limb[i] = static_cast<std::uint32_t>((pair << 32 | n.limb[i + word]) >> bit);
+  }
+  n.size = size;
+  trim(n);
+  for (int i = 0; half; ++i) {
+    if (i == n.size) n.limb[n.size++] = 0;
+    half = ++n.limb[i] == 0;
+  }
+}
+
+// The general path, for a value whose scaled form reaches 2^63: there the scaled value in extended
+// precision is an integer already and its rounding error reaches whole units (past 2^64 it changes
+// the integer part), so V is computed exactly: the significand times B^P, shifted by the exponent,
+// rounded halves up as the rule rounds. V gives F as its P lowest base-B digits and H as the rest,
+// every digit exact however large H is.
+const big_uint* split_large(long double magnitude, unsigned base, float_parts& parts, big_uint& storage) noexcept {
   int exponent = 0;
-  const long double fraction = std::frexp(scaled, &exponent);
+  const long double fraction = std::frexp(magnitude, &exponent);
   const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
-  set_shifted(storage, mantissa, exponent - 64);
+  const int shift = exponent - 64;
+  set_shifted(storage, mantissa, shift > 0 ? shift : 0);
+  for (std::int64_t i = 0; i < parts.p; ++i) multiply(storage, base);
+  if (shift < 0) shift_right_rounded(storage, -shift);
   for (std::int64_t i = parts.p; i-- > 0;) parts.fraction[i] = static_cast<unsigned char>(divide(storage, base));
   if (storage.size > 2) {
     parts.wide = true;
@@ -310,7 +347,7 @@ const big_uint* split(const brol_format_state* st, const float_item& item, float
         split_small(round_small(scaled), s, base, parts);
       }
     } else {
-      wide = split_large(scaled, base, parts, storage);
+      wide = split_large(std::fabs(x), base, parts, storage);
     }
   }
   parts.m = parts.p;
@@ -336,7 +373,7 @@ std::int64_t wide_length(const brol_format_state* st, const big_uint& h) noexcep
   std::int64_t digits = wide_digits(h, brol::detail::format_base(st));
   if (digits < st->min_digits) digits = st->min_digits;
   if (st->group_char == 0) return digits;
-  return digits > INT64_MAX / 4 * 3 ? INT64_MAX : digits + (digits - 1) / 3;
+  return brol::detail::add_saturating(digits, (digits - 1) / 3);
 }
 
 // The integer part of a big H laid out as int_part_write lays out a 64-bit one: position r from the

@@ -1,6 +1,6 @@
-// Item lists given as arguments: the codes as constants of their own types, and the compile-time
-// reading of a list's arguments that the template entries (brol_format, append_format, write_format)
-// use to refuse a mistaken list and to turn a correct one into its 64-bit items.
+// Item lists given as arguments: the compile-time reading of a list's arguments, by the table of
+// item codes (brol_format_codes.h), that the template entries (brol_format, append_format,
+// write_format) use to refuse a mistaken list and to turn a correct one into its 64-bit items.
 #pragma once
 
 #include <bit>
@@ -9,29 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-// One item of a list: a code below 4096, a parameter or value, or the address of a literal text.
-using brol_item = std::uint64_t;
-
-// A code of the item list (a conversion, modifier, flag, brol_fmt_again or brol_fmt_end) as a
-// constant of its own type. It converts to its brol_item, so it fills run-time arrays and compares
-// with items as the number did; in an argument list its type tells the template entries which
-// values follow it.
-template <brol_item Code>
-struct brol_fmt_code {
-  static constexpr brol_item value = Code;
-  constexpr operator brol_item() const noexcept { return Code; }
-};
-
-// A flag item whose bits are chosen at run time, made by brol_fmt_flags: it takes no further items,
-// like the named flags, and adds its bits to the settings.
-struct brol_fmt_flag_bits {
-  brol_item value;
-  constexpr operator brol_item() const noexcept { return value; }
-};
-
-// The flag item of the given flag bits (brol_flag_trim, brol_flag_plus, ...; the low ten bits count):
-// brol_fmt_flags(brol_flag_plus | brol_flag_lower) is brol_fmt_plus, brol_fmt_lower.
-constexpr brol_fmt_flag_bits brol_fmt_flags(unsigned bits) noexcept { return {2048 + (bits & 0x3FFU)}; }
+#include "brol/format/brol_format_codes.h"
 
 namespace brol::detail {
 
@@ -54,7 +32,8 @@ enum class arg_kind : unsigned char {
 
 struct arg_info {
   arg_kind kind;
-  brol_item code;  // for arg_kind::code
+  brol_item code;               // for arg_kind::code
+  unsigned char element_bytes;  // for arg_kind::pair_address: 4 or 8
 };
 
 template <class T>
@@ -72,86 +51,31 @@ template <class T>
 constexpr arg_info info_of() noexcept {
   using U = std::remove_cv_t<T>;
   if constexpr (code_of_type<U>::is_code) {
-    return {arg_kind::code, code_of_type<U>::value};
+    return {arg_kind::code, code_of_type<U>::value, 0};
   } else if constexpr (std::is_same_v<U, brol_fmt_flag_bits>) {
-    return {arg_kind::code, 2048};
+    return {arg_kind::code, k_first_flag, 0};
   } else if constexpr (std::is_integral_v<U> || std::is_enum_v<U>) {
-    return {arg_kind::integer, 0};
+    return {arg_kind::integer, 0, 0};
   } else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>) {
-    return {arg_kind::real, 0};
+    return {arg_kind::real, 0, 0};
   } else if constexpr (std::is_same_v<U, long double>) {
-    return {arg_kind::long_double, 0};
+    return {arg_kind::long_double, 0, 0};
   } else if constexpr (std::is_null_pointer_v<U>) {
-    return {arg_kind::null, 0};
+    return {arg_kind::null, 0, 0};
   } else if constexpr (std::is_pointer_v<U> && std::is_object_v<std::remove_pointer_t<U>>) {
     using P = std::remove_cv_t<std::remove_pointer_t<U>>;
     if constexpr (std::is_same_v<P, char>) {
-      return {arg_kind::text, 0};
+      return {arg_kind::text, 0, 0};
     } else if constexpr (std::is_same_v<P, long double>) {
-      return {arg_kind::extended_address, 0};
+      return {arg_kind::extended_address, 0, 0};
     } else if constexpr (std::is_integral_v<P> && std::is_signed_v<P> && (sizeof(P) == 4 || sizeof(P) == 8)) {
-      return {arg_kind::pair_address, 0};
+      return {arg_kind::pair_address, 0, static_cast<unsigned char>(sizeof(P))};
     } else {
-      return {arg_kind::other_address, 0};
+      return {arg_kind::other_address, 0, 0};
     }
   } else {
-    return {arg_kind::other, 0};
+    return {arg_kind::other, 0, 0};
   }
-}
-
-// What a code's further items must be.
-enum class slot : unsigned char {
-  integer,  // a count, size code, character or integer value
-  real,     // brol_fmt_float's value: a double, or with size code 16 the address of a long double
-  text,     // brol_fmt_strn's text address
-  bytes,    // brol_fmt_mem's byte address
-  pair,     // brol_fmt_ratio's address of two int32 or two int64
-};
-
-struct code_shape {
-  bool valid;
-  unsigned char count;  // further items
-  slot slots[2];
-};
-
-constexpr code_shape shape_of(brol_item code) noexcept {
-  constexpr slot i = slot::integer;
-  switch (code) {
-    case 0:
-      return {true, 0, {i, i}};  // brol_fmt_end
-    case 1:
-      return {true, 2, {slot::text, i}};  // strn: text, maximum
-    case 2:
-      return {true, 2, {slot::bytes, i}};  // mem: bytes, count
-    case 3:
-      return {true, 1, {i, i}};  // char
-    case 4:
-    case 5:
-    case 7:
-      return {true, 2, {i, i}};  // int, uint, fixed: size code, value
-    case 6:
-      return {true, 2, {i, slot::real}};  // float: size code, value
-    case 8:
-      return {true, 2, {i, slot::pair}};  // ratio: size code, pair address
-    case 1025:
-    case 1026:
-    case 1027:
-    case 1029:
-    case 1032:
-    case 1034:
-    case 1035:
-    case 1036:
-    case 1037:
-      return {true, 1, {i, i}};
-    case 1028:
-    case 1033:
-      return {true, 2, {i, i}};  // column: width, column; frac: least, most
-    default:
-      break;
-  }
-  // brol_fmt_again, the modifiers the engine passes over and the flags take nothing.
-  if (code >= 1024 && code < 3072) return {true, 0, {i, i}};
-  return {false, 0, {i, i}};
 }
 
 // The mistakes a list given as arguments can hold.
@@ -174,8 +98,55 @@ enum class list_error : unsigned char {
   items_after_end,
 };
 
-// How each argument is used: the template entries turn a literal's null pointer into the empty text.
-enum class arg_role : unsigned char { literal, code, value, unread };
+// How each argument is used: the template entries turn a literal's null pointer into the empty text,
+// and a size code into one that fits the type of the value after it (fit_size).
+enum class arg_role : unsigned char {
+  literal,
+  code,
+  value,
+  unread,
+  size_of_integer,   // 1, 2, 4 or 8; any other: 8, the value as given
+  size_of_double,    // 4 or 8; any other: 8
+  size_of_extended,  // 16: the value is the address of a long double (or null)
+  size_of_fixed,     // 4 or 8; any other: 8, the 32.32 value as given
+  size_of_pair32,    // 8: the address of two int32
+  size_of_pair64,    // 16: the address of two int64
+  size_as_given,     // a null pair address, which reads as 0 over 1 whatever the size
+};
+
+// The size code that the engine reads for `size` given before a value of the kind Role tells: the
+// one given where it fits that value, else the one that reads the value as what it is, so that no
+// value is read as an address unless it was given as one and no address is read past its object.
+template <arg_role Role>
+constexpr brol_item fit_size(brol_item size) noexcept {
+  if constexpr (Role == arg_role::size_of_integer) {
+    return size == 1 || size == 2 || size == 4 || size == 8 ? size : 8;
+  } else if constexpr (Role == arg_role::size_of_double || Role == arg_role::size_of_fixed) {
+    return size == 4 || size == 8 ? size : 8;
+  } else if constexpr (Role == arg_role::size_of_extended || Role == arg_role::size_of_pair64) {
+    return 16;
+  } else if constexpr (Role == arg_role::size_of_pair32) {
+    return 8;
+  } else {
+    return size;
+  }
+}
+
+// The role of the size code read by `rule` before the value `value`.
+constexpr arg_role size_role(size_rule rule, const arg_info& value) noexcept {
+  switch (value.kind) {
+    case arg_kind::real:
+      return arg_role::size_of_double;
+    case arg_kind::extended_address:
+      return arg_role::size_of_extended;
+    case arg_kind::pair_address:
+      return value.element_bytes == 4 ? arg_role::size_of_pair32 : arg_role::size_of_pair64;
+    case arg_kind::null:
+      return rule == size_rule::floating ? arg_role::size_of_extended : arg_role::size_as_given;
+    default:
+      return rule == size_rule::fixed ? arg_role::size_of_fixed : arg_role::size_of_integer;
+  }
+}
 
 template <std::size_t N>
 struct list_reading {
@@ -190,7 +161,9 @@ constexpr list_error check_slot(slot s, arg_kind k) noexcept {
   if (k == arg_kind::long_double) return list_error::long_double_value;
   const bool number = k == arg_kind::integer || k == arg_kind::real;
   switch (s) {
+    case slot::none:
     case slot::integer:
+    case slot::size:
       if (k == arg_kind::integer) return list_error::none;
       return k == arg_kind::real ? list_error::real_for_integer : list_error::text_for_number;
     case slot::real:
@@ -239,10 +212,10 @@ constexpr list_reading<N> read_list(const arg_info (&args)[N]) noexcept {
       case arg_kind::other:
         return fail(list_error::object_at_item_start, at);
     }
-    const code_shape shape = shape_of(a.code);
-    if (!shape.valid) return fail(list_error::not_a_code, at);
+    const code_entry shape = entry_of(a.code);
+    if (shape.kind == item_kind::unknown || shape.kind == item_kind::literal) return fail(list_error::not_a_code, at);
     r.roles[at] = arg_role::code;
-    if (a.code == 0) {
+    if (shape.kind == item_kind::end) {
       if (at + 1 < N) return fail(list_error::items_after_end, at + 1);
       return r;
     }
@@ -253,6 +226,7 @@ constexpr list_reading<N> read_list(const arg_info (&args)[N]) noexcept {
       if (e != list_error::none) return fail(e, v);
       r.roles[v] = arg_role::value;
     }
+    if (shape.sizes != size_rule::none) r.roles[at + 1] = size_role(shape.sizes, args[at + 2]);
     at += 1 + shape.count;
   }
   return r;
@@ -324,6 +298,8 @@ inline brol_item to_item(T value) noexcept {
     return static_cast<brol_item>(reinterpret_cast<std::uintptr_t>(value));
   } else if constexpr (std::is_enum_v<T>) {
     return to_item<Role>(static_cast<std::underlying_type_t<T>>(value));
+  } else if constexpr (Role >= arg_role::size_of_integer) {
+    return fit_size<Role>(to_item(value));
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
     return static_cast<brol_item>(static_cast<std::int64_t>(value));
   } else if constexpr (std::is_integral_v<T>) {

@@ -121,7 +121,7 @@ ratio_value take_ratio(brol_fmt_cursor* cursor) noexcept {
   const brol_item size = cursor->take();
   const brol_item address = cursor->take();
   ratio_value r{0, 1};
-  if (address < 4096) return {0, 1};
+  if (address < brol::detail::k_first_literal) return {0, 1};
   if (size == 8) {
     std::int32_t pair[2];
     std::memcpy(pair, reinterpret_cast<const void*>(address), sizeof pair);

@@ -36,7 +36,7 @@ struct number_out {
     grow(1);
   }
   // Adds n >= 0 to the length, which stays at INT64_MAX once a huge setting has taken it there.
-  void grow(std::int64_t n) noexcept { length = n > INT64_MAX - length ? INT64_MAX : length + n; }
+  void grow(std::int64_t n) noexcept { length = add_saturating(length, n); }
   // n copies of c (n <= 0: none); counts all of them, stores what fits.
   void repeat(char c, std::int64_t n) noexcept;
   // '-' for a negative value, '+' for any other under the plus flag, nothing otherwise.

@@ -39,51 +39,41 @@ struct list_plan {
 };
 
 // The item loop (brol_format.cpp) run at compile time over the list's shape: every decision it takes
-// by an item's value is taken here by the argument's type, the lazy reset included.
+// by an item's value (item_sequence, the lazy reset included) is taken here by the argument's type.
 template <std::size_t N>
 constexpr list_plan<N> make_plan(const arg_info (&args)[N], const list_reading<N>& reading) noexcept {
   list_plan<N> plan;
   if (reading.error != list_error::none || N > k_plan_limit) return plan;
-  bool changed = false;
-  bool reset_pending = false;
-  std::size_t at = 0;
+  item_sequence sequence;
   const auto emit = [&plan](plan_op::kind_t kind, brol_item code, std::size_t arg) {
     plan.ops[plan.count++] = plan_op{kind, code, arg};
   };
-  while (at < N) {
+  for (std::size_t at = 0; at < N;) {
     const bool literal = reading.roles[at] == arg_role::literal;
-    const brol_item code = literal ? 0 : args[at].code;
-    if (!literal && code == 0) break;  // brol_fmt_end
-    if (!literal && code == 1024) {    // brol_fmt_again
-      reset_pending = false;
-      ++at;
-      continue;
+    const code_entry entry = literal ? code_entry{0, item_kind::literal, 0, {}, {}, {}} : entry_of(args[at].code);
+    if (entry.kind == item_kind::end) break;
+    const item_sequence::decision d = sequence.next(entry.kind);
+    if (d.reset) emit(plan_op::op_reset, 0, 0);
+    switch (entry.kind) {
+      case item_kind::literal:
+        emit(d.styled ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
+        break;
+      case item_kind::integer:
+        emit(plan_op::op_integer, entry.code, at + 1);
+        break;
+      case item_kind::conversion:
+        emit(plan_op::op_conversion, entry.code, at + 1);
+        break;
+      case item_kind::modifier:
+        emit(plan_op::op_modifier, entry.code, at + 1);
+        break;
+      case item_kind::flags:
+        emit(plan_op::op_flags, entry.code, at);
+        break;
+      default:
+        break;  // brol_fmt_again: only its decision
     }
-    if (reset_pending) {
-      if (changed) emit(plan_op::op_reset, 0, 0);
-      changed = reset_pending = false;
-    }
-    if (literal) {
-      emit(changed ? plan_op::op_literal : plan_op::op_plain_literal, 0, at);
-      reset_pending = true;
-      ++at;
-      continue;
-    }
-    const std::size_t further = shape_of(code).count;
-    if (code == 4 || code == 5) {
-      emit(plan_op::op_integer, code, at + 1);
-      reset_pending = true;
-    } else if (code <= 8) {
-      emit(plan_op::op_conversion, code, at + 1);
-      reset_pending = true;
-    } else if (code < 2048) {
-      emit(plan_op::op_modifier, code, at + 1);
-      changed = true;
-    } else {
-      emit(plan_op::op_flags, code, at);
-      changed = true;
-    }
-    at += 1 + further;
+    at += 1 + entry.count;
   }
   plan.planned = true;
   return plan;
@@ -100,27 +90,10 @@ struct planned_list {
       plan.planned && plan.count == 1 && plan.ops[0].kind == plan_op::op_integer && plan.ops[0].arg == 1;
 };
 
-template <std::size_t I, class Tuple>
-inline brol_item item_at(const Tuple& args) noexcept {
-  return to_item(std::get<I>(args));
-}
-
-// False when a size code at run time makes the engine read other items than the list's types say
-// (an unknown size code reads no value, so the value would be read as an item): the item loop then
-// runs the list as it always has.
-template <plan_op Op, class Tuple>
-inline bool sizes_as_typed(const Tuple& args) noexcept {
-  if constexpr (Op.kind == plan_op::op_integer) {
-    return known_size(item_at<Op.arg>(args));
-  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 6) {
-    const brol_item size = item_at<Op.arg>(args);
-    return size == 4 || size == 8 || size == 16;
-  } else if constexpr (Op.kind == plan_op::op_conversion && Op.code == 7) {
-    const brol_item size = item_at<Op.arg>(args);
-    return size == 4 || size == 8;
-  } else {
-    return true;
-  }
+// The item of argument I, a size code fitted to its value as the unplanned list has it.
+template <std::size_t I, class... Args>
+inline brol_item item_at(const std::tuple<Args...>& args) noexcept {
+  return to_item<checked_list<Args...>::reading.roles[I]>(std::get<I>(args));
 }
 
 // What a planned list runs on: the engine's settings, destination and item text.
@@ -144,33 +117,29 @@ inline void run_op(plan_run* r, const Tuple& args) noexcept {
       if (!left_literal(&r->st, &r->out, text, n)) literal_measured(&r->st, &r->out, text, n, &r->item);
     }
   } else if constexpr (Op.kind == plan_op::op_flags) {
-    r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - 2048) & 0x3FF));
+    r->st.flags = static_cast<std::uint16_t>(r->st.flags | ((item_at<Op.arg>(args) - k_first_flag) & k_flag_bits));
   } else {
     // The op's further items, read by the engine's own steps through a cursor over them.
-    constexpr std::size_t further = shape_of(Op.code).count;
+    constexpr std::size_t further = entry_of(Op.code).count;
     brol_item items[further == 0 ? 1 : further];
     if constexpr (further >= 1) items[0] = item_at<Op.arg>(args);
     if constexpr (further >= 2) items[1] = item_at<Op.arg + 1>(args);
     brol_fmt_cursor cursor{items, items + further};
     if constexpr (Op.kind == plan_op::op_integer) {
-      integer_item(&r->st, &r->out, &cursor, Op.code == 4, &r->item);
+      integer_item(&r->st, &r->out, &cursor, Op.code == brol_fmt_int, &r->item);
     } else if constexpr (Op.kind == plan_op::op_conversion) {
       conversion_item(&r->st, &r->out, Op.code, &cursor, &r->item);
     } else {
-      apply_modifier(&r->st, Op.code - 1024, &cursor);
+      apply_modifier(&r->st, Op.code, &cursor);
     }
   }
 }
 
+// Inlined into the caller, where the list's constants (its sizes, widths and codes) fold through the
+// steps.
 template <class... Args, std::size_t... K>
-inline bool all_sizes_as_typed(const std::tuple<Args...>& args, std::index_sequence<K...>) noexcept {
-  constexpr const auto& plan = planned_list<Args...>::plan;
-  return (sizes_as_typed<plan.ops[K]>(args) && ...);
-}
-
-template <class... Args, std::size_t... K>
-inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
-                             std::index_sequence<K...>) noexcept {
+BROL_FORMAT_INLINE std::int64_t run_plan(char* destination, std::int64_t size, const std::tuple<Args...>& args,
+                                         std::index_sequence<K...>) noexcept {
   constexpr const auto& plan = planned_list<Args...>::plan;
   const bool writes = destination != nullptr && size >= 1;
   plan_run r;
@@ -184,25 +153,20 @@ inline std::int64_t run_plan(char* destination, std::int64_t size, const std::tu
 
 // brol_format of a checked list: planned where its shape allows, else the item loop.
 template <class First, class... Items>
-inline std::int64_t format_planned(char* destination, std::int64_t size, First first, Items... items) noexcept {
+BROL_FORMAT_INLINE std::int64_t format_planned(char* destination, std::int64_t size, First first,
+                                               Items... items) noexcept {
   using planned = planned_list<First, Items...>;
-  const auto unplanned = [&]() noexcept {
+  if constexpr (!planned::plan.planned) {
     const auto rest = rest_items(first, items...);
     return brol_vformat(destination, size, first_item(first, items...),
                         brol_fmt_cursor{rest.items, rest.items + sizeof...(Items) + 1});
-  };
-  if constexpr (!planned::plan.planned) {
-    return unplanned();
   } else {
     const std::tuple<First, Items...> args{first, items...};
     if constexpr (planned::one_integer) {
-      const brol_item size_code = item_at<1>(args);
-      if (!known_size(size_code)) return unplanned();
-      return format_one_integer(destination, size, planned::plan.ops[0].code == 4, size_code, item_at<2>(args));
+      return format_one_integer(destination, size, planned::plan.ops[0].code == brol_fmt_int, item_at<1>(args),
+                                item_at<2>(args));
     } else {
-      constexpr auto ops = std::make_index_sequence<planned::plan.count>{};
-      if (!all_sizes_as_typed(args, ops)) return unplanned();
-      return run_plan(destination, size, args, ops);
+      return run_plan(destination, size, args, std::make_index_sequence<planned::plan.count>{});
     }
   }
 }

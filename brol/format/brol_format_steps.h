@@ -6,16 +6,24 @@
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "brol/format/brol_format_digits.h"
+
+// Forced inlining where the build optimises: there the constants of a planned list fold through the
+// step. Without optimisation (the coverage build) each step stays one function, so its branches are
+// counted once and not once for every list that inlines it.
+#if defined(__OPTIMIZE__)
+#define BROL_FORMAT_INLINE [[gnu::always_inline]] inline
+#else
+#define BROL_FORMAT_INLINE inline
+#endif
 
 namespace brol::detail {
 
 inline void reset_settings(brol_format_state* st) noexcept {
   st->flags = 0;
   st->max_length = 0;
-  st->align = 0;
+  st->align = brol_align::none;
   st->width = 0;
   st->column = 0;
   st->min_digits = 1;
@@ -26,51 +34,48 @@ inline void reset_settings(brol_format_state* st) noexcept {
   st->point_char = '.';
 }
 
-// Signed item as a count setting; negative counts are taken as 0.
-inline std::int64_t count_item(brol_fmt_cursor* cur) noexcept {
-  return non_negative(static_cast<std::int64_t>(cur->take()));
-}
-
-inline void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur) noexcept {
-  switch (code) {
-    case 1:
-    case 2:
-    case 3:  // left, centred, right
-      st->align = static_cast<std::int64_t>(code);
-      st->width = count_item(cur);
+// A modifier's step: its parameters (as many as its row of the code table says) taken from the list,
+// then the setting it sets. Codes of the modifiers' range without a row take nothing.
+BROL_FORMAT_INLINE void apply_modifier(brol_format_state* st, brol_item code, brol_fmt_cursor* cur) noexcept {
+  const code_entry& e = modifier_entry(code);
+  brol_item p[2] = {0, 0};
+  for (unsigned k = 0; k < e.count; ++k) p[k] = cur->take();
+  const auto count = [](brol_item v) { return non_negative(static_cast<std::int64_t>(v)); };
+  switch (e.sets) {
+    case setting::align_left:
+    case setting::align_center:
+    case setting::align_right:
+    case setting::align_decimal:
+      st->align = static_cast<brol_align>(static_cast<unsigned>(e.sets) - static_cast<unsigned>(setting::align_left) +
+                                          static_cast<unsigned>(brol_align::left));
+      st->width = count(p[0]);
+      if (e.sets == setting::align_decimal) st->column = count(p[1]);
       break;
-    case 4:  // decimal alignment
-      st->align = 4;
-      st->width = count_item(cur);
-      st->column = count_item(cur);
+    case setting::max_length:
+      st->max_length = count(p[0]);
       break;
-    case 5:
-      st->max_length = count_item(cur);
+    case setting::min_digits:
+      st->min_digits = static_cast<std::int64_t>(p[0]);
       break;
-    case 8:
-      st->min_digits = static_cast<std::int64_t>(cur->take());
+    case setting::fraction:
+      st->min_frac = static_cast<std::int64_t>(p[0]);
+      st->max_frac = static_cast<std::int64_t>(p[1]);
       break;
-    case 9:
-      st->min_frac = static_cast<std::int64_t>(cur->take());
-      st->max_frac = static_cast<std::int64_t>(cur->take());
+    case setting::base:
+      st->base = static_cast<std::int64_t>(p[0]);
       break;
-    case 10:
-      st->base = static_cast<std::int64_t>(cur->take());
+    case setting::point:
+      st->point_char = static_cast<char>(p[0] & 0xFF);
       break;
-    case 11:
-      st->point_char = static_cast<char>(cur->take() & 0xFF);
+    case setting::group:
+      st->group_char = static_cast<char>(p[0] & 0xFF);
       break;
-    case 12:
-      st->group_char = static_cast<char>(cur->take() & 0xFF);
+    case setting::group_point:
+      st->group_char = static_cast<char>((p[0] >> 8) & 0xFF);
+      st->point_char = static_cast<char>(p[0] & 0xFF);
       break;
-    case 13: {
-      const brol_item v = cur->take();
-      st->group_char = static_cast<char>((v >> 8) & 0xFF);
-      st->point_char = static_cast<char>(v & 0xFF);
+    case setting::none:
       break;
-    }
-    default:
-      break;  // unknown modifier codes take no further item
   }
 }
 
@@ -100,9 +105,7 @@ struct format_output {
   // Room left for characters; the written text is always the first min(total, limit) characters.
   std::int64_t room() const noexcept { return total < limit ? limit - total : 0; }
   char* position() const noexcept { return start + total; }
-  void grow(std::int64_t n) noexcept {
-    total = n > std::numeric_limits<std::int64_t>::max() - total ? std::numeric_limits<std::int64_t>::max() : total + n;
-  }
+  void grow(std::int64_t n) noexcept { total = add_saturating(total, n); }
   void pad(std::int64_t n) noexcept {
     const std::int64_t w = n < room() ? n : room();
     if (w > 0) fill_blanks(position(), w);
@@ -143,11 +146,11 @@ inline void write_item_text(brol_format_state* st, item_text* item, char* at, st
 // The leading pad of an item shown in `shown` characters.
 inline std::int64_t leading_pad(const brol_format_state* st, std::int64_t shown) noexcept {
   switch (st->align) {
-    case 2:
+    case brol_align::centred:
       return non_negative(st->width / 2 - shown / 2);
-    case 3:
+    case brol_align::right:
       return non_negative(st->width - shown);
-    case 4:
+    case brol_align::decimal:
       return non_negative(st->column - st->int_length);
     default:
       return 0;
@@ -234,9 +237,9 @@ inline void plain_literal(format_output* out, const char* text) noexcept {
   const std::int64_t room = out->room();
   // room counts the positions before the terminator's: room + 1 bytes belong to the destination.
   if (p + n > 16 || room + 1 < 16 || p + n + t > room) return false;
-  const digits_register digits = decimal ? last_digits(number.magnitude, static_cast<int>(length))
-                                         : hex_digits(number.magnitude, (st->flags & brol_flag_lower) != 0) >>
-                                               (8 * (16 - length));
+  const digits_register digits =
+      decimal ? last_digits(number.magnitude, static_cast<int>(length))
+              : hex_digits(number.magnitude, (st->flags & brol_flag_lower) != 0) >> (8 * (16 - length));
   const int has_sign = number.has_sign ? 1 : 0;
   const digits_register text =
       digits << (8 * has_sign) | static_cast<unsigned char>((number.negative ? '-' : '+') & -has_sign);
@@ -270,9 +273,9 @@ inline void integer_item(brol_format_state* st, format_output* out, brol_fmt_cur
 // text copied and its trailing pad blended in, without the general step's choices. False, and nothing
 // written, for any other. Always inline: in a planned list the settings are constants here, and all
 // the tests but the lengths' fold away.
-[[gnu::always_inline]] inline bool left_literal(brol_format_state* st, format_output* out, const char* text,
-                                                std::int64_t n) noexcept {
-  if (st->align != 1 || st->width > 16 || n > 16 || st->max_length != 0 ||
+BROL_FORMAT_INLINE bool left_literal(brol_format_state* st, format_output* out, const char* text,
+                                     std::int64_t n) noexcept {
+  if (st->align != brol_align::left || st->width > 16 || n > 16 || st->max_length != 0 ||
       (st->flags & (brol_flag_trim | brol_flag_case)) != 0 || out->start == nullptr || out->room() < 31) {
     return false;
   }

@@ -10,7 +10,7 @@ namespace {
 // such an address, null among them, is an empty text rather than a read of foreign memory.
 const char* take_text(brol_fmt_cursor* cursor) noexcept {
   const brol_item address = cursor->take();
-  return address < 4096 ? nullptr : reinterpret_cast<const char*>(address);
+  return address < brol::detail::k_first_literal ? nullptr : reinterpret_cast<const char*>(address);
 }
 
 // A length from the list; a negative one counts as 0.

@@ -12,7 +12,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "brol/format/brol_format.h"
+#include "brol/format/brol_format_core.h"
 #include "brol/platform/brol_platform.h"
 
 // Status codes. get_byte returns a byte (0 to 255) or one of 513 to 516, so a value above 512 is

@@ -120,9 +120,12 @@ namespace {
 // retries. A length the runtime reports is always given room, however large.
 constexpr std::int64_t printf_area_limit = std::int64_t{1} << 24;
 
+// The text's length, or a negative number with errno set by the runtime (cleared before the call, so
+// that an errno left by earlier work is never taken for its answer).
 int format_into(char* area, std::int64_t size, const char* format, std::va_list arguments) {
   std::va_list copy;
   va_copy(copy, arguments);
+  errno = 0;
   const int n = std::vsnprintf(area, static_cast<std::size_t>(size), format, copy);
   va_end(copy);
   return n;
@@ -141,6 +144,13 @@ bool brol_stream::write_vprintf(const char* format, std::va_list arguments) noex
   int n = format_into(area, sizeof area, format, arguments);
   if (n >= 0 && n < static_cast<int>(sizeof area)) {
     return write_bytes(area, n);
+  }
+  // A text longer than an int can count: a larger area cannot help, and retrying would format the
+  // whole text again for each one.
+  if (n < 0 && errno == EOVERFLOW) {
+    error_number = EOVERFLOW;
+    status = brol_stream_io_failed;
+    return false;
   }
   std::int64_t size = n < 0 ? 1024 : std::int64_t{n} + 1;
   while (n >= 0 || size <= printf_area_limit) {

@@ -11,7 +11,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "brol/format/brol_format.h"
+#include "brol/format/brol_format_core.h"
 
 struct brol_stream;
 

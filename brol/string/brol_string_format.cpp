@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "brol/format/brol_format.h"
 #include "brol/platform/brol_alloc.h"
 #include "brol/string/brol_string.h"
 

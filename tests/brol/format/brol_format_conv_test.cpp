@@ -101,8 +101,10 @@ TEST(BrolFormatNumber, QuotientTexts) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 6, 2, brol_fmt_ratio, 8, third, brol_fmt_end), "0.33");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_base, 3, brol_fmt_ratio, 8, third, brol_fmt_end), "0.1");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_point, ',', brol_fmt_plus, brol_fmt_ratio, 8, third, brol_fmt_end), "+0.3333");
-  // Unknown size and null address: 0 over 1, and the address item is consumed either way.
-  EXPECT_EQ(BROL_FORMATTED(brol_fmt_ratio, 4, third, "|", brol_fmt_end), "0.0|");
+  // Unknown size in a list built at run time, and a null address: 0 over 1, and the address item is
+  // consumed either way. A list given as arguments has the size code fitted to its pair.
+  EXPECT_EQ(BROL_FORMATTED_UNCHECKED(brol_fmt_ratio, 4, third, "|", brol_fmt_end), "0.0|");
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_ratio, 4, third, "|", brol_fmt_end), "0.3333|");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_ratio, 8, nullptr, "|", brol_fmt_end), "0.0|");
 }
 

@@ -116,6 +116,9 @@ TEST(BrolFormatFloat, RoundingCarriesAndTiesAwayFromZero) {
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 0, 0, brol_fmt_float, 8, 2.5, brol_fmt_end), "3");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 0, 0, brol_fmt_float, 8, -0.5, brol_fmt_end), "-1");
   EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 2, 2, brol_fmt_float, 8, 0.125, brol_fmt_end), "0.13");
+  // Also where x * 10^P needs more than 64 bits and is scaled exactly (printf: ...062).
+  EXPECT_EQ(BROL_FORMATTED(brol_fmt_frac, 12, 12, brol_fmt_float, 8, 0x1.ffffffffffffdp39, brol_fmt_end),
+            "1099511627775.999633789063");
 }
 
 TEST(BrolFormatFloat, DecimalAlignmentAtThePoint) {
@@ -202,27 +205,63 @@ TEST(BrolFormatFloat, FastPathEdgesAgreeWithTheExtendedPrecisionRule) {
   }
 }
 
-// printf rounds the exact value; this conversion rounds x * 10^P as computed in extended precision,
-// and exact ties away from zero. They agree whenever x * 10^P lies below 2^63 and more than one unit
-// of its last place away from a tie, and then the texts must be equal.
+// x * 10^P * 2 is an odd integer: an exact tie, which printf rounds to even and this conversion away
+// from zero.
+bool exact_tie(long double x, int p) {
+  int exponent = 0;
+  auto mantissa = static_cast<std::uint64_t>(std::ldexp(std::frexp(std::fabs(x), &exponent), 64));
+  if (mantissa == 0) return false;
+  exponent -= 64;
+  for (; (mantissa & 1) == 0; mantissa >>= 1) ++exponent;
+  return exponent + p + 1 == 0;
+}
+
+// printf rounds the exact value; this conversion rounds x * 10^P as computed in extended precision
+// while that lies below 2^63, exactly from 2^63 on, and exact ties away from zero. They agree below
+// 2^63 more than one unit of its last place away from a tie, and from 2^63 on away from an exact tie,
+// and then the texts must be equal: random doubles and, at every fraction count, every power of ten,
+// the largest doubles and values whose scaled form needs more than 64 bits.
 TEST(BrolFormatFloat, AgreesWithPrintfAwayFromTies) {
+  std::vector<double> values = {1e19,
+                                1e23,
+                                4503599627370495.5,
+                                0x1p63,
+                                0x1p64,
+                                0x1.fffffffffffffp63,
+                                0x1.0000000000001p64,
+                                DBL_MAX,
+                                std::nextafter(DBL_MAX, 0.0),
+                                0x1p1023,
+                                DBL_MIN,
+                                0x1p-1074};
+  for (int k = -323; k <= 308; ++k) values.push_back(std::strtod(("1e" + std::to_string(k)).c_str(), nullptr));
   std::mt19937_64 random(10);
-  int compared = 0;
   for (int round = 0; round < 30000; ++round) {
     const double mantissa = std::ldexp(static_cast<double>(random() >> 11), -53);
-    const double x = std::ldexp(mantissa, static_cast<int>(random() % 120) - 60) * (round % 2 ? -1 : 1);
-    const int p = static_cast<int>(random() % 18);
-    const long double scaled = std::fabs(static_cast<long double>(x)) * power(10, p);
-    const long double ulp = std::nextafter(scaled, std::numeric_limits<long double>::infinity()) - scaled;
-    if (x == 0 || scaled >= k_two_63 || std::fabs(scaled - std::floor(scaled) - 0.5L) <= ulp) continue;
-    brol_format_state st = defaults();
-    st.min_frac = st.max_frac = p;
-    char expected[400];
-    std::snprintf(expected, sizeof expected, "%.*f", p, x);
-    ++compared;
-    ASSERT_EQ(convert(brol_conv_float, st, {8, brol::detail::to_item(x)}).text, expected) << std::hexfloat << x;
+    values.push_back(std::ldexp(mantissa, static_cast<int>(random() % 120) - 60) * (round % 2 ? -1 : 1));
+  }
+  std::vector<char> expected(400);
+  int compared = 0;
+  int large = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double x = values[i];
+    for (int p : {static_cast<int>(random() % 26), 0, 6, 12, 25}) {
+      if (i >= values.size() - 30000 && p != 0) p = static_cast<int>(random() % 26);
+      const long double scaled = std::fabs(static_cast<long double>(x)) * power(10, p);
+      const long double ulp = std::nextafter(scaled, std::numeric_limits<long double>::infinity()) - scaled;
+      const bool wide = scaled >= k_two_63;
+      if (x == 0 || exact_tie(x, p) || (!wide && std::fabs(scaled - std::floor(scaled) - 0.5L) <= ulp)) continue;
+      brol_format_state st = defaults();
+      st.min_frac = st.max_frac = p;
+      std::snprintf(expected.data(), expected.size(), "%.*f", p, x);
+      ++compared;
+      large += wide ? 1 : 0;
+      ASSERT_EQ(convert(brol_conv_float, st, {8, brol::detail::to_item(x)}).text, expected.data())
+          << std::hexfloat << x << " P " << p;
+    }
   }
   EXPECT_GT(compared, 20000);
+  EXPECT_GT(large, 2000);
 }
 
 // The engine splits a double once and keeps the parts for its write step; the conversion-table entry
@@ -241,15 +280,17 @@ TEST(BrolFormatFloat, EngineKeepsTheSplitOfItsMeasureStep) {
     const double x = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 100) - 80) *
                      ((random() & 1) ? -1 : 1);
     const std::string expected = float_text(st, x, false);
-    const std::string text = BROL_FORMATTED(
-        brol_fmt_frac, st.min_frac, st.max_frac, brol_fmt_digits, st.min_digits, brol_fmt_base, st.base,
-        brol_fmt_group_point, st.group_char << 8 | st.point_char, brol_fmt_flags(st.flags), brol_fmt_float, 8, x, brol_fmt_end);
+    const std::string text =
+        BROL_FORMATTED(brol_fmt_frac, st.min_frac, st.max_frac, brol_fmt_digits, st.min_digits, brol_fmt_base, st.base,
+                       brol_fmt_group_point, st.group_char << 8 | st.point_char, brol_fmt_flags(st.flags),
+                       brol_fmt_float, 8, x, brol_fmt_end);
     ASSERT_EQ(text, expected) << std::hexfloat << x;
   }
 }
 
-// x * B^P of 2^63 or more is an integer V; the text shows all its digits exactly, the last P of them
-// after the point. printf prints V exactly in base 10; in base 2 its digits are its bits.
+// x * B^P of 2^63 or more is taken exactly as V; the text shows all its digits, the last P of them
+// after the point. printf prints x exactly rounded in base 10 (ties aside); in base 2 the digits of V
+// are the bits of x.
 std::string split_digits(const std::string& v_digits, std::int64_t p, bool negative) {
   std::string all(
       static_cast<std::size_t>(std::max<std::int64_t>(0, p + 1 - static_cast<std::int64_t>(v_digits.size()))), '0');
@@ -281,17 +322,18 @@ TEST(BrolFormatFloat, LargeValuesPrintEveryDigitExactly) {
     st.base = round % 3 == 0 ? 2 : 10;
     st.max_frac = st.min_frac = static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(256 / st.base + 1));
     const long double v = x * power(static_cast<unsigned>(st.base), st.max_frac);
-    if (!std::isfinite(v) || v < k_two_63) continue;
-    std::string v_digits;
+    const int p = static_cast<int>(st.max_frac);
+    if (!std::isfinite(v) || v < k_two_63 || (st.base == 10 && exact_tie(x, p))) continue;
+    std::string expected;
     if (st.base == 10) {
       std::vector<char> buffer(6000);
-      std::snprintf(buffer.data(), buffer.size(), "%.0Lf", v);
-      v_digits = buffer.data();
+      std::snprintf(buffer.data(), buffer.size(), "%.*Lf", p, round % 5 ? x : -x);
+      expected = buffer.data();
     } else {
-      v_digits = binary_digits(v);
+      expected = split_digits(binary_digits(v), st.max_frac, round % 5 == 0);
     }
     ++compared;
-    ASSERT_EQ(float_text(st, round % 5 ? x : -x, false), split_digits(v_digits, st.max_frac, round % 5 == 0))
+    ASSERT_EQ(float_text(st, round % 5 ? x : -x, false), expected)
         << std::hexfloat << x << " base " << st.base << " P " << st.max_frac;
   }
   EXPECT_GT(compared, 1000);
@@ -304,6 +346,11 @@ TEST(BrolFormatFloat, IntegerPartsAroundTwoToThe64) {
   EXPECT_EQ(float_text(st, k_two_63), "9223372036854775808");
   EXPECT_EQ(float_text(st, 18446744073709551615.0L), "18446744073709551615");
   EXPECT_EQ(float_text(st, 18446744073709551616.0L), "18446744073709551616");
+  // x * 100 is 2^64 - 0.375 exactly: the rounding carries out of the scaled value's top limb.
+  st.min_frac = st.max_frac = 2;
+  EXPECT_EQ(float_text(st, 11805916207174113034.0L / 64), "184467440737095516.16");
+  st.min_frac = 1;
+  st.max_frac = 0;
   // Repeated division in extended precision loses the last digit here (it gives ...763): the large
   // path takes exact digits instead.
   const long double v = 11529215046068469762.0L;

@@ -41,17 +41,15 @@ void expect_text(const std::string& expected, const formatter& run) {
 }
 
 // The list planned (brol_format) and unplanned (its items through the item loop).
-#define EXPECT_FORMAT(expected, ...)                                                                          \
-  do {                                                                                                        \
-    expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); });            \
-    expect_text(expected,                                                                                     \
+#define EXPECT_FORMAT(expected, ...)                                                                              \
+  do {                                                                                                            \
+    expect_text(expected, [&](char* d, std::int64_t n) { return brol_format(d, n, __VA_ARGS__); });               \
+    expect_text(expected,                                                                                         \
                 [&](char* d, std::int64_t n) { return brol_format_check::format_unplanned(d, n, __VA_ARGS__); }); \
   } while (false)
 // A list as a program builds it at run time, which the compile-time check of brol_format refuses.
-#define EXPECT_FORMAT_UNCHECKED(expected, ...)                                                          \
-  expect_text(expected, [&](char* d, std::int64_t n) {                                                 \
-    return brol_format_check::format_unchecked(d, n, __VA_ARGS__);                                     \
-  })
+#define EXPECT_FORMAT_UNCHECKED(expected, ...) \
+  expect_text(expected, [&](char* d, std::int64_t n) { return brol_format_check::format_unchecked(d, n, __VA_ARGS__); })
 
 TEST(BrolFormat, LiteralsAndLayout) {
   EXPECT_FORMAT("302", brol_fmt_int, 4, 302, brol_fmt_end);
@@ -63,8 +61,7 @@ TEST(BrolFormat, LiteralsAndLayout) {
   EXPECT_FORMAT("abcde", brol_fmt_maxlen, 5, "abcdefghij", brol_fmt_end);
   EXPECT_FORMAT("..", brol_fmt_maxlen, 2, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
   EXPECT_FORMAT("...", brol_fmt_maxlen, 3, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
-  EXPECT_FORMAT("     ab...", brol_fmt_right, 10, brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij",
-                brol_fmt_end);
+  EXPECT_FORMAT("     ab...", brol_fmt_right, 10, brol_fmt_maxlen, 5, brol_fmt_ellipsis, "abcdefghij", brol_fmt_end);
   EXPECT_FORMAT("abcdef", "abcdef", brol_fmt_end);
   EXPECT_FORMAT("123", brol_fmt_maxlen, 3, brol_fmt_int, 4, 12345, brol_fmt_end);
 }
@@ -108,8 +105,8 @@ TEST(BrolFormat, IntegerSizesSignsAndBases) {
   EXPECT_FORMAT("0", brol_fmt_digits, 0, brol_fmt_int, 4, 0, brol_fmt_end);
   EXPECT_FORMAT("-9223372036854775808", brol_fmt_int, 8, std::numeric_limits<std::int64_t>::min(), brol_fmt_end);
   EXPECT_FORMAT("18446744073709551615", brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
-  EXPECT_FORMAT("1111111111111111111111111111111111111111111111111111111111111111", brol_fmt_base, 2,
-                brol_fmt_uint, 8, std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
+  EXPECT_FORMAT("1111111111111111111111111111111111111111111111111111111111111111", brol_fmt_base, 2, brol_fmt_uint, 8,
+                std::numeric_limits<std::uint64_t>::max(), brol_fmt_end);
 }
 
 TEST(BrolFormat, Grouping) {
@@ -164,7 +161,9 @@ TEST(BrolFormat, BytesAfterTheTerminatorStayTheCallers) {
     const auto run = [&](auto code) {
       return brol_format(buf.data(), size, code, width, brol_fmt_int, 4, value, code, width / 2, "ab", brol_fmt_end);
     };
-    const std::int64_t length = align == 0 ? run(brol_fmt_left) : align == 1 ? run(brol_fmt_center) : run(brol_fmt_right);
+    const std::int64_t length = align == 0   ? run(brol_fmt_left)
+                                : align == 1 ? run(brol_fmt_center)
+                                             : run(brol_fmt_right);
     const std::size_t end = size > 0 ? static_cast<std::size_t>(std::min(length, size - 1)) : 0;
     if (size > 0) {
       ASSERT_EQ(buf[end], '\0') << "round " << round;
@@ -197,11 +196,15 @@ TEST(BrolFormat, EmptyListAndMissingItemsReadAsEnd) {
   EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_int, 4), 1);
   EXPECT_STREQ(buf, "0");
   EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, brol_fmt_right), 0);
+  // Values that are no items (between the conversions and brol_fmt_again, between the flags and the
+  // literals) are passed over: none is taken for a conversion of the table, which has eight.
+  EXPECT_EQ(brol_format_check::format_unchecked(buf, 8, "a", brol_item{9}, brol_item{1023}, brol_item{3072}, "b"), 2);
+  EXPECT_STREQ(buf, "ab");
 }
 
 // A list given as arguments is checked at compile time and becomes the items a program would build;
-// only a null literal differs: as an item it would be 0 and end the list, as an argument it is the
-// empty text and the list goes on.
+// only a null literal differs (as an item it would be 0 and end the list, as an argument it is the
+// empty text and the list goes on), and a size code that does not fit the type of its value.
 TEST(BrolFormat, ArgumentsBecomeTheirItemsAndANullLiteralIsEmpty) {
   const char* none = nullptr;
   EXPECT_FORMAT("ab", "a", none, "b", brol_fmt_end);
@@ -210,6 +213,20 @@ TEST(BrolFormat, ArgumentsBecomeTheirItemsAndANullLiteralIsEmpty) {
   EXPECT_FORMAT("+beef", brol_fmt_flags(brol_flag_plus | brol_flag_lower), brol_fmt_base, 16, brol_fmt_int, 4, 48879);
   EXPECT_FORMAT("+beef", brol_fmt_plus, brol_fmt_lower, brol_fmt_base, 16, brol_fmt_int, 4, 48879);
   EXPECT_FORMAT("7", brol_fmt_flags(0x400 | brol_flag_upper), brol_fmt_int, 4, 7);  // bits above ten are dropped
+  // A size code chosen at run time that does not fit its value is fitted to the value's type: a double
+  // is formatted as the double it is, an integer as its 64-bit value, a pair by its element size; no
+  // value is read as an address unless given as one.
+  const std::int64_t three = 3;
+  const std::int64_t sixteen = 16;
+  const long double extended = -1234.5;
+  const std::int32_t pair32[2] = {-7, 2};
+  EXPECT_FORMAT("1.5|", brol_fmt_float, sixteen, 1.5, "|");
+  EXPECT_FORMAT("1.5|", brol_fmt_float, three, 1.5, "|");
+  EXPECT_FORMAT("-1234.5", brol_fmt_float, three + 5, &extended);
+  EXPECT_FORMAT("-5|", brol_fmt_int, sixteen, -5, "|");
+  EXPECT_FORMAT("4294967296|", brol_fmt_uint, three, std::int64_t{1} << 32, "|");
+  EXPECT_FORMAT("1.5|", brol_fmt_fixed, three, std::int64_t{3} << 31, "|");
+  EXPECT_FORMAT("-3.5", brol_fmt_ratio, sixteen, pair32);
   const brol_item items[] = {brol_fmt_right, 4, brol_fmt_uint, 2, 65537, brol_fmt_end};
   EXPECT_EQ(items[0], 1027U);
   char buf[8];
@@ -235,8 +252,7 @@ TEST(BrolFormat, HugeSettingsSaturateAndNeverWritePastTheBuffer) {
   EXPECT_EQ(brol_format(buf, 8, brol_fmt_right, huge, "a", brol_fmt_right, huge, "b", brol_fmt_end), huge);
   EXPECT_STREQ(buf, "       ");
   EXPECT_EQ(buf[8], 'x');
-  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_group, ',', brol_fmt_int, 4, 5, brol_fmt_end),
-            huge);
+  EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_group, ',', brol_fmt_int, 4, 5, brol_fmt_end), huge);
   EXPECT_STREQ(buf, "000,000");
   EXPECT_EQ(brol_format(buf, 8, brol_fmt_digits, huge, brol_fmt_plus, brol_fmt_int, 4, 5, brol_fmt_end), huge);
   EXPECT_STREQ(buf, "+000000");
@@ -269,9 +285,9 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
     const auto size = static_cast<std::int64_t>(rng() % 40);
     const auto flags = brol_fmt_flags(plus ? brol_flag_plus : 0);  // no bits: harmless before settings
 
-    std::snprintf(theirs, sizeof theirs, left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64)
-                                              : (plus ? "%+*.*" PRId64 : "%*.*" PRId64),
-                  width, precision, value);
+    std::snprintf(theirs, sizeof theirs,
+                  left ? (plus ? "%-+*.*" PRId64 : "%-*.*" PRId64) : (plus ? "%+*.*" PRId64 : "%*.*" PRId64), width,
+                  precision, value);
     const auto aligned = [&](auto align) {
       return brol_format(ours, size, flags, align, width, brol_fmt_digits, precision, brol_fmt_int, 8, value,
                          brol_fmt_end);
@@ -284,8 +300,8 @@ TEST(BrolFormat, IntegersAgreeWithPrintf) {
 
     const auto u32 = static_cast<std::uint32_t>(raw);
     std::snprintf(theirs, sizeof theirs, "%*.*u|%x", width, precision, u32, u32);
-    r = brol_format(ours, sizeof ours, brol_fmt_right, width, brol_fmt_digits, precision, brol_fmt_uint, 4, u32,
-                    "|", brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, u32, brol_fmt_end);
+    r = brol_format(ours, sizeof ours, brol_fmt_right, width, brol_fmt_digits, precision, brol_fmt_uint, 4, u32, "|",
+                    brol_fmt_base, 16, brol_fmt_lower, brol_fmt_uint, 4, u32, brol_fmt_end);
     ASSERT_EQ(std::string(ours), theirs);
     ASSERT_EQ(r, static_cast<std::int64_t>(std::strlen(theirs)));
 
@@ -318,28 +334,55 @@ TEST(BrolFormat, RandomListsCutConsistently) {
     const int count = 1 + static_cast<int>(rng() % 6);
     for (int i = 0; i < count; ++i) {
       switch (rng() % 12) {
-        case 0: items.push_back(reinterpret_cast<std::uintptr_t>(texts[rng() % 5])); break;
+        case 0:
+          items.push_back(reinterpret_cast<std::uintptr_t>(texts[rng() % 5]));
+          break;
         case 1: {  // an unknown size code (3) takes no value item
           const brol_item size = pick({1, 2, 3, 4, 8});
           items.insert(items.end(), {brol_fmt_int, size});
           if (size != 3) items.push_back(rng());
           break;
         }
-        case 2: items.insert(items.end(), {brol_fmt_uint, pick({1, 2, 4, 8}), rng()}); break;
-        case 3: items.insert(items.end(), {brol_fmt_strn, reinterpret_cast<std::uintptr_t>(texts[rng() % 5]), pick({-1, 0, 3, 100})}); break;
-        case 4: items.insert(items.end(), {brol_fmt_char, rng() & 0xFF}); break;
-        case 5: items.insert(items.end(), {brol_fmt_float, 8, std::bit_cast<brol_item>(static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 7.0)}); break;
-        case 6: items.insert(items.end(), {brol_fmt_float, 16, reinterpret_cast<std::uintptr_t>(&extended)}); break;
-        case 7: items.insert(items.end(), {brol_fmt_fixed, pick({4, 8}), rng() >> (rng() % 64)}); break;
+        case 2:
+          items.insert(items.end(), {brol_fmt_uint, pick({1, 2, 4, 8}), rng()});
+          break;
+        case 3:
+          items.insert(items.end(),
+                       {brol_fmt_strn, reinterpret_cast<std::uintptr_t>(texts[rng() % 5]), pick({-1, 0, 3, 100})});
+          break;
+        case 4:
+          items.insert(items.end(), {brol_fmt_char, rng() & 0xFF});
+          break;
+        case 5:
+          items.insert(items.end(),
+                       {brol_fmt_float, 8,
+                        std::bit_cast<brol_item>(
+                            static_cast<double>(static_cast<std::int64_t>(rng() % 2000001) - 1000000) / 7.0)});
+          break;
+        case 6:
+          items.insert(items.end(), {brol_fmt_float, 16, reinterpret_cast<std::uintptr_t>(&extended)});
+          break;
+        case 7:
+          items.insert(items.end(), {brol_fmt_fixed, pick({4, 8}), rng() >> (rng() % 64)});
+          break;
         case 8: {
           const bool wide = rng() & 1;  // size code 16 reads two 64-bit numbers, 8 two 32-bit ones
-          items.insert(items.end(), {brol_fmt_ratio, wide ? 16U : 8U,
-                                     wide ? reinterpret_cast<std::uintptr_t>(pair64) : reinterpret_cast<std::uintptr_t>(pair32)});
+          items.insert(items.end(),
+                       {brol_fmt_ratio, wide ? 16U : 8U,
+                        wide ? reinterpret_cast<std::uintptr_t>(pair64) : reinterpret_cast<std::uintptr_t>(pair32)});
           break;
         }
-        case 9: items.insert(items.end(), {pick({brol_fmt_left, brol_fmt_center, brol_fmt_right}), pick({-3, 0, 5, 17})}); break;
-        case 10: items.insert(items.end(), {pick({brol_fmt_maxlen, brol_fmt_digits, brol_fmt_base, brol_fmt_group}), pick({-2, 0, 2, 3, 16, 36, 40})}); break;
-        default: items.push_back(pick({brol_fmt_again, brol_fmt_trim, brol_fmt_upper, brol_fmt_lower, brol_fmt_swapcase, brol_fmt_ellipsis, brol_fmt_plus})); break;
+        case 9:
+          items.insert(items.end(), {pick({brol_fmt_left, brol_fmt_center, brol_fmt_right}), pick({-3, 0, 5, 17})});
+          break;
+        case 10:
+          items.insert(items.end(), {pick({brol_fmt_maxlen, brol_fmt_digits, brol_fmt_base, brol_fmt_group}),
+                                     pick({-2, 0, 2, 3, 16, 36, 40})});
+          break;
+        default:
+          items.push_back(pick({brol_fmt_again, brol_fmt_trim, brol_fmt_upper, brol_fmt_lower, brol_fmt_swapcase,
+                                brol_fmt_ellipsis, brol_fmt_plus}));
+          break;
       }
     }
     items.push_back(brol_fmt_end);
