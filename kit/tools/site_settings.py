@@ -43,7 +43,8 @@ import tunnel_config
 
 # The kit's folders: what goes into the customer kit, the technician kit, and the technician kit of a site.
 KIT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CUSTOMER, TECHNICIAN, TECHNICIAN_SITE = (os.path.join(KIT, part) for part in ("customer", "technician", "technician-site"))
+CUSTOMER, TECHNICIAN, TECHNICIAN_SITE = (os.path.join(KIT, part)
+                                        for part in ("customer", "technician", "technician-site"))
 IDS = (301, 302, 303, 304)
 KEYS = ("host", "port", "certificate")
 WARN_DAYS = 30

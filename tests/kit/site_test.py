@@ -322,7 +322,8 @@ def check_prove(path):
           f"configurations that cannot listen were not refused: {problems}")
     # A configuration the tunnel program itself rejects (its CAfile missing) is reported with its error.
     with tempfile.TemporaryDirectory(prefix="brol-site-run-") as run:
-        config = site_settings.fill(open(os.path.join(site_settings.CUSTOMER, "stunnel1.conf")).read(), site.entries[301], "kit")
+        with open(os.path.join(site_settings.CUSTOMER, "stunnel1.conf")) as f:
+            config = site_settings.fill(f.read(), site.entries[301], "kit")
         write(os.path.join(run, "run.conf"), site_settings.run_here(config, port))
         problem = site_settings.start_once(shutil.which("stunnel4"), run, port)
         check(problem is not None and "Configuration failed" in problem, f"a missing CAfile was not reported: {problem}")

@@ -135,8 +135,9 @@ def check_id(kit, work, program, echo, number):
 
     def server(stem):
         # The log at level info holds the certificate checks.
-        return for_linux(server_text, {"accept": f"127.0.0.1:{tunnels.server_port}", "connect": f"127.0.0.1:{echo.port}",
-                                       "cert": stem + ".crt", "key": stem + ".key"}, "info")
+        return for_linux(server_text, {"accept": f"127.0.0.1:{tunnels.server_port}",
+                                       "connect": f"127.0.0.1:{echo.port}", "cert": stem + ".crt",
+                                       "key": stem + ".key"}, "info")
 
     try:
         tunnels.start("client", for_linux(client_text, {"accept": f"127.0.0.1:{client_port}",

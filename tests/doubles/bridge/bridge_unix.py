@@ -74,7 +74,8 @@ def main():
         data = tunnel_config.for_linux(data.decode("latin-1")).encode("latin-1")
     try:
         process = subprocess.Popen(args, stdin=subprocess.PIPE if data else subprocess.DEVNULL, stdout=conn.fileno(),
-                                   stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=child_process.end_with_parent)
+                                   stderr=subprocess.STDOUT, start_new_session=True,
+                                   preexec_fn=child_process.end_with_parent)
     except OSError as error:
         say(conn, f"cannot run {args[0]}: {error}")
         return 1
