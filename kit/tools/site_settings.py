@@ -210,7 +210,7 @@ def parse(path):
             lines = f.read().splitlines()
     except (OSError, UnicodeDecodeError) as error:
         raise SiteError([f"{path}: cannot read the settings: {error}"])
-    site, problems, section, section_line = Site(path), [], None, 0
+    site, problems, section = Site(path), [], None
     for number, raw in enumerate(lines, 1):
         line = INLINE_COMMENT.sub("", raw).strip()
         where = f"{path}:{number}"
@@ -218,7 +218,7 @@ def parse(path):
             continue
         heading = re.fullmatch(r"\[\s*(.*?)\s*\]", line)
         if heading:
-            section, section_line = heading.group(1), number
+            section = heading.group(1)
             if section.isdigit() and int(section) in IDS:
                 if int(section) in site.entries:
                     problems.append(f"{where}: ID {section} appears a second time")
