@@ -8,10 +8,10 @@ import subprocess
 _PR_SET_PDEATHSIG, _PR_SET_CHILD_SUBREAPER = 1, 36
 
 
-def end_with_parent():
-    """As preexec_fn of subprocess.Popen: the child gets SIGTERM when its parent ends, even when the
+def end_with_parent(sig=signal.SIGTERM):
+    """As preexec_fn of subprocess.Popen: the child gets sig when its parent ends, even when the
     parent is killed (a test runner's timeout), so that nothing it started stays behind."""
-    ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+    ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, sig)
 
 
 def adopt_orphans():
