@@ -27,7 +27,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 import site_settings  # noqa: E402
 from kits import common_problems  # noqa: E402
-from scripted import Failure  # noqa: E402
+from scripted import Failure, free_port, write  # noqa: E402
 from tunnels import check_client, options as config_options  # noqa: E402
 
 failures = []
@@ -108,11 +108,6 @@ def settings(values, suffix="acme", drop=(), extra=(), kit=()):
 def sound_values(names):
     return {n: {"host": f"t{n}.example.com", "port": "443", "certificate": names[n]} for n in (301, 302, 303)} | \
         {304: {"host": "127.0.0.1", "port": "8443", "certificate": names[304]}}
-
-
-def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
 
 
 def refusals(work, names):
@@ -309,9 +304,7 @@ def check_release_script(work, path):
 
 def check_prove(path):
     site = site_settings.check(path, NOW)
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
+    port = free_port()
     problems = site_settings.prove(site, port)
     check(problems == [], f"the tunnel program refused the filled configurations: {problems}")
     with socket.socket() as busy:
