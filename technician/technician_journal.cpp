@@ -50,16 +50,26 @@ std::string tech_text_viewer_connected(std::int64_t session, std::uint16_t port)
 
 std::string tech_text_end_reason(tech_end how, const std::string& detail) {
   switch (how) {
-    case tech_end::customer_ended: return "the customer's side ended";
-    case tech_end::customer_failed: return "the customer's side failed: " + detail;
-    case tech_end::viewer_closed: return "the viewer was closed";
-    case tech_end::viewer_failed: return "the viewer's side failed: " + detail;
-    case tech_end::viewer_timeout: return "the viewer did not connect within " + detail + " s";
-    case tech_end::viewer_exited: return "the viewer ended before it connected";
-    case tech_end::viewer_not_started: return "the viewer could not be started: " + detail;
-    case tech_end::no_port: return "no one-time port for the viewer: " + detail;
-    case tech_end::bad_proxy: return "no customer address from the tunnel server: " + detail;
-    case tech_end::stopped: return "the console was stopped";
+    case tech_end::customer_ended:
+      return "the customer's side ended";
+    case tech_end::customer_failed:
+      return "the customer's side failed: " + detail;
+    case tech_end::viewer_closed:
+      return "the viewer was closed";
+    case tech_end::viewer_failed:
+      return "the viewer's side failed: " + detail;
+    case tech_end::viewer_timeout:
+      return "the viewer did not connect within " + detail + " s";
+    case tech_end::viewer_exited:
+      return "the viewer ended before it connected";
+    case tech_end::viewer_not_started:
+      return "the viewer could not be started: " + detail;
+    case tech_end::no_port:
+      return "no one-time port for the viewer: " + detail;
+    case tech_end::bad_proxy:
+      return "no customer address from the tunnel server: " + detail;
+    case tech_end::stopped:
+      return "the console was stopped";
   }
   return "unknown";
 }
@@ -78,6 +88,4 @@ void tech_journal_open(const char* path) {
   brol_log_level(brol_log_info, brol_log_to_both);
 }
 
-void tech_journal(const std::string& text) {
-  brol_log(brol_log_info, "", "", 0, 0, "%s", text.c_str());
-}
+void tech_journal(const std::string& text) { brol_log(brol_log_info, "", "", 0, 0, "%s", text.c_str()); }

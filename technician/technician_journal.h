@@ -21,10 +21,10 @@ enum class tech_end {
 
 // A session's counts, as the ended line reports them.
 struct tech_session_counts {
-  std::int64_t number;            // the session's number in this run of the console, from 1
-  std::int64_t seconds;           // from the connection to the end
-  std::uint64_t to_viewer;        // bytes relayed from the customer to the viewer
-  std::uint64_t to_customer;      // bytes relayed from the viewer to the customer
+  std::int64_t number;        // the session's number in this run of the console, from 1
+  std::int64_t seconds;       // from the connection to the end
+  std::uint64_t to_viewer;    // bytes relayed from the customer to the viewer
+  std::uint64_t to_customer;  // bytes relayed from the viewer to the customer
 };
 
 std::string tech_text_listening(const std::string& id, std::uint16_t port);

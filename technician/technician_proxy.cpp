@@ -52,8 +52,7 @@ bool is_ipv4(const std::string& text) {
     }
     start = end + 1;
   }
-  return parts == 4 && start <= text.size() && text.find('.', start) == std::string::npos &&
-         text.back() != '.';
+  return parts == 4 && start <= text.size() && text.find('.', start) == std::string::npos && text.back() != '.';
 }
 
 // Hexadecimal groups and colons (a dotted IPv4 tail allowed), at most one "::": the shapes an IPv6
@@ -64,7 +63,8 @@ bool is_ipv6(const std::string& text) {
     return false;
   }
   const std::size_t gap = text.find("::");
-  return text.find(":::") == std::string::npos && (gap == std::string::npos || text.find("::", gap + 1) == std::string::npos);
+  return text.find(":::") == std::string::npos &&
+         (gap == std::string::npos || text.find("::", gap + 1) == std::string::npos);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ bool read_proxy_line(session_state& s, std::string* customer) {
     if (s.stop || left <= 0) {
       return s.end(s.stop ? tech_end::stopped : tech_end::bad_proxy, "no PROXY line within 5 s");
     }
-    if (tech_wait_readable(&s.customer.socket, 1, static_cast<int>(left < k_slice_ms ? left : k_slice_ms), &ready) <= 0) {
+    if (tech_wait_readable(&s.customer.socket, 1, static_cast<int>(left < k_slice_ms ? left : k_slice_ms), &ready) <=
+        0) {
       continue;
     }
     char byte = 0;
@@ -112,9 +113,7 @@ bool send_all(brol_socket_handle socket, const char* data, std::int32_t size) {
   return true;
 }
 
-bool peer_gone(int number) {
-  return number == ECONNRESET || number == EPIPE || number == ECONNABORTED;
-}
+bool peer_gone(int number) { return number == ECONNRESET || number == EPIPE || number == ECONNABORTED; }
 
 // Moves what arrived on side from (0 customer, 1 viewer) to the other side; false when the session ends.
 bool relay_once(session_state& s, const brol_socket_handle* sockets, int from, char* buffer) {
@@ -186,8 +185,8 @@ void serve(session_state& s) {
 
 }  // namespace
 
-void tech_session_run(const tech_settings& settings, const std::string& id, brol_stream& customer,
-                      std::int64_t number, const std::atomic<bool>& stop) {
+void tech_session_run(const tech_settings& settings, const std::string& id, brol_stream& customer, std::int64_t number,
+                      const std::atomic<bool>& stop) {
   session_state s(settings, stop, customer);
   s.counts.number = number;
   std::string address = "unknown";

@@ -14,8 +14,8 @@ struct brol_stream;
 // destroys) for the ID id, numbered number, to its end; every event goes to the journal. Returns when
 // the session has ended, its viewer included; stop set by another thread ends it within a quarter
 // of a second (or as soon as a blocked write to a side gives up).
-void tech_session_run(const tech_settings& settings, const std::string& id, brol_stream& customer,
-                      std::int64_t number, const std::atomic<bool>& stop);
+void tech_session_run(const tech_settings& settings, const std::string& id, brol_stream& customer, std::int64_t number,
+                      const std::atomic<bool>& stop);
 
 // Size of each relay buffer: one read takes whatever arrived, up to this.
 inline constexpr std::int32_t tech_relay_buffer_size = 256 * 1024;

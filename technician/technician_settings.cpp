@@ -269,9 +269,7 @@ bool tech_settings_write_example(const char* path, std::string* error) {
   return true;
 }
 
-const char* tech_settings_example_text() {
-  return k_example;
-}
+const char* tech_settings_example_text() { return k_example; }
 
 std::vector<std::string> tech_viewer_arguments(const tech_settings& settings, std::uint16_t port) {
   std::vector<std::string> out;
@@ -287,8 +285,8 @@ std::vector<std::string> tech_viewer_arguments(const tech_settings& settings, st
 }
 
 std::string tech_journal_path(const std::string& journal, const std::string& settings_path) {
-  const bool absolute = !journal.empty() && (journal[0] == '/' || journal[0] == '\\' ||
-                                              (journal.size() > 1 && journal[1] == ':'));
+  const bool absolute =
+      !journal.empty() && (journal[0] == '/' || journal[0] == '\\' || (journal.size() > 1 && journal[1] == ':'));
   const std::size_t slash = settings_path.find_last_of("/\\");
   if (absolute || slash == std::string::npos) {
     return journal;

@@ -27,7 +27,7 @@ struct tech_settings {
 // the line ("technician.ini line 7: ...") or the file; *out is then unspecified.
 bool tech_settings_load(const char* path, tech_settings* out, std::string* error);
 
-// Writes the commented example to path, which must not exist yet. False with *error the reason.
+// Writes the commented example to path (replacing a file there). False with *error the reason.
 bool tech_settings_write_example(const char* path, std::string* error);
 
 // The example's text (what tech_settings_write_example writes).

@@ -1,6 +1,6 @@
 // The console's system backend for Windows: CreateProcessA, select, the console's control handler.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cerrno>
 
@@ -143,13 +143,9 @@ void tech_socket_no_delay(brol_socket_handle socket) {
   setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-void tech_wait_for_stop() {
-  WaitForSingleObject(g_stop_event, INFINITE);
-}
+void tech_wait_for_stop() { WaitForSingleObject(g_stop_event, INFINITE); }
 
-void tech_stopped() {
-  SetEvent(g_done_event);
-}
+void tech_stopped() { SetEvent(g_done_event); }
 
 std::string tech_program_folder() {
   char path[MAX_PATH + 1];
