@@ -23,7 +23,7 @@ BROL_RELEASE_PACKAGES=(
   stunnel4 openssl osslsigncode iproute2
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
-BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)
+BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales socat)
 
 brol_log() { printf '[brol] %s\n' "$*" >&2; }
 
