@@ -141,9 +141,10 @@ void start_console(relay& r) {
   const std::uint16_t id_port = free_port();
   const fs::path report = r.folder / "port";
   std::ofstream(r.folder / "viewer.sh") << "echo \"$1\" > " << report.string() << ".tmp && mv " << report.string()
-                                         << ".tmp " << report.string() << "\nexec sleep 3600\n";
-  std::ofstream(r.folder / "technician.ini") << "[console]\nviewer = sh\narguments = " << (r.folder / "viewer.sh").string()
-                                             << " {port}\njournal = journal.log\n[ids]\n301 = " << id_port << "\n";
+                                        << ".tmp " << report.string() << "\nexec sleep 3600\n";
+  std::ofstream(r.folder / "technician.ini")
+      << "[console]\nviewer = sh\narguments = " << (r.folder / "viewer.sh").string()
+      << " {port}\njournal = journal.log\n[ids]\n301 = " << id_port << "\n";
   r.pid = spawn({TECHNICIAN_PROGRAM, "--settings", (r.folder / "technician.ini").string()});
   r.customer = connect_to(id_port);
   const char proxy[] = "PROXY TCP4 192.0.2.7 192.0.2.1 40312 443\r\n";

@@ -1,6 +1,8 @@
 // The console's system backend for Windows: CreateProcessA, select, the console's control handler.
-#include <windows.h>
+// winsock2.h before windows.h, which would otherwise bring the old winsock.h.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <cerrno>
 
