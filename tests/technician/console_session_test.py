@@ -70,6 +70,7 @@ class Test:
         self.program, self.out = program, out
         self.processes = []  # (name, Popen)
         self.namespaces = []
+        self.vncs = {}
         self.checks = 0
 
     def ok(self, text):
@@ -161,10 +162,13 @@ class Test:
 
     # --- Displays --------------------------------------------------------------------------------------
 
-    def xvfb(self, name, size):
+    def xvfb(self, name, size, ns):
+        """A virtual display inside ns: its clients there reach it by the namespace's own abstract socket,
+        which no other test's display can take over (the socket file in /tmp/.X11-unix is shared)."""
         read, write = os.pipe()
-        process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", f"{size[0]}x{size[1]}x24",
-                                    "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+        process = subprocess.Popen(["ip", "netns", "exec", ns, "Xvfb", "-displayfd", str(write), "-screen", "0",
+                                    f"{size[0]}x{size[1]}x24", "-nolisten", "tcp"], pass_fds=(write,),
+                                   stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.processes.append((name, process))
         os.close(write)
@@ -179,25 +183,27 @@ class Test:
         w, h = SIZES[who]
         path = os.path.join(self.out, f"picture{who}{seed}.png")
         run("convert", "-size", f"{w}x{h}", "-seed", str(seed), "plasma:fractal", "-depth", "8", path)
-        process = self.start(f"display{who}{seed}", ["display", "-geometry", "+0+0", path], display=self.displays[who])
+        process = self.start(f"display{who}{seed}", ["display", "-geometry", "+0+0", path], ns=self.ns_of[who],
+                             display=self.displays[who])
         time.sleep(1)
         return process
 
-    def shot(self, display, name):
+    def shot(self, who, name):
         path = os.path.join(self.out, name + ".png")
-        run("import", "-display", display, "-window", "root", path)
+        run("ip", "netns", "exec", self.ns_of[who], "import", "-display", self.displays[who], "-window", "root", path)
         return path
 
     def viewer_windows(self):
         """{desktop name: (x, y, w, h)} of the viewers' windows on the technician's display."""
         found = {}
-        tree = run("xwininfo", "-display", self.tech_display, "-root", "-tree").stdout
+        xwininfo = ["ip", "netns", "exec", TECH, "xwininfo", "-display", self.tech_display]
+        tree = run(*xwininfo, "-root", "-tree").stdout
         for match in re.finditer(r"^\s+(0x[0-9a-f]+) \"([^\"]*)\":", tree, re.M):
             title = match.group(2)
             who = re.search(r"customer([AB])", title)
             if not who or "TigerVNC" not in title:
                 continue
-            info = run("xwininfo", "-display", self.tech_display, "-id", match.group(1)).stdout
+            info = run(*xwininfo, "-id", match.group(1)).stdout
             if "IsViewable" in info:
                 geometry = [int(re.search(rf"{key}:\s+(-?\d+)", info).group(1)) for key in
                             ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")]
@@ -212,8 +218,8 @@ class Test:
             if not window or window[2] < w or window[3] < h:
                 return False
             x0 = 0 if covered is None else covered[0] + covered[2] - window[0]
-            customer = self.shot(self.displays[who], f"customer{who}")
-            tech = self.shot(self.tech_display, "technician")
+            customer = self.shot(who, f"customer{who}")
+            tech = self.shot("T", "technician")
             a, b = os.path.join(self.out, f"c{who}.png"), os.path.join(self.out, f"v{who}.png")
             run("convert", customer, "-crop", f"{w - x0}x{h}+{x0}+0", "+repage", a)
             run("convert", tech, "-crop", f"{w - x0}x{h}+{window[0] + x0}+{window[1]}", "+repage", b)
@@ -262,8 +268,9 @@ class Test:
     def run(self):
         self.netns()
         self.certificates()
-        self.displays = {who: self.xvfb("xvfb" + who, SIZES[who]) for who in SIZES}
-        self.tech_display = self.xvfb("xvfbT", TECH_SIZE)
+        self.ns_of = {"A": CUST_A, "B": CUST_B, "T": TECH}
+        self.displays = {who: self.xvfb("xvfb" + who, SIZES[who], self.ns_of[who]) for who in SIZES}
+        self.tech_display = self.displays["T"] = self.xvfb("xvfbT", TECH_SIZE, TECH)
         for who in SIZES:
             self.picture(who, 1)
         servers = {id: self.start(f"server{id}", ["stunnel4", self.server_config(id)], ns=TECH) for id in TUNNEL_PORTS}
@@ -283,10 +290,14 @@ class Test:
         self.whole_journal()
 
     def vnc(self, who):
+        """x11vnc on the customer's display, connecting to its client tunnel (an earlier one is ended)."""
         ns = CUST_A if who == "A" else CUST_B
-        return self.start(f"x11vnc{who}", ["x11vnc", "-rfbport", "0", "-localhost", "-forever", "-nopw", "-noxdamage",
-                                           "-norc", "-desktop", f"customer{who}", "-connect", "127.0.0.1:5500"],
-                          ns=ns, display=self.displays[who])
+        if who in self.vncs:
+            self.end(self.vncs[who])
+        self.vncs[who] = self.start(f"x11vnc{who}", ["x11vnc", "-rfbport", "0", "-localhost", "-forever", "-nopw",
+                                                     "-noxdamage", "-norc", "-desktop", f"customer{who}",
+                                                     "-connect", "127.0.0.1:5500"], ns=ns, display=self.displays[who])
+        return self.vncs[who]
 
     def two_customers(self, console):
         self.vnc("A")
