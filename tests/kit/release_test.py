@@ -88,7 +88,11 @@ def check_common(files, kits, other):
         if name.endswith((".txt", ".conf")):
             check(data.count(b"\n") == data.count(b"\r\n") > 0, f"{name}: not CR LF line ends")
             check(data.isascii() or data.startswith(b"\xef\xbb\xbf"), f"{name}: not ASCII and no byte order mark")
-            check(b"@" not in data.replace(b"@fernwartung", b""), f"{name}: a placeholder was left unfilled")
+            check(not re.search(rb"@[A-Z_]+@", data), f"{name}: a placeholder was left unfilled")
+            lines = data.decode("utf-8-sig").split("\r\n")
+            for title, line in zip(lines, lines[1:]):
+                if len(line) >= 3 and set(line) in ({"="}, {"-"}) and title.strip():
+                    check(len(line) == len(title), f"{name}: the underline of {title!r} is {len(line)} long")
             for reference in REFERENCE.findall(data):
                 named = reference.decode()
                 there = named in kits[other] and other.encode() in data
@@ -161,6 +165,30 @@ def check_signing(launcher, work):
     run = subprocess.run([sys.executable, signer, "--pfx", pfx, "--password-file", password, launcher, wrong],
                          capture_output=True, text=True, timeout=300)
     check(run.returncode != 0 and not os.path.exists(wrong), "a wrong password signed (or left a file)")
+    check_before_signing(signer, work, key, password)
+
+
+def check_before_signing(signer, work, key, password):
+    """What scripts/release asks before it builds: a certificate not for code signing, a missing PFX
+    and a wrong password are refused; a code-signing one passes."""
+    with open(password, "w") as f:
+        f.write("throwaway secret")
+    server = os.path.join(work, "server.crt")
+    subprocess.run(["openssl", "req", "-x509", "-new", "-key", key, "-days", "2", "-subj", "/CN=Not A Signer",
+                    "-addext", "extendedKeyUsage=serverAuth", "-out", server],
+                   check=True, capture_output=True, timeout=60)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", server, "-passout", f"file:{password}",
+                    "-out", os.path.join(work, "server.pfx")], check=True, capture_output=True, timeout=60)
+    rows = [("sign.pfx", password, 0, "for code signing"), ("server.pfx", password, 1, "not for code signing"),
+            ("missing.pfx", password, 1, "no certificate file"), ("sign.pfx", os.path.join(work, "nothing"), 1, "")]
+    for pfx, secret, code, text in rows:
+        if secret.endswith("nothing"):
+            with open(secret, "w") as f:
+                f.write("wrong")
+        run = subprocess.run([sys.executable, signer, "--check", "--pfx", os.path.join(work, pfx), "--password-file",
+                              secret], capture_output=True, text=True, timeout=120)
+        check(run.returncode == code and text in run.stdout + run.stderr,
+              f"--check of {pfx}: exit {run.returncode}, {(run.stdout + run.stderr).strip()!r}")
 
 
 def main():

@@ -3,7 +3,10 @@
 every mistake in one table, each refused alone and with the line that holds it; a sound file gives a
 kit whose four configurations keep the shipped promises with the site's hosts, ports and
 certificates beside them, and a README.txt that lists subjects and expiry with a warning under 30
-days; each filled configuration is accepted by the real tunnel program, and one that cannot listen
+days; both site kits keep the rules of every kit and neither holds the client CA's key (which only
+its owner may read); a file with a byte order mark and comments after values reads as the plain one;
+scripts/release (in a copy of the tree) explains itself, leaves no kit after a refusal and revokes a
+kit; each filled configuration is accepted by the real tunnel program, and one that cannot listen
 is refused.
 
   site_test.py SOURCE_DIR
@@ -22,10 +25,11 @@ SOURCE = sys.argv[1] if len(sys.argv) == 2 else ""
 sys.path.insert(0, os.path.join(SOURCE, "tools", "kit"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import site_settings  # noqa: E402
+import release_test  # noqa: E402
 import tunnel_test  # noqa: E402
 
 failures = []
-NOW = time.time()
+NOW = time.time() + 600  # checks run as of a little after the certificates the test makes
 
 
 def check(condition, message):
@@ -33,10 +37,13 @@ def check(condition, message):
         failures.append(message)
 
 
-def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=False):
-    """A self-signed P-256 certificate in work/stem.crt for subject_alt ("DNS:name" or "IP:addr")."""
+def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=False, extra=(), future=False):
+    """A self-signed P-256 certificate in work/stem.crt for subject_alt ("DNS:name" or "IP:addr"),
+    with more -addext values in extra; future: valid only from two days on."""
     crt, key = os.path.join(work, stem + ".crt"), os.path.join(work, stem + ".key")
-    if expired:
+    if future:
+        later(work, stem, subject_alt)
+    elif expired:
         csr = os.path.join(work, stem + ".csr")
         subprocess.run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-subj", f"/CN={subject_alt.split(':', 1)[1]}", "-keyout", key, "-out", csr],
@@ -44,9 +51,10 @@ def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=Fal
         subprocess.run(["openssl", "x509", "-req", "-in", csr, "-signkey", key, "-days", "-1", "-out", crt],
                        check=True, capture_output=True, timeout=30)
     else:
+        more = [a for value in extra for a in ("-addext", value)]
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-days", str(days), "-subj", f"/CN={subject_alt.split(':', 1)[1]}",
-                        "-addext", f"subjectAltName={subject_alt}", "-keyout", key, "-out", crt],
+                        "-addext", f"subjectAltName={subject_alt}", *more, "-keyout", key, "-out", crt],
                        check=True, capture_output=True, timeout=30)
     if key_inside:
         with open(crt, "ab") as out, open(key, "rb") as k:
@@ -54,10 +62,33 @@ def certificate(work, stem, subject_alt, days=400, expired=False, key_inside=Fal
     return stem + ".crt"
 
 
-def settings(values, suffix="acme", drop=(), extra=()):
-    """The text of a settings file and {(section, key): line number}; values: {id: {key: value}}."""
+def later(work, stem, subject_alt):
+    """work/stem.crt self-signed by openssl's "ca" command, valid from two days after now."""
+    db = os.path.join(work, stem + "-db")
+    os.makedirs(db)
+    write(os.path.join(db, "index.txt"), "")
+    write(os.path.join(db, "serial"), "01\n")
+    write(os.path.join(db, "ca.cnf"), "[ca]\ndefault_ca = x\n[x]\ndatabase = index.txt\nserial = serial\n"
+          "new_certs_dir = .\ndefault_md = sha256\npolicy = p\ncopy_extensions = copy\n[p]\ncommonName = supplied\n")
+    key, request = os.path.join(work, stem + ".key"), os.path.join(db, "request.csr")
+    subprocess.run(["openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-subj", f"/CN={subject_alt.split(':', 1)[1]}", "-addext", f"subjectAltName={subject_alt}",
+                    "-keyout", key, "-out", request], check=True, capture_output=True, timeout=30)
+    stamp = lambda days: time.strftime("%y%m%d%H%M%SZ", time.gmtime(NOW + days * 86400))  # noqa: E731
+    subprocess.run(["openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key, "-in", request,
+                    "-startdate", stamp(2), "-enddate", stamp(30), "-notext",
+                    "-out", os.path.join(work, stem + ".crt")],
+                   cwd=db, check=True, capture_output=True, timeout=30)
+
+
+def settings(values, suffix="acme", drop=(), extra=(), kit=()):
+    """The text of a settings file and {(section, key): line number}; values: {id: {key: value}}; kit:
+    more lines of [kit]."""
     lines, where = ["# site settings of the test", "[kit]", f"suffix = {suffix}"], {}
     where[("kit", "suffix")] = 3
+    for line in kit:
+        lines.append(line)
+        where[("kit", line.partition(" =")[0])] = len(lines)
     for number in (301, 302, 303, 304):
         if number in drop:
             continue
@@ -95,6 +126,12 @@ def refusals(work, names):
         out.write(a.read() + b.read())
     os.makedirs(os.path.join(work, "sub"), exist_ok=True)
     certificate(os.path.join(work, "sub"), names[301].removesuffix(".crt"), "DNS:t302.example.com")
+    certificate(work, "later", "DNS:t302.example.com", future=True)
+    certificate(work, "forclients", "DNS:t302.example.com", extra=["extendedKeyUsage=clientAuth"])
+    certificate(work, names[301].removesuffix(".crt").upper(), "DNS:t302.example.com")
+    certificate(work, "clientca", "DNS:ca.example.com", extra=["basicConstraints=critical,CA:TRUE"])
+    certificate(work, "leaf", "DNS:leaf.example.com", extra=["basicConstraints=critical,CA:FALSE"])
+    client_ca = lambda crt, key: {"kit": [f"client-ca = {crt}", f"client-ca-key = {key}"]}  # noqa: E731
     change = lambda number, key, value: {"set": (number, key, value), "at": (number, key)}  # noqa: E731
     return [
         ("missing certificate", change(302, "certificate", "missing.crt"), "cannot read the certificate"),
@@ -104,6 +141,16 @@ def refusals(work, names):
         ("two certificates", change(302, "certificate", "two.crt"), "2 certificates, not one"),
         ("private key inside", change(302, "certificate", "withkey.crt"), "holds a private key"),
         ("expired", change(302, "certificate", "expired.crt"), "expired on"),
+        ("not yet valid", change(302, "certificate", "later.crt"), "is not valid yet"),
+        ("not for servers", change(302, "certificate", "forclients.crt"), "lacks serverAuth"),
+        ("names differing in case", change(302, "certificate", names[301].upper().replace(".CRT", ".crt")),
+         "differ only in case"),
+        ("client CA not a CA", client_ca("leaf.crt", "leaf.key") | {"at": ("kit", "client-ca")},
+         "is not a CA certificate"),
+        ("client CA with another key", client_ca("clientca.crt", "t301.key") | {"at": ("kit", "client-ca-key")},
+         "is not the private key of"),
+        ("client CA without its key", {"kit": ["client-ca = clientca.crt"], "at": None},
+         "client-ca and client-ca-key together"),
         ("made for another host", change(302, "certificate", "other.crt"), "was not made for t302.example.com"),
         ("same name, other certificate", change(302, "certificate", f"sub/{names[301]}"), "same name"),
         ("bad file name", change(302, "certificate", "tech 302.txt"), "file name"),
@@ -132,7 +179,7 @@ def check_refusals(work, names):
             number, key, value = case["set"]
             values[number][key] = value
         body, where = settings(values, suffix=case.get("suffix", "acme"), drop=case.get("drop", ()),
-                               extra=case.get("extra", ()))
+                               extra=case.get("extra", ()), kit=case.get("kit", ()))
         path = os.path.join(work, "case.ini")
         write(path, body)
         at = case["at"]
@@ -152,15 +199,30 @@ def check_kit(work, path, names):
     out = os.path.join(work, "kits")
     launcher = os.path.join(work, "launcher.exe")
     write(launcher, "stands for the launcher\n")
+    client = os.path.join(work, "client")
+    subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, client],
+                   check=True, capture_output=True, timeout=120)
     subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "make_kit.py"), "--version", "9.8.7",
                     "--launcher", launcher, "--examples", os.path.join(SOURCE, "tools", "examples"),
                     "--texts", os.path.join(SOURCE, "tools", "kit"), "--out-dir", out, "--time", "1767225600",
-                    "--site", path, "--now", str(NOW)], check=True, capture_output=True, timeout=120)
+                    "--site", path, "--client", client, "--now", str(NOW)],
+                   check=True, capture_output=True, timeout=120)
     check(sorted(os.listdir(out)) == ["fernwartung-9.8.7-acme.zip", "fernwartung-techniker-9.8.7-acme.zip"],
           f"kits {sorted(os.listdir(out))}")
-    top = "fernwartung-9.8.7-acme/"
-    with zipfile.ZipFile(os.path.join(out, "fernwartung-9.8.7-acme.zip")) as z:
-        files = {n[len(top):]: z.read(n) for n in z.namelist() if not n.endswith("/")}
+    kits = {}
+    for name in ("fernwartung-9.8.7-acme", "fernwartung-techniker-9.8.7-acme"):
+        with zipfile.ZipFile(os.path.join(out, name + ".zip")) as z:
+            kits[name + ".zip"] = {n[len(name) + 1:]: z.read(n) for n in z.namelist() if not n.endswith("/")}
+    files = kits["fernwartung-9.8.7-acme.zip"]
+    ca_key = os.path.join(work, "site-client-ca", "ca.key")
+    with open(ca_key, "rb") as f:
+        secret = f.read()
+    check(os.stat(ca_key).st_mode & 0o077 == 0, "the client CA's key is readable by others than its owner")
+    check(not any(secret in data for kit in kits.values() for data in kit.values()), "a kit holds the client CA's key")
+    # The rules of every kit (sums, line ends, placeholders filled, every file a text names present).
+    release_test.failures = failures
+    release_test.check_common(files, kits, "fernwartung-techniker-9.8.7-acme.zip")
+    release_test.check_common(kits["fernwartung-techniker-9.8.7-acme.zip"], kits, "fernwartung-9.8.7-acme.zip")
     for number, name in names.items():
         with open(os.path.join(work, name), "rb") as f:
             check(files.get(name) == f.read(), f"the certificate {name} is not in the kit as given")
@@ -188,6 +250,63 @@ def check_kit(work, path, names):
     check(readme.count("WARNING: expires in under 30 days") == 1, "README.txt does not warn once for the short one")
 
 
+def check_forms(work, body):
+    """The settings as a Windows editor writes them, with a byte order mark, and with comments after
+    values (as docs/deployment.md shows): read as the plain file."""
+    plain = site_settings.parse(os.path.join(work, "site.ini"))
+    commented = "\n".join(line + ("  ; a comment" if "=" in line or line.startswith("[") else "")
+                          for line in body.splitlines())
+    path = os.path.join(work, "forms.ini")
+    with open(path, "wb") as f:
+        f.write(b"\xef\xbb\xbf" + commented.replace("\n", "\r\n").encode())
+    try:
+        read = site_settings.parse(path)
+    except site_settings.SiteError as error:
+        failures.append(f"a file with a byte order mark and comments after values was refused: {error.problems}")
+        return
+    same = read.suffix == plain.suffix and all(read.entries[n].values == plain.entries[n].values for n in plain.entries)
+    check(same, "a file with a byte order mark and comments after values reads otherwise than the plain one")
+
+
+def check_release_script(work, path):
+    """scripts/release in a copy of the source tree (its build/release is the copy's): its help text;
+    a refused run leaves no kit, not even an earlier run's; --revoke builds only the technician kit,
+    whose CRL refuses that kit."""
+    tree = os.path.join(work, "tree")
+    for part in ("scripts", "tools/kit", "tools/examples", "CMakeLists.txt", "tests/kit/shipped_program.py"):
+        copy = shutil.copytree if os.path.isdir(os.path.join(SOURCE, part)) else shutil.copy
+        os.makedirs(os.path.dirname(os.path.join(tree, part)), exist_ok=True)
+        copy(os.path.join(SOURCE, part), os.path.join(tree, part))
+    release = [os.path.join(tree, "scripts", "release")]
+    text = subprocess.run(release + ["--help"], capture_output=True, text=True, timeout=60).stdout
+    for needed in ("--site", "--revoke", "--sign ", "--sign-password-file", "--timestamp", "FERNWARTUNG_SIGN_PASSWORD",
+                   "build/release", "[301]"):
+        check(needed in text, f"scripts/release --help does not explain {needed}")
+    kits = os.path.join(tree, "build", "release")
+    os.makedirs(kits)
+    write(os.path.join(kits, "fernwartung-9.9.9-acme.zip"), "an earlier run's kit")
+    bad = os.path.join(work, "bad.ini")
+    write(bad, open(path).read().replace("port = 443", "port = 0", 1))
+    run = subprocess.run(release + ["--site", bad], capture_output=True, text=True, timeout=120)
+    check(run.returncode != 0 and not os.path.exists(kits), f"a refused run left {kits} ({run.returncode})")
+    issued = os.path.join(work, "issued")
+    name = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "kit", "client_ca.py"), "issue", path, issued],
+                          capture_output=True, text=True, timeout=60).stdout.strip()
+    run = subprocess.run(release + ["--site", path, "--revoke", name], capture_output=True, text=True, timeout=120)
+    made = sorted(os.listdir(kits)) if os.path.isdir(kits) else []
+    check(run.returncode == 0 and len(made) == 1 and made[0].startswith("fernwartung-techniker-"),
+          f"--revoke made {made}: {run.stderr[-600:]}")
+    if made:
+        with zipfile.ZipFile(os.path.join(kits, made[0])) as z:
+            crl = z.read(next(n for n in z.namelist() if n.endswith("client-ca.crl")))
+        crt = os.path.join(issued, name + ".crt")
+        revoked = subprocess.run(["openssl", "crl", "-noout", "-text"], input=crl, capture_output=True,
+                                 timeout=30).stdout
+        serial = subprocess.run(["openssl", "x509", "-in", crt, "-noout", "-serial"], capture_output=True, text=True,
+                                timeout=30).stdout.strip().partition("=")[2]
+        check(f"Serial Number: {serial}".encode() in revoked, f"the new CRL does not revoke {name} ({serial})")
+
+
 def check_prove(path, examples):
     site = site_settings.check(path, NOW)
     with socket.socket() as s:
@@ -203,7 +322,7 @@ def check_prove(path, examples):
           f"configurations that cannot listen were not refused: {problems}")
     # A configuration the tunnel program itself rejects (its CAfile missing) is reported with its error.
     with tempfile.TemporaryDirectory(prefix="brol-site-run-") as run:
-        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301])
+        config = site_settings.fill(open(os.path.join(examples, "stunnel1.conf")).read(), site.entries[301], "kit")
         write(os.path.join(run, "run.conf"), site_settings.run_here(config, port))
         problem = site_settings.start_once(shutil.which("stunnel4"), run, port)
         check(problem is not None and "Configuration failed" in problem, f"a missing CAfile was not reported: {problem}")
@@ -224,6 +343,8 @@ def main():
         path = os.path.join(work, "site.ini")
         write(path, body)
         check_kit(work, path, names)
+        check_forms(work, body)
+        check_release_script(work, path)
         check_prove(path, os.path.join(SOURCE, "tools", "examples"))
     for failure in failures:
         print(f"FAIL {failure}")

@@ -7,16 +7,20 @@
                                                licence notes; with --site the certificates too)
   fernwartung-techniker-VERSION[-SUFFIX].zip  the technician kit: the tunnel server configuration,
                                                how to run the viewer in listen mode, how to make and
-                                               renew the certificate
+                                               renew the certificate; with --site one server
+                                               configuration per ID (for Linux and for Windows) that
+                                               lets in only the site's kits, the client CA and its
+                                               CRL, and the systemd unit
 
 Each holds SHA256SUMS. A zip depends only on its inputs: entries sorted by name, every time stamp the
 given one, fixed permissions, one compression level. Texts get Windows line ends (CR LF) and, when
 they hold letters beyond ASCII, a UTF-8 byte order mark, so that every Windows editor shows them right.
 With --site (see site_settings.py) the client configurations are filled in for the site, the certificates lie
-beside them and README.txt lists them with their expiry.
+beside them with the kit's own certificate and key (issued by client_ca.py into the --client folder)
+and README.txt lists them with their expiry.
 
   make_kit.py --version V --launcher EXE --examples DIR --texts DIR --out-dir DIR [--time EPOCH]
-              [--site FILE] [--now EPOCH]
+              [--site FILE --client DIR [--technician-only]] [--now EPOCH]
 """
 import argparse
 import hashlib
@@ -26,6 +30,7 @@ import sys
 import time
 import zipfile
 
+import client_ca
 import site_settings as site_module
 
 TEXT_SUFFIXES = (".txt", ".conf")
@@ -54,7 +59,13 @@ def technician_name(version, suffix):
     return f"fernwartung-techniker-{version}" + (f"-{suffix}" if suffix else "")
 
 
-def site_text(site, now):
+def technician_connect(number):
+    """(address, what listens there) to which the tunnel server of an ID hands each admitted session:
+    the one place that says where the technician's side takes a session over."""
+    return f"127.0.0.1:{5600 + number - 300}", "the VNC viewer listening"
+
+
+def site_text(site, now, client):
     """The README.txt part that says for which site the kit is filled in (or that it is not)."""
     if site is None:
         return ("This is the example kit: stunnel1.conf to stunnel4.conf name example hosts and the\n"
@@ -64,18 +75,36 @@ def site_text(site, now):
     lines = [f"Filled in for the site on {day}: the four configurations connect to the hosts below and",
              "pin the certificate files beside them (days until expiry counted from that day):", ""]
     lines += ["  " + line for line in site_module.summary_lines(site, now)]
-    lines += ["", "A certificate that expires needs a new kit: see the technician kit's README.txt."]
+    lines += ["", "A certificate that expires needs a new kit: see the technician kit's README.txt.", "",
+              f"This kit's own certificate and key: {client.name}.crt and {client.name}.key (subject",
+              f"CN={client.name}). The technicians' tunnel servers let in only kits with a certificate",
+              "of the site's client CA that has not been revoked; the key is what proves it. Anyone",
+              "holding this kit (or a copy of that key) can reach the technicians: hand it only to",
+              "the PCs it is meant for. A kit that went astray is revoked by its name with",
+              f"\"scripts/release --site FILE --revoke {client.name}\", which builds a new technician",
+              "kit; once its client-ca.crl is on the technicians' servers, this kit is refused."]
     return "\n".join(lines) + "\n"
 
 
-def fill_text(data, args, site):
+def fill_text(data, args, site, client=None):
     suffix = site.suffix if site else ""
     for key, value in (("@VERSION@", args.version), ("@CUSTOMER_KIT@", customer_name(args.version, suffix) + ".zip"),
                        ("@TECHNICIAN_KIT@", technician_name(args.version, suffix) + ".zip")):
         data = data.replace(key.encode(), value.encode())
     if b"@SITE@" in data:
-        data = data.replace(b"@SITE@\n", site_text(site, args.now).encode())
-    return data
+        data = data.replace(b"@SITE@\n", site_text(site, args.now, client).encode())
+    return underlined(data)
+
+
+def underlined(data):
+    """data with each title's underline (a line of only "=" or "-" under a text line) as long as the
+    title, which a filled-in version number may have made shorter or longer."""
+    lines = data.split(b"\n")
+    for i in range(1, len(lines)):
+        line, title = lines[i].rstrip(b"\r"), lines[i - 1].rstrip(b"\r")
+        if len(line) >= 3 and len(set(line)) == 1 and line[:1] in (b"=", b"-") and title.strip():
+            lines[i] = line[:1] * len(title.decode("utf-8")) + lines[i][len(line):]
+    return b"\n".join(lines)
 
 
 def finish(files):
@@ -83,24 +112,62 @@ def finish(files):
             for name, data in files.items()}
 
 
-def customer_files(args, site):
+def customer_files(args, site, client):
     """{path inside the customer kit's folder: bytes}, without SHA256SUMS."""
     files = {"launcher.exe": read(args.launcher)}
     for n in range(1, 5):
         files[f"stunnel{n}.conf"] = read(os.path.join(args.examples, f"stunnel{n}.conf"))
     if site is not None:
-        files.update(site_module.filled_files(site, args.examples))
+        files.update(site_module.filled_files(site, args.examples, client))
     for name in ("LIESMICH.txt", "README.txt", "LICENSES.txt"):
-        files[name] = fill_text(read(os.path.join(args.texts, name)), args, site)
+        files[name] = fill_text(read(os.path.join(args.texts, name)), args, site, client)
     return finish(files)
 
 
-def technician_files(args, site):
+def technician_files(args, site, client):
     """{path inside the technician kit's folder: bytes}, without SHA256SUMS."""
+    if site is not None:
+        return finish(site_technician_files(args, site, client))
     technician = os.path.join(args.examples, "technician")
     files = {name: fill_text(read(os.path.join(technician, name)), args, site)
              for name in sorted(os.listdir(technician))}
     return finish(files)
+
+
+LINUX_ONLY = ["; Linux only (the Windows tunnel program has neither option): stays in the foreground under",
+              "; the service manager or in a terminal, and keeps its process id in a file.",
+              "foreground = yes", "pid = stunnel-techniker@ID@.pid"]
+
+
+def server_configuration(template, entry, args, site, windows):
+    """The tunnel server configuration of one ID from the template, for Linux or for Windows."""
+    stem = os.path.splitext(entry.certificate.name)[0]
+    connect, what = technician_connect(entry.id)
+    text = template.replace("@PLATFORM@", "" if windows else "\n".join(LINUX_ONLY))
+    for key, value in (("@ID@", str(entry.id)), ("@N@", str(entry.id - 300)), ("@HOST@", entry.values["host"]),
+                       ("@PORT@", entry.values["port"]), ("@CERT@", entry.certificate.name), ("@KEY@", stem + ".key"),
+                       ("@CONNECT@", connect), ("@CONNECT_WHAT@", what)):
+        text = text.replace(key, value)
+    return fill_text(text.replace("\n\n\n", "\n\n").encode("ascii"), args, site)
+
+
+def site_technician_files(args, site, client):
+    """The technician kit of a site: per ID a server configuration for Linux and one for Windows, the
+    systemd unit, the client CA and its CRL, the README with the IDs' table."""
+    folder = os.path.join(args.texts, "technician-site")
+    template = read(os.path.join(folder, "stunnel-techniker.conf")).decode("ascii")
+    files = {client_ca.CA_FILE: client.ca, client_ca.CRL_FILE: client.crl}
+    rows = []
+    for entry in sorted(site.entries.values(), key=lambda e: e.id):
+        files[f"stunnel-techniker{entry.id}.conf"] = server_configuration(template, entry, args, site, False)
+        files[f"stunnel-techniker{entry.id}-windows.conf"] = server_configuration(template, entry, args, site, True)
+        stem = os.path.splitext(entry.certificate.name)[0]
+        rows.append(f"  {entry.id}  {entry.values['host']}:{entry.values['port']}  {entry.certificate.name} and "
+                    f"{stem}.key  viewer {technician_connect(entry.id)[0].rpartition(':')[2]}")
+    files["fernwartung-techniker@.service"] = read(os.path.join(folder, "fernwartung-techniker@.service"))
+    readme = read(os.path.join(folder, "README.txt")).replace(b"@IDS@", "\n".join(rows).encode("ascii"))
+    files["README.txt"] = fill_text(readme, args, site)
+    return files
 
 
 def sha256sums(files):
@@ -159,7 +226,12 @@ def main():
                         "default SOURCE_DATE_EPOCH, else the time of the last commit")
     parser.add_argument("--site", help="the site settings (site_settings.py) to fill the configurations with")
     parser.add_argument("--now", type=float, help="the time certificates are checked against (default: now)")
+    parser.add_argument("--client", help="with --site: the folder client_ca.py issue wrote (the kit's own "
+                        "certificate and key, the client CA and its CRL)")
+    parser.add_argument("--technician-only", action="store_true", help="build only the technician kit")
     args = parser.parse_args()
+    if bool(args.site) != bool(args.client):
+        parser.error("--site and --client go together")
     if args.time is None:
         args.time = default_time()
     if args.now is None:
@@ -172,10 +244,13 @@ def main():
             for problem in error.problems:
                 print(f"refused: {problem}", file=sys.stderr)
             return 1
+    client = client_ca.load(args.client) if args.client else None
     suffix = site.suffix if site else ""
     os.makedirs(args.out_dir, exist_ok=True)
-    for top, files in ((customer_name(args.version, suffix), customer_files(args, site)),
-                       (technician_name(args.version, suffix), technician_files(args, site))):
+    kits = [(technician_name(args.version, suffix), technician_files(args, site, client))]
+    if not args.technician_only:
+        kits.insert(0, (customer_name(args.version, suffix), customer_files(args, site, client)))
+    for top, files in kits:
         files["SHA256SUMS"] = sha256sums(files)
         out = os.path.join(args.out_dir, top + ".zip")
         write_zip(out, top, files, args.time)

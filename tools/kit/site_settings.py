@@ -2,19 +2,23 @@
 """The site settings of a kit that needs no editing: for each remote-maintenance ID 301 to 304 the
 technician's host, port and certificate file, and an optional suffix of the kit's name.
 
-    # comment lines start with # or ;
+    # comment lines start with # or ; and a comment may follow a value after a blank
     [kit]
     suffix = acme                 (optional: fernwartung-VERSION-acme.zip)
+    client-ca = ca/client.crt     (optional, with client-ca-key: an existing CA for the kits'
+    client-ca-key = ca/client.key  client certificates; without them one is made, see client_ca.py)
     [301]
     host = techniker301.example.com
     port = 443
     certificate = certs/techniker301.crt   (relative to this file's folder)
     [302] ... [304]               (all four IDs)
 
-Every mistake is refused with the file and line that holds it (a section's missing key names the
-section's line): a missing or unreadable certificate, one that is not a PEM certificate, one that
-holds a private key, one already expired or not made for the host, a host that is neither a host name
-nor an address, a port out of range. The checks use the openssl program.
+The file is UTF-8, with or without a byte order mark. Every mistake is refused with the file and line
+that holds it (a section's missing key names the section's line): a missing or unreadable
+certificate, one that is not a PEM certificate, one that holds a private key, one not yet valid or
+already expired, not made for the host or whose extended key usage lacks server authentication, two
+file names that differ only in case, a host that is neither a host name nor an address, a port out of
+range, a client CA that is not a CA or whose key does not match. The checks use the openssl program.
 
   site_settings.py check FILE                 checks and prints each certificate's subject and days to expiry
   site_settings.py prove FILE [--port N]      starts each filled configuration once in the real tunnel
@@ -38,6 +42,8 @@ KEYS = ("host", "port", "certificate")
 WARN_DAYS = 30
 HOST_LABEL = re.compile(r"(?!-)[A-Za-z0-9-]{1,63}(?<!-)")
 CERT_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\.(crt|pem|cer)")
+# A comment after a value starts with ";" or "#" after a blank; names and paths here hold neither.
+INLINE_COMMENT = re.compile(r"\s+[;#].*$")
 SUFFIX = re.compile(r"[A-Za-z0-9][A-Za-z0-9-]{0,31}")
 # What the tunnel program needs here to run a configuration once: in the foreground, no pid file, its
 # log on standard error.
@@ -78,6 +84,8 @@ class Entry:
 class Site:
     def __init__(self, path):
         self.path, self.suffix, self.entries = path, "", {}
+        self.client_ca = None  # (certificate, key) paths of an existing client CA, or None
+        self.kit_lines = {}    # [kit] key -> line number
 
 
 def is_ip(host):
@@ -114,6 +122,59 @@ def openssl(*args, data=None):
     return _openssl_answers[key]
 
 
+USAGES = {"serverAuth": "TLS Web Server Authentication", "clientAuth": "TLS Web Client Authentication"}
+
+
+def openssl_time(text):
+    return calendar.timegm(time.strptime(text.strip(), "%b %d %H:%M:%S %Y GMT"))
+
+
+def certificate_fields(path, where, data, now, usage):
+    """The Certificate of the PEM data, refused (SiteError naming where) when openssl cannot read it,
+    when it is not valid at now, or when its extended key usage, if it has one, lacks usage."""
+    out = openssl("x509", "-noout", "-subject", "-startdate", "-enddate", "-nameopt", "RFC2253", "-ext",
+                  "extendedKeyUsage", data=data)
+    if out.returncode != 0:
+        raise SiteError([f"{where}: {path} is not a PEM certificate (openssl cannot read it)"])
+    text = out.stdout.decode("utf-8", "replace")
+    fields = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+    not_before, not_after = openssl_time(fields["notBefore"]), openssl_time(fields["notAfter"])
+    certificate = Certificate(path, os.path.basename(path), data, fields["subject"].strip(), not_after)
+    if not_after <= now:
+        raise SiteError([f"{where}: {path} expired on {certificate.expiry_date()}"])
+    if not_before > now:
+        since = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime(not_before))
+        raise SiteError([f"{where}: {path} is not valid yet (from {since}); the tunnel would refuse it until then"])
+    if "X509v3 Extended Key Usage" in text and USAGES[usage] not in text:
+        raise SiteError([f"{where}: {path} is not for {USAGES[usage].lower()} (its extended key usage lacks "
+                         f"{usage}); the tunnel would refuse it"])
+    return certificate
+
+
+def client_ca_problems(site, now):
+    """What is wrong with the existing client CA the settings name (certificate and key), or []."""
+    certificate, key = site.client_ca
+    where = f"{site.path}:{site.kit_lines['client-ca']}"
+    try:
+        with open(certificate, "rb") as f:
+            data = f.read()
+        if data.count(b"-----BEGIN CERTIFICATE-----") != 1 or b"PRIVATE KEY" in data:
+            return [f"{where}: {certificate} is not one PEM certificate"]
+        certificate_fields(certificate, where, data, now, "clientAuth")
+    except OSError as error:
+        return [f"{where}: cannot read the client CA {certificate}: {error.strerror}"]
+    except SiteError as error:
+        return error.problems
+    text = openssl("x509", "-noout", "-ext", "basicConstraints", data=data).stdout.decode("utf-8", "replace")
+    if "CA:TRUE" not in text:
+        return [f"{where}: {certificate} is not a CA certificate (basicConstraints CA:TRUE)"]
+    mine = openssl("x509", "-noout", "-pubkey", data=data).stdout
+    theirs = subprocess.run(["openssl", "pkey", "-pubout", "-in", key], capture_output=True, timeout=30)
+    if theirs.returncode != 0 or theirs.stdout != mine:
+        return [f"{site.path}:{site.kit_lines['client-ca-key']}: {key} is not the private key of {certificate}"]
+    return []
+
+
 def read_certificate(path, where, host, now):
     """The certificate at path checked for host; raises SiteError naming where (FILE:LINE)."""
     try:
@@ -128,14 +189,7 @@ def read_certificate(path, where, host, now):
     if count != 1:
         what = "not a PEM certificate" if count == 0 else f"{count} certificates, not one"
         raise SiteError([f"{where}: {path} is {what}"])
-    out = openssl("x509", "-noout", "-subject", "-enddate", "-nameopt", "RFC2253", data=data)
-    if out.returncode != 0:
-        raise SiteError([f"{where}: {path} is not a PEM certificate (openssl cannot read it)"])
-    fields = dict(line.split("=", 1) for line in out.stdout.decode("utf-8", "replace").splitlines() if "=" in line)
-    not_after = calendar.timegm(time.strptime(fields["notAfter"].strip(), "%b %d %H:%M:%S %Y GMT"))
-    certificate = Certificate(path, os.path.basename(path), data, fields["subject"].strip(), not_after)
-    if not_after <= now:
-        raise SiteError([f"{where}: {path} expired on {certificate.expiry_date()}"])
+    certificate = certificate_fields(path, where, data, now, "serverAuth")
     check = ["-checkip" if is_ip(host) else "-checkhost", host]
     matched = openssl("x509", "-noout", *check, data=data).stdout.decode("utf-8", "replace")
     if "does match" not in matched:
@@ -147,13 +201,14 @@ def read_certificate(path, where, host, now):
 def parse(path):
     """Site of the settings file; raises SiteError with every line that is wrong."""
     try:
-        with open(path, encoding="utf-8") as f:
+        # utf-8-sig: a byte order mark, as Windows editors write one, is no part of the first line.
+        with open(path, encoding="utf-8-sig") as f:
             lines = f.read().splitlines()
     except (OSError, UnicodeDecodeError) as error:
         raise SiteError([f"{path}: cannot read the settings: {error}"])
     site, problems, section, section_line = Site(path), [], None, 0
     for number, raw in enumerate(lines, 1):
-        line = raw.strip()
+        line = INLINE_COMMENT.sub("", raw).strip()
         where = f"{path}:{number}"
         if not line or line[0] in "#;":
             continue
@@ -175,6 +230,10 @@ def parse(path):
             if not SUFFIX.fullmatch(value):
                 problems.append(f"{where}: suffix '{value}' must be 1 to 32 letters, digits and hyphens")
             site.suffix = value
+        elif section == "kit" and key in ("client-ca", "client-ca-key"):
+            site.kit_lines[key] = number
+            site.client_ca = site.client_ca or ["", ""]
+            site.client_ca[key == "client-ca-key"] = os.path.join(os.path.dirname(os.path.abspath(path)), value)
         elif section is not None and section.isdigit() and int(section) in site.entries and key in KEYS:
             entry = site.entries[int(section)]
             entry.values[key], entry.lines[key] = value, number
@@ -189,6 +248,8 @@ def parse(path):
         missing = [k for k in KEYS if k not in entry.values]
         if missing:
             problems.append(f"{path}:{entry.line}: [{entry.id}] lacks {', '.join(missing)}")
+    if site.client_ca and not all(site.client_ca):
+        problems.append(f"{path}: [kit] names client-ca and client-ca-key together or neither")
     if problems:
         raise SiteError(problems)
     return site
@@ -224,6 +285,12 @@ def check(path, now=None):
             problems.append(f"{where('certificate')}: another certificate of the same name {name} is used "
                             f"for another ID; the kit holds one file per name")
         names[name] = entry.certificate.data
+        clash = [other for other in names if other != name and other.lower() == name.lower()]
+        if clash:
+            problems.append(f"{where('certificate')}: {name} and {clash[0]} differ only in case; Windows keeps "
+                            f"one file of the two: name them apart")
+    if site.client_ca:
+        problems.extend(client_ca_problems(site, now))
     if problems:
         raise SiteError(problems)
     return site
@@ -241,8 +308,9 @@ def summary_lines(site, now):
     return lines
 
 
-def fill(template, entry):
-    """The example client configuration of the ID, filled with the site's host, port and certificate."""
+def fill(template, entry, client):
+    """The example client configuration of the ID, filled with the site's host, port and certificate,
+    and the kit's own certificate and key (client: their name without .crt and .key)."""
     out, skipping = [], False
     host, port = entry.values["host"], entry.values["port"]
     for line in template.splitlines():
@@ -261,17 +329,34 @@ def fill(template, entry):
         elif key == "cafile":
             line = f"CAfile = {entry.certificate.name}"
         out.append(line)
+        if key == "cafile":
+            out += ["; This kit's own certificate and key: the technician's server lets in only kits whose",
+                    "; certificate the site's client CA issued and has not revoked (see README.txt).",
+                    f"cert = {client}.crt", f"key = {client}.key"]
     return "\n".join(out) + "\n"
 
 
-def filled_files(site, examples):
-    """{name in the kit: bytes}: the four filled client configurations and the certificates."""
-    files = {}
+def filled_files(site, examples, client):
+    """{name in the kit: bytes}: the four filled client configurations, the technicians' certificates
+    and the kit's own certificate and key (client: a client_ca.KitCertificate)."""
+    files = {client.name + ".crt": client.certificate, client.name + ".key": client.key}
     for entry in site.entries.values():
         with open(os.path.join(examples, f"stunnel{entry.id - 300}.conf"), encoding="ascii") as f:
-            files[f"stunnel{entry.id - 300}.conf"] = fill(f.read(), entry).encode("ascii")
+            files[f"stunnel{entry.id - 300}.conf"] = fill(f.read(), entry, client.name).encode("ascii")
         files[entry.certificate.name] = entry.certificate.data
     return files
+
+
+def throwaway_client(work):
+    """A kit certificate made only so that the tunnel program finds the files the configurations name
+    (the real one is issued once the build goes ahead)."""
+    import client_ca
+    key, crt = os.path.join(work, "throwaway.key"), os.path.join(work, "throwaway.crt")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-days", "1", "-subj", "/CN=throwaway", "-keyout", key, "-out", crt],
+                   check=True, capture_output=True, timeout=30)
+    with open(crt, "rb") as c, open(key, "rb") as k:
+        return client_ca.KitCertificate("fernwartung-throwaway", c.read(), k.read(), b"", b"")
 
 
 def run_here(config, port):
@@ -296,8 +381,8 @@ def prove(site, examples, port=None, program=None):
     if program is None:
         return ["the tunnel program stunnel4 is not installed"]
     problems = []
-    files = filled_files(site, examples)
     with tempfile.TemporaryDirectory(prefix="fernwartung-site-") as work:
+        files = filled_files(site, examples, throwaway_client(work))
         for name, data in files.items():
             with open(os.path.join(work, name), "wb") as f:
                 f.write(data)

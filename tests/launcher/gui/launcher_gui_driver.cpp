@@ -493,12 +493,15 @@ bool start_session(const launcher& l, const char* id, bool screenshots) {
                std::string("ID ") + quoted(id) + " reaches the running state");
 }
 
-void check_started(const std::string& config) {
+// what: the programs that stand where the launcher expects the tunnel and the VNC server ("stand-in",
+// or in the real session the bridges to Debian's stunnel4 and x11vnc), named in the checks' lines.
+void check_started(const std::string& config, const std::string& tunnel_what = "tunnel stand-in",
+                   const std::string& vnc_what = "VNC stand-in") {
   // The VNC server was started only 100 ms before the running state: give its log time to appear.
   wait_until([] { return read_log("stunnel").pid != 0 && read_log("winvnc_QARU_RC23").pid != 0; }, 5000);
   const standin_log tunnel = read_log("stunnel"), vnc = read_log("winvnc_QARU_RC23");
-  check(tunnel.pid != 0 && process_alive(tunnel.pid), "the tunnel stand-in runs");
-  check(vnc.pid != 0 && process_alive(vnc.pid), "the VNC stand-in runs");
+  check(tunnel.pid != 0 && process_alive(tunnel.pid), "the " + tunnel_what + " runs");
+  check(vnc.pid != 0 && process_alive(vnc.pid), "the " + vnc_what + " runs");
   check(tunnel.cmdline.size() > config.size() &&
             tunnel.cmdline.substr(tunnel.cmdline.size() - config.size()) == config &&
             tunnel.cmdline.find("stunnel.exe") != std::string::npos,
@@ -889,7 +892,7 @@ void scenario_real_session(bool impostor) {
                              "\"gestartet.\" appears");
   if (running) {
     check(text_of(l.item(id_display)) == "301", "the ID display shows " + quoted(text_of(l.item(id_display))));
-    check_started("stunnel1.conf");
+    check_started("stunnel1.conf", "tunnel bridge (running Debian's stunnel4)", "VNC bridge (running x11vnc)");
     screenshot(l, name + "-running", {impostor ? "refused" : "viewer"});
     char hold[16] = "";
     if (GetEnvironmentVariableA("BROL_SESSION_HOLD_MS", hold, sizeof hold) > 0) Sleep(std::strtoul(hold, nullptr, 10));
