@@ -14,16 +14,17 @@ BROL_PACKAGES=(
   clang libclang-rt-14-dev
   osslsigncode
 )
-# What scripts/release needs to build the kits, and no more (it runs no tests): the cross compiler,
+# What scripts/release needs to build the kits, and no more (it runs no tests): the cross compiler
+# (and the native one, for the technician's console on Linux),
 # the tunnel program and openssl for --site, osslsigncode for --sign, iproute2 for the private network
 # namespace in which the filled configurations are tried.
 BROL_RELEASE_PACKAGES=(
-  cmake ninja-build python3 git
+  cmake ninja-build python3 git g++
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   stunnel4 openssl osslsigncode iproute2
 )
 # What the benchmarks alone need: the peers they measure against (scripts/bench installs them).
-BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales)
+BROL_BENCH_PACKAGES=(libbenchmark-dev libfmt-dev libspdlog-dev libsimpleini-dev libinih-dev curl locales socat)
 
 brol_log() { printf '[brol] %s\n' "$*" >&2; }
 

@@ -9,8 +9,10 @@
                                                how to run the viewer in listen mode, how to make and
                                                renew the certificate; with --site one server
                                                configuration per ID (for Linux and for Windows) that
-                                               lets in only the site's kits, the client CA and its
-                                               CRL, and the systemd unit
+                                               lets in only the site's kits and hands its sessions
+                                               to the technician's console, the client CA and its
+                                               CRL, the systemd units, the console for Linux and for
+                                               Windows with its settings, and a start script each
 
 Each holds SHA256SUMS. A zip depends only on its inputs: entries sorted by name, every time stamp the
 given one, fixed permissions, one compression level. Texts get Windows line ends (CR LF) and, when
@@ -21,7 +23,8 @@ and README.txt lists them with their expiry. What goes in comes from the kit's f
 one: customer/, technician/ and, for a site, technician-site/.
 
   make_kit.py --version V --launcher EXE --out-dir DIR [--time EPOCH]
-              [--site FILE --client DIR [--technician-only]] [--now EPOCH]
+              [--site FILE --client DIR --console-linux FILE --console-windows FILE [--technician-only]]
+              [--now EPOCH]
 """
 import argparse
 import hashlib
@@ -34,7 +37,9 @@ import zipfile
 import client_ca
 import site_settings as site_module
 
-TEXT_SUFFIXES = (".txt", ".conf")
+TEXT_SUFFIXES = (".txt", ".conf", ".ini", ".cmd")
+# Files of the technician kit that are programs on Linux (the zip gives them the executable bit).
+LINUX_PROGRAMS = ("technician", "start-linux.sh")
 
 
 def windows_text(data, name):
@@ -63,7 +68,7 @@ def technician_name(version, suffix):
 def technician_connect(number):
     """(address, what listens there) to which the tunnel server of an ID hands each admitted session:
     the one place that says where the technician's side takes a session over."""
-    return f"127.0.0.1:{5600 + number - 300}", "the VNC viewer listening"
+    return f"127.0.0.1:{5600 + number - 300}", "the technician's console"
 
 
 def site_text(site, now, client):
@@ -164,10 +169,44 @@ def site_technician_files(args, site, client):
         files[f"stunnel-techniker{entry.id}-windows.conf"] = server_configuration(template, entry, args, site, True)
         stem = os.path.splitext(entry.certificate.name)[0]
         rows.append(f"  {entry.id}  {entry.values['host']}:{entry.values['port']}  {entry.certificate.name} and "
-                    f"{stem}.key  viewer {technician_connect(entry.id)[0].rpartition(':')[2]}")
+                    f"{stem}.key  console {technician_connect(entry.id)[0].rpartition(':')[2]}")
     files["fernwartung-techniker@.service"] = read(os.path.join(folder, "fernwartung-techniker@.service"))
+    files.update(console_files(args, site, folder))
     readme = read(os.path.join(folder, "README.txt")).replace(b"@IDS@", "\n".join(rows).encode("ascii"))
     files["README.txt"] = fill_text(readme, args, site)
+    return files
+
+
+# Where TigerVNC's installer puts its viewer on Windows; on Linux the viewer is on the search path.
+WINDOWS_VIEWER = r"C:\Program Files\TigerVNC\vncviewer.exe"
+
+
+def console_settings(site, windows):
+    """The console's settings for the site: the IDs' ports as the tunnel servers hand sessions over."""
+    ids = [f"{entry.id} = {technician_connect(entry.id)[0].rpartition(':')[2]}"
+           for entry in sorted(site.entries.values(), key=lambda e: e.id)]
+    viewer = f'"{WINDOWS_VIEWER}"' if windows else "vncviewer"
+    lines = ["# The technician's console, filled in for the site by scripts/release --site: each ID's tunnel",
+             "# server hands its sessions to the port below on 127.0.0.1, and every session gets a viewer of",
+             "# its own. A wrong line stops the console with its number.", "",
+             "[console]", "# The VNC viewer (TigerVNC's), started once per session in its normal, connecting mode.",
+             f"viewer = {viewer}",
+             "# Its arguments; {port} becomes the one-time port on 127.0.0.1 the console opens for it alone.",
+             "arguments = -ReconnectOnError=0 -AlertOnFatalError=0 127.0.0.1::{port}",
+             "# One line per event, beside this file.", "journal = technician-journal.log",
+             "# Seconds a started viewer may take to connect before its session is ended.", "viewer_wait = 20", "",
+             "[ids]", *ids]
+    return ("\n".join(lines) + "\n").encode("ascii")
+
+
+def console_files(args, site, folder):
+    """The console (both builds), its settings for Linux and Windows, its user unit and the start scripts."""
+    ids = " ".join(str(entry.id) for entry in sorted(site.entries.values(), key=lambda e: e.id))
+    files = {"technician": read(args.console_linux), "technician.exe": read(args.console_windows),
+             "technician.ini": console_settings(site, False), "technician-windows.ini": console_settings(site, True),
+             "fernwartung-konsole.service": read(os.path.join(folder, "fernwartung-konsole.service"))}
+    for name in ("start-linux.sh", "start-windows.cmd"):
+        files[name] = read(os.path.join(folder, name)).replace(b"@IDS@", ids.encode("ascii"))
     return files
 
 
@@ -201,7 +240,7 @@ def write_zip(path, top, files, epoch):
                 z.writestr(entry(name, stamp, 0o40755), b"")
             else:
                 inner = name[len(top) + 1:]
-                mode = 0o100755 if inner.endswith(".exe") else 0o100644
+                mode = 0o100755 if inner.endswith(".exe") or inner in LINUX_PROGRAMS else 0o100644
                 z.writestr(entry(name, stamp, mode), files[inner], compresslevel=9)
     os.replace(temporary, path)
 
@@ -230,9 +269,13 @@ def main():
     parser.add_argument("--client", help="with --site: the folder client_ca.py issue wrote (the kit's own "
                         "certificate and key, the client CA and its CRL)")
     parser.add_argument("--technician-only", action="store_true", help="build only the technician kit")
+    parser.add_argument("--console-linux", help="with --site: the technician's console built for Linux")
+    parser.add_argument("--console-windows", help="with --site: the technician's console built for Windows")
     args = parser.parse_args()
     if bool(args.site) != bool(args.client):
         parser.error("--site and --client go together")
+    if args.site and not (args.console_linux and args.console_windows):
+        parser.error("--site needs --console-linux and --console-windows (the technician kit carries the console)")
     if args.time is None:
         args.time = default_time()
     if args.now is None:

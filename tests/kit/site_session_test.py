@@ -6,16 +6,18 @@ a stand-in file for launcher.exe, which plays no part here): kit A for the custo
 astray and is revoked (client_ca.py revoke, make_kit.py --technician-only, as --revoke does).
 
 The technician runs the technician kit as its README says: the certificate and key beside the
-configuration, TigerVNC's viewer listening on the port the configuration hands sessions to, the
-tunnel server started with the command of the systemd unit in the kit's folder. Then:
+configuration, the kit's console (the program built here) and the tunnel server each started with the
+command of its systemd unit in the kit's folder (the console's settings as shipped, only the viewer's
+options made lossless for the pixel comparison). Then:
   - every refusal of one table, from the stranger's namespace: the server's log shows the refusal,
-    the viewer gets no connection and the client no byte of RFB;
+    the console gets no connection (its journal no session, no viewer starts) and the client no byte
+    of RFB;
   - the customer runs kit A's stunnel1.conf in the tunnel program and x11vnc on its display connects
     to it: the viewer shows the customer's display pixel for pixel, and the server's log names kit A.
 Everything runs in a user namespace of its own (unshare -rn: no root needed); the namespaces go away
 with the processes that hold them, and every process started here is ended.
 
-  site_session_test.py SOURCE_DIR OUT_DIR
+  site_session_test.py SOURCE_DIR OUT_DIR CONSOLE
 Exit code 0 when every check passed, 1 on a failure, 77 (skipped) when a program it needs is missing
 or user namespaces are not available.
 """
@@ -45,6 +47,7 @@ NEEDED = {"stunnel4": "stunnel4", "openssl": "openssl", "x11vnc": "x11vnc", "vnc
           "Xvfb": "xvfb", "import": "imagemagick", "display": "imagemagick", "xwininfo": "x11-utils",
           "ip": "iproute2", "unshare": "util-linux", "nsenter": "util-linux"}
 MARK = "BROL_SITE_SESSION_INSIDE"
+CONSOLE = ""  # the technician's console program the technician kit carries (argument 3)
 TECHNICIAN, CUSTOMER, STRANGER = "10.26.1.1", "10.26.1.2", "10.26.2.2"
 VERSION = "9.8.7"
 ID = 301
@@ -134,7 +137,8 @@ def make_kits(source, work):
 
     def make_kit(client, out, *more):
         run(sys.executable, os.path.join(tools, "make_kit.py"), "--version", VERSION, "--launcher", launcher,
-            "--out-dir", out, "--site", settings, "--client", client, *more)
+            "--out-dir", out, "--site", settings, "--client", client, "--console-linux", CONSOLE,
+            "--console-windows", launcher, *more)
 
     names = {}
     for kit in ("B", "A"):
@@ -155,6 +159,9 @@ def unpack(path, work, name):
     folder = os.path.join(work, name)
     with zipfile.ZipFile(path) as z:
         z.extractall(folder)
+        for info in z.infolist():  # the permissions, as unzip applies them (extractall does not)
+            if not info.is_dir():
+                os.chmod(os.path.join(folder, info.filename), (info.external_attr >> 16) & 0o777)
     (top,) = os.listdir(folder)
     return os.path.join(folder, top)
 
@@ -175,6 +182,13 @@ def service_command(technician, number):
     return command.replace("%i", str(number)).split()
 
 
+def console_command(technician):
+    """The console unit's ExecStart with the kit's folder filled in, as start-linux.sh installs it."""
+    with open(os.path.join(technician, "fernwartung-konsole.service")) as f:
+        command = re.search(r"^ExecStart=(.+)$", f.read(), re.M).group(1)
+    return command.replace("@KIT@", technician).split()
+
+
 # --- The technician's side --------------------------------------------------------------------------------
 
 class Technician:
@@ -182,18 +196,26 @@ class Technician:
         self.folder, self.out = folder, out
         self.config = os.path.join(folder, f"stunnel-techniker{ID}.conf")
         self.port = int(option(self.config, "accept"))
-        self.viewer_port = int(option(self.config, "connect").rpartition(":")[2])
+        self.console_port = int(option(self.config, "connect").rpartition(":")[2])
+        if option(self.config, "protocol") != "proxy":
+            raise Failure("the tunnel server does not hand the customer's address to the console")
         self.log_path = os.path.join(folder, option(self.config, "output"))
+        self.journal_path = os.path.join(folder, "technician-journal.log")
 
     def start(self, display):
-        self.viewer = start(["vncviewer", *VIEWER_OPTIONS, "-listen", str(self.viewer_port)],
-                            open(os.path.join(self.out, "viewer.log"), "w"), env=dict(os.environ, DISPLAY=display))
+        settings = os.path.join(self.folder, "technician.ini")
+        with open(settings) as f:
+            text = f.read()
+        with open(settings, "w") as f:  # lossless pixels for the comparison; the rest as shipped
+            f.write(text.replace("arguments = ", "arguments = " + " ".join(VIEWER_OPTIONS) + " ", 1))
+        self.console = start(console_command(self.folder), open(os.path.join(self.out, "console.out"), "w"),
+                             env=dict(os.environ, DISPLAY=display), cwd=self.folder)
         self.server = start(service_command(self.folder, ID), open(os.path.join(self.out, "server.out"), "w"),
                             cwd=self.folder)
         deadline = time.monotonic() + 10
-        while not (listening(self.port) and listening(self.viewer_port)):
-            if self.server.poll() is not None or self.viewer.poll() is not None or time.monotonic() > deadline:
-                raise Failure(f"the tunnel server or the viewer did not start:\n{self.log()}")
+        while not (listening(self.port) and listening(self.console_port)):
+            if self.server.poll() is not None or self.console.poll() is not None or time.monotonic() > deadline:
+                raise Failure(f"the tunnel server or the console did not start:\n{self.log()}\n{self.journal()}")
             time.sleep(0.05)
         with open(os.path.join(self.folder, option(self.config, "pid"))) as f:
             pid = f.read().strip()
@@ -207,14 +229,23 @@ class Technician:
         except OSError:
             return "(no log file)"
 
+    def journal(self):
+        try:
+            with open(self.journal_path, errors="replace") as f:
+                return f.read()
+        except OSError:
+            return "(no journal)"
+
     def viewer_untouched(self):
-        """None while the viewer still waits for its first connection, else what happened."""
-        if self.viewer.poll() is not None:
-            return "the viewer has ended (it took a connection)"
-        if connected(self.viewer_port):
-            return "a connection to the viewer's port is open"
+        """None while the console has had no session, else what happened."""
+        if self.console.poll() is not None:
+            return "the console has ended"
+        if connected(self.console_port):
+            return "a connection to the console's port is open"
         if "s_connect: connect" in self.log():
-            return "the tunnel server connected to the viewer"
+            return "the tunnel server connected to the console"
+        if "session" in self.journal():
+            return "the console's journal shows a session"
         return None
 
 
@@ -331,7 +362,11 @@ def customer_session(network, technician, customer, name, out, failures):
         failures.append(f"the viewer does not show the customer's display (window {window}, {diff} pixels differ; "
                         f"see {shots}):\n{technician.log()[-2000:]}")
         return
-    print(f"ok the customer's kit reached the viewer; it shows the customer's display, all "
+    started = re.search(r"session 1 started: ID 301, customer " + re.escape(CUSTOMER) + r":\d+$", technician.journal(),
+                        re.M)
+    if not started:
+        failures.append(f"the console's journal does not show the customer's session:\n{technician.journal()}")
+    print(f"ok the customer's kit reached the console's viewer; it shows the customer's display, all "
           f"{CUSTOMER_SIZE[0]}x{CUSTOMER_SIZE[1]} pixels")
     if f"Certificate accepted at depth=0: CN={name}" not in technician.log():
         failures.append(f"the server's log does not name the customer's kit {name}")
@@ -359,7 +394,7 @@ def inside(source, out):
         technician.display = start_xvfb(TECHNICIAN_SIZE, open(os.path.join(out, "xvfb.log"), "w"))
         technician.start(technician.display)
         print(f"ok the technician's server runs as the unit says ({' '.join(service_command(technician_folder, ID))}),"
-              f" pid file and log file in its folder; the viewer listens on {technician.viewer_port}")
+              f" pid file and log file in its folder; the console listens on 127.0.0.1:{technician.console_port}")
         check_refusals(network, technician, folders, failures)
         customer_session(network, technician, customer, names["A"], out, failures)
         shutil.copy(technician.log_path, os.path.join(out, "server.log"))
@@ -385,11 +420,13 @@ def watch(outer):
 
 
 def main():
+    global CONSOLE
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("source_dir")
     parser.add_argument("out_dir")
+    parser.add_argument("console", help="the technician's console program the technician kit carries")
     args = parser.parse_args()
-    source, out = os.path.abspath(args.source_dir), os.path.abspath(args.out_dir)
+    source, out, CONSOLE = (os.path.abspath(a) for a in (args.source_dir, args.out_dir, args.console))
     missing = sorted({package for program, package in NEEDED.items() if shutil.which(program) is None})
     if missing:
         print(f"SKIPPED: the site session test needs the packages {', '.join(missing)} (scripts/test installs them)")
@@ -401,7 +438,7 @@ def main():
             return SKIPPED
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
-        inner = [sys.executable, os.path.abspath(__file__), source, out]
+        inner = [sys.executable, os.path.abspath(__file__), source, out, CONSOLE]
         return subprocess.run(["unshare", "-rn", "--kill-child", *inner],
                               env=dict(os.environ, **{MARK: "1", MARK + "_OUTER": str(os.getpid())})).returncode
     adopt_orphans()  # what nsenter forks ends here too
