@@ -17,7 +17,7 @@ a display of their own each). Checked:
 Exit code 0 when every check passed, 1 on a failure, 77 (skipped) without root or a needed program.
 Everything it starts ends with it; its namespaces carry its process id and are removed.
 """
-import ctypes
+import argparse
 import os
 import re
 import shutil
@@ -25,6 +25,13 @@ import signal
 import subprocess
 import sys
 import time
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
+from child_process import end_with_parent  # noqa: E402
+from displays import VIEWER_OPTIONS  # noqa: E402
+from scripted import Failure  # noqa: E402
+from tunnel_config import for_linux  # noqa: E402
 
 SKIPPED = 77
 NEEDED = ["ip", "ss", "stunnel4", "openssl", "x11vnc", "vncviewer", "Xvfb", "import", "convert", "compare",
@@ -35,17 +42,11 @@ SIZES = {"A": (800, 600), "B": (400, 300)}
 TECH_SIZE = (1280, 1024)
 TUNNEL_PORTS = {"301": 443, "302": 444}
 CONSOLE_PORTS = {"301": 5601, "302": 5602}
-VIEWER_OPTIONS = "-AutoSelect=0 -PreferredEncoding=ZRLE -FullColor -NoJPEG -ViewOnly -RemoteResize=0 " \
-                 "-ReconnectOnError=0 -AlertOnFatalError=0"
 STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(\d+\) technician: "
 
 
-class Failure(Exception):
-    pass
-
-
 def die_with_parent():
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG, kept across exec
+    end_with_parent(signal.SIGKILL)  # kept across exec, also through "ip netns exec"
 
 
 def run(*args, check=True):
@@ -142,18 +143,16 @@ class Test:
         return os.path.join(self.out, name)
 
     def server_config(self, id):
-        head = "foreground = yes\npid =\nsyslog = no\ndebug = info\n"
-        return self.write(f"server{id}.conf", head + f"output = server{id}.log\n[id{id}]\n"
+        return self.write(f"server{id}.conf", for_linux(f"output = server{id}.log\n[id{id}]\n"
                           f"accept = {TUNNEL_PORTS[id]}\nconnect = 127.0.0.1:{CONSOLE_PORTS[id]}\nprotocol = proxy\n"
                           "cert = server.crt\nkey = server.key\nCAfile = ca.crt\nverifyChain = yes\nrequireCert = yes\n"
-                          "sslVersionMin = TLSv1.2\n")
+                          "sslVersionMin = TLSv1.2\n", None, "info"))
 
     def client_config(self, who, n, id):
-        head = "foreground = yes\npid =\nsyslog = no\ndebug = info\n"
-        return self.write(f"client{who}.conf", head + f"output = client{who}.log\n[c]\nclient = yes\n"
+        return self.write(f"client{who}.conf", for_linux(f"output = client{who}.log\n[c]\nclient = yes\n"
                           f"accept = 127.0.0.1:5500\nconnect = 10.27.{n}.1:{TUNNEL_PORTS[id]}\nCAfile = server.crt\n"
                           f"verifyPeer = yes\ncheckHost = tech.example\ncert = client{who}.crt\nkey = client{who}.key\n"
-                          "sslVersionMin = TLSv1.2\n")
+                          "sslVersionMin = TLSv1.2\n", None, "info"))
 
     def console_settings(self, name, viewer, arguments, wait):
         ids = "".join(f"{id} = {port}\n" for id, port in CONSOLE_PORTS.items())
@@ -276,7 +275,8 @@ class Test:
         servers = {id: self.start(f"server{id}", ["stunnel4", self.server_config(id)], ns=TECH) for id in TUNNEL_PORTS}
         clients = {"A": self.start("clientA", ["stunnel4", self.client_config("A", 1, "301")], ns=CUST_A),
                    "B": self.start("clientB", ["stunnel4", self.client_config("B", 2, "302")], ns=CUST_B)}
-        settings = self.console_settings("technician.ini", "vncviewer", VIEWER_OPTIONS + " 127.0.0.1::{port}", 10)
+        arguments = " ".join(VIEWER_OPTIONS) + " 127.0.0.1::{port}"
+        settings = self.console_settings("technician.ini", "vncviewer", arguments, 10)
         console = self.start("console", [self.program, "--settings", settings], ns=TECH, display=self.tech_display)
         self.journal_has(r"ID 302: listening on 127\.0\.0\.1:5602")
         wait_until("tunnels listening", lambda: len(self.listeners_outside()[1]) == 2, 10)
@@ -429,7 +429,11 @@ def main():
     if missing:
         print(f"skipped: missing {missing}")
         return SKIPPED
-    program, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("console_program")
+    parser.add_argument("out_dir")
+    args = parser.parse_args()
+    program, out = os.path.abspath(args.console_program), os.path.abspath(args.out_dir)
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     test = Test(program, out)

@@ -7,6 +7,7 @@ cannot be started, said in the journal; Ctrl-C ends the console.
   console_start_test.py CONSOLE_PROGRAM
 Exit code 0 when every check passed, 1 on a failure.
 """
+import argparse
 import os
 import re
 import signal
@@ -90,7 +91,9 @@ def serves(program, folder):
 
 
 def main():
-    program = os.path.abspath(sys.argv[1])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("console_program")
+    program = os.path.abspath(parser.parse_args().console_program)
     with tempfile.TemporaryDirectory(prefix=f"technician-start-{os.getpid()}-") as folder:
         refusals(program, folder)
         serves(program, folder)
