@@ -165,7 +165,8 @@ bool brol_stream::open_format(const char* format, int flags, ...) noexcept {
   char path[512];
   std::va_list arguments;
   va_start(arguments, flags);
-  const int n = std::vsnprintf(path, sizeof path, format != nullptr ? format : "", arguments);
+  path[0] = '\0';
+  const int n = format != nullptr ? std::vsnprintf(path, sizeof path, format, arguments) : 0;
   va_end(arguments);
   if (n < 0 || n >= static_cast<int>(sizeof path)) {
     // A cut path names a different file: never open it.

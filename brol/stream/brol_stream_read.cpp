@@ -110,7 +110,7 @@ struct terminator_end {
     for (const char* t = terminators; *t != '\0'; ++t) {
       table[static_cast<unsigned char>(*t)] = true;
     }
-    keep_cr = table['\r'];
+    keep_cr = table[static_cast<unsigned char>('\r')];
   }
 
   // Index of the first ending byte among the n at from, or n.
