@@ -20,10 +20,15 @@ VIEWER_OPTIONS = ["-AutoSelect=0", "-PreferredEncoding=ZRLE", "-FullColor", "-No
                   "-RemoteResize=0", "-ReconnectOnError=0", "-AlertOnFatalError=0"]
 
 
-def start_xvfb(size, log):
+def start_xvfb(size, log, prefix=(), started=None):
+    """A virtual display of size; its name (":N") is returned. prefix goes before the command (for
+    "ip netns exec NS"); started, a list, gets the process."""
     read, write = os.pipe()
-    subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", f"{size[0]}x{size[1]}x24", "-nolisten", "tcp"],
-                     pass_fds=(write,), stdout=log, stderr=subprocess.STDOUT, preexec_fn=end_with_parent)
+    process = subprocess.Popen([*prefix, "Xvfb", "-displayfd", str(write), "-screen", "0", f"{size[0]}x{size[1]}x24",
+                                "-nolisten", "tcp"], pass_fds=(write,), stdout=log, stderr=subprocess.STDOUT,
+                               preexec_fn=end_with_parent)
+    if started is not None:
+        started.append(process)
     os.close(write)
     with os.fdopen(read) as f:
         number = f.readline().strip()

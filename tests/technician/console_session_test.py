@@ -29,7 +29,7 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path[:0] = [os.path.join(ROOT, "tests", "support"), os.path.join(ROOT, "kit", "tools")]
 from child_process import end_with_parent  # noqa: E402
-from displays import VIEWER_OPTIONS  # noqa: E402
+from displays import VIEWER_OPTIONS, start_xvfb  # noqa: E402
 from scripted import Failure  # noqa: E402
 from tunnel_config import for_linux  # noqa: E402
 
@@ -164,18 +164,10 @@ class Test:
     def xvfb(self, name, size, ns):
         """A virtual display inside ns: its clients there reach it by the namespace's own abstract socket,
         which no other test's display can take over (the socket file in /tmp/.X11-unix is shared)."""
-        read, write = os.pipe()
-        process = subprocess.Popen(["ip", "netns", "exec", ns, "Xvfb", "-displayfd", str(write), "-screen", "0",
-                                    f"{size[0]}x{size[1]}x24", "-nolisten", "tcp"], pass_fds=(write,),
-                                   stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        self.processes.append((name, process))
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        if not number.isdigit():
-            raise Failure("Xvfb did not start")
-        return f":{number}"
+        started = []
+        display = start_xvfb(size, subprocess.DEVNULL, ["ip", "netns", "exec", ns], started)
+        self.processes.append((name, started[0]))
+        return display
 
     def picture(self, who, seed):
         """Shows a picture of its own on the customer's display (a bare display is black)."""
